@@ -1,0 +1,138 @@
+// 2D drawing, images and fonts: the display, one drawing state, images,
+// TrueType and built-in fonts, shapes, capture and pixel collision.
+// Back ends: OpenGL (SDL2 window) and a null back end for headless runs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum {
+    BLEND_MASK = 1,
+    BLEND_SOLID = 2,
+    BLEND_ALPHA = 3,
+    BLEND_LIGHT = 4,
+    BLEND_SHADE = 5,
+};
+enum {
+    IMAGE_MASKED = 1,
+    IMAGE_FILTERED = 2,
+    IMAGE_MIPMAPPED = 4,
+    IMAGE_DYNAMIC = 8,
+};
+enum { FONT_SMOOTH = 4 };
+
+struct TPixmap {
+    std::vector<uint8_t> pixels;  // RGBA, 4 bytes per pixel, top row first
+    int width = 0, height = 0;
+    int pitch = 0;                // bytes per row
+    int format = 4;               // bytes per pixel (4 = RGBA8888)
+    int capacity = 0;
+};
+
+struct TImageFrame;  // defined by the drawing service
+struct TImage {
+    int width = 0, height = 0;
+    int flags = 0;
+    int mask_r = 0, mask_g = 0, mask_b = 0;
+    float handle_x = 0, handle_y = 0;
+    std::vector<std::unique_ptr<TImageFrame>> frames;
+    ~TImage();
+};
+using ImageRef = std::shared_ptr<TImage>;
+
+struct TImageFont;
+using FontRef = std::shared_ptr<TImageFont>;
+
+struct TGraphicsBackend;  // opaque
+struct TDisplay;          // opaque
+
+// ------------------------------------------------------ display, back end ---
+TGraphicsBackend* OpenGLBackend();
+TGraphicsBackend* Direct3D9Backend();  // null on this platform
+TGraphicsBackend* Direct3D7Backend();  // null on this platform
+// The headless back end: no window, no GL; images and fonts still load and
+// answer every query exactly as with OpenGL; drawing puts no pixels anywhere.
+TGraphicsBackend* NullGraphicsBackend();
+// Makes every later SelectGraphicsBackend use the null back end (--headless).
+void ForceNullGraphics(bool on);
+bool NullGraphicsForced();
+// The null back end's one display mode (1280 x 960 unless changed).
+void SetNullDisplayMode(int width, int height);
+
+void SelectGraphicsBackend(TGraphicsBackend* backend, int defaultFlags);
+TDisplay* OpenDisplay(int width, int height, int depth, int hertz, int flags);
+void CloseDisplay();
+// Why the last OpenDisplay failed, for the log.
+std::string DisplayError();
+bool DisplayIsOpen();
+void SetWindowTitle(const std::string& title);
+bool DisplayModeExists(int width, int height, int depth, int hertz);
+int CountDisplayModes();
+void GetDisplayMode(int index, int& width, int& height, int& depth, int& hertz);
+void SetResolution(float width, float height);
+int WindowWidth();
+int WindowHeight();
+void ClearScreen();
+void Flip(int sync);
+
+// --------------------------------------------------------- drawing state ---
+void SetColor(int r, int g, int b);
+void GetColor(int& r, int& g, int& b);
+void SetAlpha(float a);
+float GetAlpha();
+void SetBlend(int mode);
+int GetBlend();
+void SetRotation(float degrees);
+float GetRotation();
+void SetScale(float sx, float sy);
+void GetScale(float& sx, float& sy);
+void SetImageFont(const FontRef& font);
+FontRef GetImageFont();
+
+// ----------------------------------------------------------------- images ---
+void SetAutoCentreHandle(bool on);
+ImageRef LoadImage(const std::string& path, int flags = -1);
+ImageRef LoadImageStrip(const std::string& path, int cellWidth, int cellHeight,
+                        int firstCell, int cellCount, int flags = -1);
+// Decodes pixels from memory (PNG, BMP, TGA, JPEG when supported); used by
+// LoadImage and by the fuzz target.
+ImageRef LoadImageFromMemory(const uint8_t* data, size_t size, int flags = -1);
+ImageRef CreateBlankImage(int width, int height, int frameCount, int flags);
+void CaptureIntoImage(const ImageRef& image, int x, int y, int frame);
+int ImageWidth(const ImageRef& image);
+int ImageHeight(const ImageRef& image);
+int ImageFrameCount(const ImageRef& image);
+// The stored RGBA pixels of one frame (after masking), for tests and tools.
+const TPixmap* ImageFramePixels(const ImageRef& image, int frame);
+void DrawImage(const ImageRef& image, float x, float y, int frame = 0);
+
+// ------------------------------------------------------- shapes and text ---
+void DrawRect(float x, float y, float width, float height);
+void DrawLine(float x1, float y1, float x2, float y2, bool drawLastPixel = true);
+FontRef LoadImageFont(const std::string& path, int size, int style);
+void DrawText(const std::string& text, float x, float y);
+int TextWidth(const std::string& text);
+int TextHeight();
+
+// ------------------------------------------------ capture and collision ---
+TPixmap GrabPixmap(int x, int y, int width, int height);
+bool SavePixmapAsPng(const TPixmap& pixmap, const std::string& path, int level);
+bool ImagesOverlap(const ImageRef& image1, float x1, float y1, int frame1,
+                   float rot1, float sx1, float sy1,
+                   const ImageRef& image2, float x2, float y2, int frame2,
+                   float rot2, float sx2, float sy2);
+
+// --------------------------------------------- joysticks (platform side) ---
+int JoystickCount();
+std::string JoystickName(int port);
+int JoystickButtonMask(int port);
+int JoystickButtonDown(int button, int port);
+float JoystickX(int port);
+float JoystickY(int port);
+float JoystickZ(int port);
+float JoystickR(int port);
+float JoystickU(int port);
+float JoystickV(int port);
+float JoystickHat(int port);

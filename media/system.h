@@ -1,0 +1,150 @@
+// Input, timing, random numbers, text-to-number and files: the small services
+// every screen polls. Platform-neutral: the SDL side (event pump, pointer
+// warping, joysticks) plugs in through InstallPlatformHooks.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// ---------------------------------------------------------------- timing ---
+
+// Milliseconds on the program's clock as a wrapping 32-bit signed value.
+// Compare two readings only through their difference (MsSince / MsReached),
+// never directly, so nothing hangs or skips when the counter wraps.
+int Millisecs();
+// Suspends for ms milliseconds (negative: returns at once). Under the
+// virtual clock the time advances at once and nothing sleeps.
+void SleepMs(int ms);
+// Wrap-safe helpers: a - b as a signed difference, and "now has reached mark".
+inline int32_t MsDiff(int a, int b) {
+    return (int32_t)((uint32_t)a - (uint32_t)b);
+}
+inline bool MsReached(int now, int mark) { return MsDiff(now, mark) >= 0; }
+
+// Switches Millisecs/SleepMs to a virtual clock that starts at startMs and only
+// advances through SleepMs (and AdvanceVirtualClock). Used by tests and by the
+// --virtual-clock option: pacing costs no wall time and runs are repeatable.
+void UseVirtualClock(int startMs);
+void UseRealClock();
+bool VirtualClockActive();
+void AdvanceVirtualClock(int ms);
+
+// "%d %b %Y" and "%H:%M:%S" in the "C" locale, whatever the process locale.
+std::string DateText();
+std::string TimeText();
+
+// ---------------------------------------------------------------- random ---
+
+void SeedRandom(int seed);
+double RandomFloat(double a, double b);
+int RandomInt(int a, int b);
+// The unit draw behind both (exposed for tests).
+double RandomUnit();
+int RandomState();
+
+// ----------------------------------------------------------- text numbers ---
+
+// The leading-integer rule: optional blanks, optional sign, then decimal
+// digits, or "$" and hex digits, or "%" and binary digits, stopping at the
+// first other character; no digits gives 0. Accumulation wraps modulo 2^32
+// (2^64 for the 64-bit form), the way a machine register does, so an
+// overflowing value gives a defined (wrapped) result; the absolute value of
+// the most negative number is that number itself (see AbsInt).
+int32_t TextToInt(const std::string& text);
+int64_t TextToLong(const std::string& text);
+// Absolute value without undefined behaviour: INT32_MIN stays INT32_MIN.
+int32_t AbsInt(int32_t v);
+int64_t AbsLong(int64_t v);
+
+// ----------------------------------------------------------------- files ---
+
+bool ChangeDir(const std::string& path);
+// 0 no such file, 1 a file, 2 a folder. A path with '<' or '>' gives 0.
+int FileType(const std::string& path);
+
+struct TStream {
+    std::FILE* f = nullptr;
+    bool writing = false;
+    bool failed = false;  // a write went wrong (disk full, I/O error)
+};
+TStream* ReadFile(const std::string& path);
+TStream* WriteFile(const std::string& path);
+// Bytes up to LF, NUL or end of file; CR dropped; each byte one character.
+std::string ReadLine(TStream* s);
+// The low 8 bits of each character, then CR LF. True when all bytes went out.
+bool WriteLine(TStream* s, const std::string& text);
+bool EndOfStream(TStream* s);
+// Flushes and closes; returns false when anything written failed to reach
+// the file (the stream is freed either way). Null is ignored.
+bool CloseStream(TStream* s);
+
+// Writes a whole text file safely: the lines go to "<path>.tmp" in the same
+// folder, which is flushed, synced and renamed over path. On any failure the
+// old file is left untouched and false is returned.
+bool WriteFileAtomically(const std::string& path, const std::string* lines, int count);
+
+// ----------------------------------------------------------------- input ---
+
+// Platform-neutral input events. The SDL pump, tests and the scripted input
+// source all feed the tables through PostInputEvent.
+enum InputEventType {
+    INPUT_KEY_DOWN,     // code = virtual-key code, repeat = auto-repeat
+    INPUT_KEY_UP,       // code
+    INPUT_CHAR,         // code = UTF-16 code unit
+    INPUT_MOUSE_DOWN,   // code = button 1 left, 2 right, 3 middle
+    INPUT_MOUSE_UP,     // code
+    INPUT_MOUSE_MOVE,   // x, y in window pixels
+    INPUT_WHEEL,        // code = delta
+    INPUT_SUSPEND,      // the window lost focus
+    INPUT_RESUME,       // the window got focus back
+};
+struct InputEvent {
+    InputEventType type;
+    int code = 0;
+    int x = 0, y = 0;
+    bool repeat = false;
+};
+void PostInputEvent(const InputEvent& e);
+
+// Hooks the platform layer installs. Every input query first calls pump, so
+// loops that wait on KeyIsDown/MouseIsDown without running frames still see
+// releases. All may be null.
+struct PlatformHooks {
+    void (*pump)() = nullptr;               // deliver pending platform events
+    void (*warpMouse)(int x, int y) = nullptr;  // window pixels
+    void (*hideMouse)() = nullptr;
+};
+void InstallPlatformHooks(const PlatformHooks& hooks);
+// Lets the platform and the scripted input source deliver what is due.
+void PumpInput();
+
+// Scripted input (--input FILE): timed events delivered by PumpInput as soon
+// as the program's clock passes their time. Returns false when the file
+// cannot be read; lines that do not parse are skipped. Format, one event per
+// line, '#' starts a comment:
+//   <ms> key down|up <code>      <ms> mouse down|up <button>
+//   <ms> move <x> <y>            <ms> text <characters...>
+//   <ms> char <code>             <ms> suspend | resume
+// Times count from the moment the script is loaded.
+bool LoadInputScript(const std::string& path);
+bool LoadInputScriptText(const std::string& text);
+int PendingScriptedEvents();
+
+int KeyHitCount(int key);
+int KeyIsDown(int key);
+int NextTypedChar();
+void FlushInput();
+int MouseHitCount(int button);
+int MouseIsDown(int button);
+// Pointer in drawing coordinates (window pixels times the mouse scale the
+// drawing service sets with its virtual resolution).
+float MouseXPos();
+float MouseYPos();
+int MouseWheel();
+void MoveMousePos(float x, float y);
+void HideMouse();
+// Set by the drawing service's SetResolution: drawing units per window pixel.
+void SetMouseScale(float sx, float sy);
+// Clears every input table (used on focus changes and by tests).
+void ResetInputTables();
