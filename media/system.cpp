@@ -1,0 +1,512 @@
+// Timing, random numbers, text-to-number, files and the input tables.
+#include "media/system.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+// ---------------------------------------------------------------- timing ---
+
+namespace {
+bool g_virtualClock = false;
+uint32_t g_virtualNow = 0;
+
+uint32_t RealMillis() {
+    using namespace std::chrono;
+    // Milliseconds since an arbitrary fixed point (the steady clock's epoch,
+    // usually boot), truncated to 32 bits: the counter wraps like the
+    // platform's tick count does.
+    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return (uint32_t)(uint64_t)ms;
+}
+}  // namespace
+
+int Millisecs() {
+    return (int)(g_virtualClock ? g_virtualNow : RealMillis());
+}
+
+void SleepMs(int ms) {
+    if (ms < 0) return;
+    if (g_virtualClock) {
+        g_virtualNow += (uint32_t)ms;
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void UseVirtualClock(int startMs) {
+    g_virtualClock = true;
+    g_virtualNow = (uint32_t)startMs;
+}
+void UseRealClock() { g_virtualClock = false; }
+bool VirtualClockActive() { return g_virtualClock; }
+void AdvanceVirtualClock(int ms) {
+    if (g_virtualClock && ms > 0) g_virtualNow += (uint32_t)ms;
+}
+
+namespace {
+const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+bool LocalNow(std::tm& out) {
+    std::time_t t = std::time(nullptr);
+    return localtime_r(&t, &out) != nullptr;
+}
+}  // namespace
+
+// Formatted by hand rather than with strftime so the result never depends on
+// the process locale.
+std::string DateText() {
+    std::tm tm{};
+    if (!LocalNow(tm)) return "01 Jan 1970";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d %s %04d", tm.tm_mday,
+                  kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_year + 1900);
+    return buf;
+}
+
+std::string TimeText() {
+    std::tm tm{};
+    if (!LocalNow(tm)) return "00:00:00";
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+// ---------------------------------------------------------------- random ---
+
+namespace {
+int32_t g_randState = 4660;
+
+// One step of the 48271 / 2^31-1 generator, by Schrage's method so the
+// product never overflows 32 bits.
+int32_t RandomStep() {
+    int32_t s = g_randState;
+    s = 48271 * (s % 44488) - 3399 * (s / 44488);
+    if (s < 0) s += 2147483647;
+    g_randState = s;
+    return s;
+}
+}  // namespace
+
+void SeedRandom(int seed) {
+    int32_t s = (int32_t)((uint32_t)seed & 0x7FFFFFFFu);
+    if (s == 0 || s == 0x7FFFFFFF) s = 4660;
+    g_randState = s;
+}
+
+int RandomState() { return g_randState; }
+
+double RandomUnit() {
+    int32_t s1 = RandomStep();
+    int32_t s2 = RandomStep();
+    return ((double)(s1 & 0x1FFFFFFC) + (double)(s2 & 0x1FFFFFF8) / 134217728.0) /
+           536870912.0;
+}
+
+double RandomFloat(double a, double b) {
+    double lo = a, hi = b;
+    if (a > b) { lo = b; hi = a; }
+    return lo + RandomUnit() * (hi - lo);
+}
+
+int RandomInt(int a, int b) {
+    int lo = a, hi = b;
+    if (b < a) { lo = b; hi = a; }
+    // In 64 bits, so the full int range cannot overflow.
+    int64_t span = (int64_t)hi - (int64_t)lo + 1;
+    return (int)((int64_t)lo + (int64_t)(RandomUnit() * (double)span));
+}
+
+// ----------------------------------------------------------- text numbers ---
+
+namespace {
+// Unsigned accumulation wraps modulo 2^64; the caller narrows. This gives
+// the "register" result for overflowing input instead of undefined behaviour.
+uint64_t LeadingInteger(const std::string& text, bool& negative) {
+    size_t i = 0, n = text.size();
+    negative = false;
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) i++;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        i++;
+    }
+    uint64_t v = 0;
+    if (i < n && text[i] == '$') {
+        for (i++; i < n; i++) {
+            char c = text[i];
+            int d;
+            if (c >= '0' && c <= '9') d = c - '0';
+            else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+            else break;
+            v = v * 16 + (uint64_t)d;
+        }
+    } else if (i < n && text[i] == '%') {
+        for (i++; i < n && (text[i] == '0' || text[i] == '1'); i++) v = v * 2 + (uint64_t)(text[i] - '0');
+    } else {
+        for (; i < n && text[i] >= '0' && text[i] <= '9'; i++) v = v * 10 + (uint64_t)(text[i] - '0');
+    }
+    return v;
+}
+}  // namespace
+
+int32_t TextToInt(const std::string& text) {
+    bool neg;
+    uint32_t v = (uint32_t)LeadingInteger(text, neg);
+    if (neg) v = 0u - v;
+    return (int32_t)v;  // two's complement narrowing (defined since C++20)
+}
+
+int64_t TextToLong(const std::string& text) {
+    bool neg;
+    uint64_t v = LeadingInteger(text, neg);
+    if (neg) v = 0u - v;
+    return (int64_t)v;
+}
+
+int32_t AbsInt(int32_t v) { return v < 0 ? (int32_t)(0u - (uint32_t)v) : v; }
+int64_t AbsLong(int64_t v) { return v < 0 ? (int64_t)(0u - (uint64_t)v) : v; }
+
+// ----------------------------------------------------------------- files ---
+
+bool ChangeDir(const std::string& path) {
+    return !path.empty() && chdir(path.c_str()) == 0;
+}
+
+int FileType(const std::string& path) {
+    if (path.empty() || path.find('<') != std::string::npos || path.find('>') != std::string::npos)
+        return 0;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return 0;
+    if (S_ISDIR(st.st_mode)) return 2;
+    return 1;
+}
+
+TStream* ReadFile(const std::string& path) {
+    if (FileType(path) != 1) return nullptr;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return nullptr;
+    auto* s = new TStream;
+    s->f = f;
+    return s;
+}
+
+TStream* WriteFile(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return nullptr;
+    auto* s = new TStream;
+    s->f = f;
+    s->writing = true;
+    return s;
+}
+
+std::string ReadLine(TStream* s) {
+    std::string line;
+    if (!s || !s->f) return line;
+    int c;
+    while ((c = std::getc(s->f)) != EOF) {
+        if (c == 10 || c == 0) break;
+        if (c == 13) continue;
+        line.push_back((char)c);
+    }
+    return line;
+}
+
+bool WriteLine(TStream* s, const std::string& text) {
+    if (!s || !s->f) return false;
+    size_t n = text.size();
+    bool ok = std::fwrite(text.data(), 1, n, s->f) == n;
+    ok = ok && std::fwrite("\r\n", 1, 2, s->f) == 2;
+    if (!ok) s->failed = true;
+    return ok;
+}
+
+bool EndOfStream(TStream* s) {
+    if (!s || !s->f) return true;
+    int c = std::getc(s->f);
+    if (c == EOF) return true;
+    std::ungetc(c, s->f);
+    return false;
+}
+
+bool CloseStream(TStream* s) {
+    if (!s) return true;
+    bool ok = !s->failed;
+    if (s->f) {
+        if (s->writing && std::fflush(s->f) != 0) ok = false;
+        if (std::fclose(s->f) != 0) ok = false;
+    }
+    delete s;
+    return ok;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string* lines, int count) {
+    std::string tmp = path + ".tmp";
+    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) return false;
+    bool ok = true;
+    for (int i = 0; i < count && ok; i++) {
+        const std::string& t = lines[i];
+        ok = std::fwrite(t.data(), 1, t.size(), f) == t.size() && std::fwrite("\r\n", 1, 2, f) == 2;
+    }
+    if (std::fflush(f) != 0) ok = false;
+    if (ok && fsync(fileno(f)) != 0) ok = false;
+    if (std::fclose(f) != 0) ok = false;
+    if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) std::remove(tmp.c_str());
+    return ok;
+}
+
+// ----------------------------------------------------------------- input ---
+
+namespace {
+struct InputTables {
+    int keyDown[256] = {};
+    int keyHits[256] = {};
+    uint16_t chars[256] = {};
+    uint32_t charRead = 0, charWrite = 0;
+    int mouseDown[4] = {};
+    int mouseHits[4] = {};
+    int mouseX = 0, mouseY = 0;
+    int wheel = 0;
+};
+InputTables g_in;
+PlatformHooks g_hooks;
+float g_mouseScaleX = 1.0f, g_mouseScaleY = 1.0f;
+
+struct ScriptedEvent {
+    uint32_t at;  // offset from the script's start, in ms
+    InputEvent e;
+};
+std::deque<ScriptedEvent> g_script;
+int g_scriptStart = 0;
+bool g_inPump = false;
+
+void ClearTables() {
+    std::memset(g_in.keyDown, 0, sizeof g_in.keyDown);
+    std::memset(g_in.keyHits, 0, sizeof g_in.keyHits);
+    std::memset(g_in.mouseDown, 0, sizeof g_in.mouseDown);
+    std::memset(g_in.mouseHits, 0, sizeof g_in.mouseHits);
+    g_in.charRead = g_in.charWrite = 0;
+}
+}  // namespace
+
+void PostInputEvent(const InputEvent& e) {
+    switch (e.type) {
+    case INPUT_KEY_DOWN:
+        if (e.code < 0 || e.code > 255) return;
+        // Auto-repeat never counts as a new press.
+        if (!g_in.keyDown[e.code]) {
+            g_in.keyDown[e.code] = 1;
+            g_in.keyHits[e.code]++;
+        }
+        break;
+    case INPUT_KEY_UP:
+        if (e.code >= 0 && e.code <= 255) g_in.keyDown[e.code] = 0;
+        break;
+    case INPUT_CHAR:
+        if (g_in.charWrite - g_in.charRead < 256) {
+            g_in.chars[g_in.charWrite & 255] = (uint16_t)e.code;
+            g_in.charWrite++;
+        }
+        break;
+    case INPUT_MOUSE_DOWN:
+        if (e.code < 0 || e.code > 3) return;
+        if (!g_in.mouseDown[e.code]) {
+            g_in.mouseDown[e.code] = 1;
+            g_in.mouseHits[e.code]++;
+        }
+        break;
+    case INPUT_MOUSE_UP:
+        if (e.code >= 0 && e.code <= 3) g_in.mouseDown[e.code] = 0;
+        break;
+    case INPUT_MOUSE_MOVE:
+        g_in.mouseX = e.x;
+        g_in.mouseY = e.y;
+        break;
+    case INPUT_WHEEL:
+        g_in.wheel += e.code;
+        break;
+    case INPUT_SUSPEND:
+    case INPUT_RESUME:
+        ClearTables();
+        break;
+    }
+}
+
+void InstallPlatformHooks(const PlatformHooks& hooks) { g_hooks = hooks; }
+
+void PumpInput() {
+    if (g_inPump) return;  // a hook that queries input must not recurse
+    g_inPump = true;
+    if (g_hooks.pump) g_hooks.pump();
+    // Scripted events are due once the program's clock has passed them.
+    int now = Millisecs();
+    while (!g_script.empty() &&
+           MsReached(now, (int)((uint32_t)g_scriptStart + g_script.front().at))) {
+        InputEvent e = g_script.front().e;
+        g_script.pop_front();
+        if (e.type == INPUT_MOUSE_MOVE && g_hooks.warpMouse) {
+            // Keep a real window's pointer where the script puts it, so the
+            // platform's own motion events agree with the script.
+            g_hooks.warpMouse(e.x, e.y);
+        }
+        PostInputEvent(e);
+    }
+    g_inPump = false;
+}
+
+bool LoadInputScriptText(const std::string& text) {
+    g_script.clear();
+    g_scriptStart = Millisecs();
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t hash = line.find('#');
+        std::string body = hash == std::string::npos ? line : line.substr(0, hash);
+        std::istringstream ls(body);
+        long long at;
+        std::string verb;
+        if (!(ls >> at >> verb) || at < 0) continue;
+        ScriptedEvent se{(uint32_t)at, InputEvent{INPUT_KEY_DOWN}};
+        if (verb == "key" || verb == "mouse") {
+            std::string dir;
+            int code;
+            if (!(ls >> dir >> code)) continue;
+            bool down = dir == "down";
+            if (!down && dir != "up") continue;
+            if (verb == "key") se.e.type = down ? INPUT_KEY_DOWN : INPUT_KEY_UP;
+            else se.e.type = down ? INPUT_MOUSE_DOWN : INPUT_MOUSE_UP;
+            se.e.code = code;
+        } else if (verb == "move") {
+            if (!(ls >> se.e.x >> se.e.y)) continue;
+            se.e.type = INPUT_MOUSE_MOVE;
+        } else if (verb == "char") {
+            if (!(ls >> se.e.code)) continue;
+            se.e.type = INPUT_CHAR;
+        } else if (verb == "text") {
+            // Everything after one blank is typed, byte by byte (Latin-1).
+            std::string rest;
+            std::getline(ls, rest);
+            if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+            for (unsigned char c : rest) {
+                ScriptedEvent ce{(uint32_t)at, InputEvent{INPUT_CHAR}};
+                ce.e.code = c;
+                g_script.push_back(ce);
+            }
+            continue;
+        } else if (verb == "suspend") {
+            se.e.type = INPUT_SUSPEND;
+        } else if (verb == "resume") {
+            se.e.type = INPUT_RESUME;
+        } else {
+            continue;
+        }
+        g_script.push_back(se);
+    }
+    // Keep events in time order even when the file is not.
+    std::stable_sort(g_script.begin(), g_script.end(),
+                     [](const ScriptedEvent& a, const ScriptedEvent& b) { return a.at < b.at; });
+    return true;
+}
+
+bool LoadInputScript(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return false;
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return LoadInputScriptText(ss.str());
+}
+
+int PendingScriptedEvents() { return (int)g_script.size(); }
+
+int KeyHitCount(int key) {
+    PumpInput();
+    if (key < 0 || key > 255) return 0;
+    int n = g_in.keyHits[key];
+    g_in.keyHits[key] = 0;
+    return n;
+}
+
+int KeyIsDown(int key) {
+    PumpInput();
+    if (key < 0 || key > 255) return 0;
+    return g_in.keyDown[key];
+}
+
+int NextTypedChar() {
+    PumpInput();
+    if (g_in.charRead == g_in.charWrite) return 0;
+    int c = g_in.chars[g_in.charRead & 255];
+    g_in.charRead++;
+    return c;
+}
+
+void FlushInput() {
+    PumpInput();
+    std::memset(g_in.keyDown, 0, sizeof g_in.keyDown);
+    std::memset(g_in.keyHits, 0, sizeof g_in.keyHits);
+    g_in.charRead = g_in.charWrite = 0;
+}
+
+int MouseHitCount(int button) {
+    PumpInput();
+    if (button < 0 || button > 3) return 0;
+    int n = g_in.mouseHits[button];
+    g_in.mouseHits[button] = 0;
+    return n;
+}
+
+int MouseIsDown(int button) {
+    PumpInput();
+    if (button < 0 || button > 3) return 0;
+    return g_in.mouseDown[button];
+}
+
+float MouseXPos() {
+    PumpInput();
+    return (float)g_in.mouseX * g_mouseScaleX;
+}
+
+float MouseYPos() {
+    PumpInput();
+    return (float)g_in.mouseY * g_mouseScaleY;
+}
+
+int MouseWheel() {
+    PumpInput();
+    return g_in.wheel;
+}
+
+void MoveMousePos(float x, float y) {
+    int wx = (int)(x / g_mouseScaleX), wy = (int)(y / g_mouseScaleY);
+    if (g_hooks.warpMouse) g_hooks.warpMouse(wx, wy);
+    // The tables follow at once; a real window also reports the move later.
+    g_in.mouseX = wx;
+    g_in.mouseY = wy;
+}
+
+void HideMouse() {
+    if (g_hooks.hideMouse) g_hooks.hideMouse();
+}
+
+void SetMouseScale(float sx, float sy) {
+    g_mouseScaleX = sx > 0 ? sx : 1.0f;
+    g_mouseScaleY = sy > 0 ? sy : 1.0f;
+}
+
+void ResetInputTables() {
+    ClearTables();
+    g_in.wheel = 0;
+    g_in.mouseX = g_in.mouseY = 0;
+}
