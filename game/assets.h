@@ -1,0 +1,15 @@
+// The game's images and music, loaded each time the display opens.
+#pragma once
+#include "media/audio.h"
+#include "media/graphics.h"
+
+extern ImageRef PodImage[12];
+extern ImageRef MushroomImage[12];
+extern ImageRef WhiteSquare, WhiteSquareGlow;
+extern ImageRef NetImage, NetGlow;
+extern ImageRef SpikeImage, SpikeGlow;
+extern int MarginX, RowStep;
+
+void LoadGameAssets();
+// Creates the game's tables and lists (start-up step 18).
+void CreateGameTables();

@@ -1,0 +1,40 @@
+// The frame hub: the work every screen's frame ends with.
+#pragma once
+#include <list>
+#include <memory>
+#include <string>
+
+#include "media/audio.h"
+
+extern ChannelRef Channels[260];
+extern int FrameTimeMark;
+extern int FrameRate;
+extern int ShowFrameRate;
+extern int FrameSkipPhase;
+extern int FrameMouseX, FrameMouseY, PrevMouseX, PrevMouseY;
+extern int FrameLeftClicks, FrameRightClicks;
+extern int SettingsOpen;
+// Counts every FinishFrame call (for --frames).
+extern long long FrameCounter;
+
+struct Message {
+    int tick = 0;
+    std::string txt;
+    int c = 0;
+};
+extern std::list<std::shared_ptr<Message>> MessageList;
+void AddMessage(const std::string& text, int c = 0);
+
+// Ends a frame; returns the pause screen's result when it ran, else 0.
+int FinishFrame(int showPointer);
+
+// Hooks for the parts that arrive later (screenshot, pause screen, settings
+// panel); the bodies are empty until then.
+void TakeScreenshot();
+int PauseScreen();
+void SettingsPanel();
+extern float PanelOffset;  // the settings panel's slide offset; rests at -300
+
+// Test seam: when set, the frame rate computed at the end of each frame is
+// replaced by what this returns (the performance test's rate curve).
+extern int (*FrameRateOverride)();

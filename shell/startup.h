@@ -1,0 +1,57 @@
+// Program start-up, the outer (title) loop and shutdown; the shell's
+// constants and global state.
+#pragma once
+#include <string>
+
+#include "media/audio.h"
+
+constexpr int WeekNumber = 418;
+extern const std::string GameTitle;
+extern const std::string GameTagline;
+// "#418 : Wormlob 2 <tagline>": the window title and the log banner's title.
+std::string AppTitle();
+
+extern int CurrentMode;    // 0 Easy, 1 Medium, 2 Hard
+extern int PlayState;      // 0 title, 1 game, 2 pause
+extern int GameStartTime;  // Millisecs when the game started (pauses added)
+extern int MouseGame;
+extern int MaxPlayers;
+extern int SplashDeadline;
+extern SoundRef TitleMusic;
+
+// Credits lines, used from 1; CreditCount lines are filled.
+extern std::string Credits[100];
+extern int CreditCount;
+void FillCredits();
+
+// Joystick tables, used 1..4.
+extern int JoyCount;
+extern std::string JoyNames[5];
+extern int JoyButtons[5];
+extern int JoyEnabled[5];
+extern int JoyHatCentred[5];
+extern float JoyRest[6][5];  // axes X, Y, Z, R, U, V
+
+// Command-line options of the program (automation and headless runs).
+struct ProgramOptions {
+    bool virtualClock = false;
+    bool headless = false;
+    std::string inputScript;
+    long long frames = 0;       // 0 = run until the player quits
+    int headlessWidth = 1280, headlessHeight = 960;
+    std::string filesDir;      // the folder that holds Files/ contents; "" = ./Files
+};
+extern ProgramOptions Options;
+// Parses argv into Options; returns false (and prints why) on bad usage.
+// Sets wantHelp for --help.
+bool ParseOptions(int argc, char** argv, bool& wantHelp);
+std::string UsageText();
+
+// The whole program: start-up, outer loop, ShutDown. Returns the exit code
+// only when start-up fails (ShutDown ends the process itself).
+int RunProgram(int argc, char** argv);
+[[noreturn]] void ShutDown();
+void PlayMusicOnSlot(const SoundRef& sound, int slot);
+
+// The game itself; until the game arrives this returns at once.
+void RunGame();
