@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the unit
+# and end-to-end tests under a virtual X server with software OpenGL, then
+# each libFuzzer target for a bounded time on its seed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+bash scripts/deps.sh
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$JOBS"
+
+export LIBGL_ALWAYS_SOFTWARE=1
+export SDL_AUDIODRIVER=dummy
+export ALSOFT_DRIVERS=null
+status=0
+xvfb-run -a -s "-screen 0 1280x960x24" \
+  ctest --test-dir build --output-on-failure -j1 || status=1
+
+# Fuzzing: a clang build with libFuzzer, ASan and UBSan.
+if command -v clang++ >/dev/null; then
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DWORMLOB_FUZZ=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build-fuzz -j"$JOBS"
+  for fuzzer in build-fuzz/tests/fuzz/*_fuzz; do
+    [ -x "$fuzzer" ] || continue
+    name=$(basename "$fuzzer" _fuzz)
+    seeds="$ROOT/tests/fuzz/${name}_seeds"
+    corpus=$(mktemp -d)
+    [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+    secs=10
+    [ "$name" = setup ] && secs=20
+    echo "fuzz: $name for ${secs}s"
+    if ! (cd "$corpus" && UBSAN_OPTIONS=halt_on_error=1 "$ROOT/$fuzzer" -max_total_time=$secs \
+          -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+          "$corpus" >"$corpus/log.txt" 2>&1); then
+      echo "fuzz: $name FAILED"; tail -40 "$corpus/log.txt"; status=1
+    fi
+    rm -rf "$corpus"
+  done
+fi
+
+if [ $status -ne 0 ]; then
+  echo "TESTS FAILED"
+fi
+exit $status

@@ -1,0 +1,39 @@
+// Feeds arbitrary bytes to the setup-file reader as "Setup.ini".
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "shell/log.h"
+#include "shell/setup.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static bool init = false;
+    static char dir[] = "/tmp/wl2_setup_fuzz_XXXXXX";
+    if (!init) {
+        if (!mkdtemp(dir) || chdir(dir) != 0) return 0;
+        AudioInstaller a;
+        a.exists = [](const std::string&) { return true; };
+        a.set = [](const std::string&) { return true; };
+        a.enableOpenAL = [] { return true; };
+        SetAudioInstaller(a);
+        AudioDriverNames = {"OpenAL", "FreeAudio", "FreeAudio Multimedia", "Null"};
+        init = true;
+    }
+    FILE* f = std::fopen("Setup.ini", "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    std::memset(Settings, 0, sizeof Settings);
+    std::memset(Keys, 0, sizeof Keys);
+    SetDefaultSettings();
+    LoadSetup();
+    // What was read must write back without trouble.
+    std::vector<std::string> lines = SetupFileLines();
+    if (lines.empty() || lines[0] != "[Graphics]") __builtin_trap();
+    for (int k = 0; k < 101; k++)
+        if (k == 100 && Keys[k] != 0) __builtin_trap();  // slot 100 is never bound
+    return 0;
+}
