@@ -1,8 +1,279 @@
 #include "shell/startup.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "game/assets.h"
+#include "media/graphics.h"
+#include "media/system.h"
+#include "screens/helpers.h"
+#include "services/scores.h"
+#include "shell/display.h"
+#include "shell/framehub.h"
+#include "shell/log.h"
+#include "shell/setup.h"
+#include "shell/title.h"
+
 const std::string GameTitle = "Wormlob 2";
 const std::string GameTagline = "Bat, Lob and Net the Centipede Pods";
 
 std::string AppTitle() {
     return "#" + std::to_string(WeekNumber) + " : " + GameTitle + " " + GameTagline;
+}
+
+int CurrentMode = 1;
+int PlayState;
+int GameStartTime;
+int MouseGame = 1;
+int MaxPlayers = 4;
+int SplashDeadline;
+SoundRef TitleMusic;
+
+std::string Credits[100];
+int CreditCount;
+
+int JoyCount;
+std::string JoyNames[5];
+int JoyButtons[5];
+int JoyEnabled[5];
+int JoyHatCentred[5];
+float JoyRest[6][5];
+
+ProgramOptions Options;
+
+void FillCredits() {
+    static const char* lines[] = {
+        "A Game by Brannoc",
+        "README.md | docs/ARCHITECTURE.md",
+        "",
+        "Game",
+        "Made in C++20 with SDL2 and OpenGL",
+        "using Brannoc's Framework",
+        "",
+        "Net idea from the Wormlob 2 team",
+        "Other suggestions from",
+        "the team's playtesters",
+        "and everyone who tried it",
+        "",
+        "Graphics",
+        "Font : Quicksand by Andrew Paglinawan",
+        "Font : Roboto Condensed by Google",
+        "Font : Leckerli One by Gesine Todt",
+        "All other graphics by Brannoc",
+        "",
+        "Sound",
+        "Title Music by Brannoc",
+        "Sound Effects by Brannoc",
+    };
+    CreditCount = 0;
+    for (const char* l : lines) Credits[++CreditCount] = l;
+}
+
+std::string UsageText() {
+    return "Usage: wormlob2 [options]\n"
+           "  --help              show this text\n"
+           "  --headless          no window: the null drawing back end (logic, files and log as usual)\n"
+           "  --headless-size WxH the headless display mode (default 1280x960; 1600x900 is widescreen)\n"
+           "  --virtual-clock     a virtual clock: pacing costs no wall time, runs are repeatable\n"
+           "  --input FILE        scripted input: one timed event per line (see README)\n"
+           "  --frames N          end the program (as Escape would) at the N-th frame\n"
+           "  --files DIR         use DIR instead of ./Files as the data folder\n";
+}
+
+bool ParseOptions(int argc, char** argv, bool& wantHelp) {
+    wantHelp = false;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto next = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                std::cerr << "wormlob2: " << a << " needs a value\n";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            wantHelp = true;
+        } else if (a == "--headless") {
+            Options.headless = true;
+        } else if (a == "--virtual-clock") {
+            Options.virtualClock = true;
+        } else if (a == "--input") {
+            if (!next(v)) return false;
+            // Made absolute now: the program changes folders before reading it.
+            Options.inputScript = std::filesystem::absolute(v).string();
+        } else if (a == "--frames") {
+            if (!next(v)) return false;
+            Options.frames = TextToLong(v);
+            if (Options.frames <= 0) {
+                std::cerr << "wormlob2: --frames needs a positive number\n";
+                return false;
+            }
+        } else if (a == "--headless-size") {
+            if (!next(v)) return false;
+            int w = 0, h = 0;
+            if (std::sscanf(v.c_str(), "%dx%d", &w, &h) != 2 || w < 320 || h < 200 || w > 16384 || h > 16384) {
+                std::cerr << "wormlob2: --headless-size wants WIDTHxHEIGHT\n";
+                return false;
+            }
+            Options.headlessWidth = w;
+            Options.headlessHeight = h;
+        } else if (a == "--files") {
+            if (!next(Options.filesDir)) return false;
+        } else {
+            std::cerr << "wormlob2: unknown option " << a << "\n" << UsageText();
+            return false;
+        }
+    }
+    return true;
+}
+
+void PlayMusicOnSlot(const SoundRef& sound, int slot) {
+    if (slot < 0 || slot >= 260) return;
+    if (Channels[slot]) Channels[slot]->Stop();
+    Channels[slot] = AllocChannel();
+    if (!Channels[slot]) return;
+    if (sound) CueSound(sound, Channels[slot]);
+    Channels[slot]->SetVolume((float)(Settings[13] * Settings[11]) / 100.0f / 100.0f);
+    Channels[slot]->SetPaused(false);
+}
+
+namespace {
+int g_escapeLatch = 0;
+
+void EnumerateJoysticks() {
+    if (Options.headless) return;  // headless input comes only from scripts
+    JoyCount = JoystickCount();
+    if (JoyCount > 4) JoyCount = 4;
+    for (int j = 1; j <= JoyCount; j++) {
+        int port = j - 1;
+        JoyButtons[j] = JoystickButtonMask(port);
+        JoyNames[j] = JoystickName(port);
+        JoyRest[0][j] = JoystickX(port);
+        JoyRest[1][j] = JoystickY(port);
+        JoyRest[2][j] = JoystickZ(port);
+        JoyRest[3][j] = JoystickR(port);
+        JoyRest[4][j] = JoystickU(port);
+        JoyRest[5][j] = JoystickV(port);
+        JoyEnabled[j] = 1;
+        if (JoystickHat(port) == -1) JoyHatCentred[j] = 1;
+    }
+}
+}  // namespace
+
+// Outer loop step 2: one whole game, started from the title's button.
+void StartGameFromTitle() {
+    if (Channels[1] && Channels[1]->Playing()) {
+        Channels[1]->Stop();
+        Channels[1].reset();
+    }
+    PlayState = 1;
+    GameStartTime = Millisecs();
+    RunGame();
+    PlayState = 0;
+    g_escapeLatch = 1;
+    StartLatch = 1;
+    SlideIn = 0;
+    ResetScoreView();
+}
+
+void ShutDown() {
+    SaveSetup();
+    WriteScoreFile();
+    LogLine("Closing Up");
+    LogLine("");
+    LogLine("Bye!");
+    LogLine("");
+    LogLine("Play again, soon!!");
+    CloseDisplay();
+    CloseLog();
+    ShutdownAudio();
+    std::fflush(nullptr);
+    // No static destructors: the audio thread and the platform libraries are
+    // already shut down, and nothing else needs tearing down.
+    std::_Exit(0);
+}
+
+int RunProgram(int argc, char** argv) {
+    bool wantHelp = false;
+    if (!ParseOptions(argc, argv, wantHelp)) return 2;
+    if (wantHelp) {
+        std::cout << UsageText();
+        return 0;
+    }
+    if (Options.virtualClock) UseVirtualClock(0);
+    if (Options.headless) {
+        ForceNullGraphics(true);
+        SetNullDisplayMode(Options.headlessWidth, Options.headlessHeight);
+    }
+
+    SetWindowTitle(AppTitle());
+    SpriteBudget[1] = 50000;
+    SpriteBudget[2] = 50000;
+    HideMouse();
+    FrameTimeMark = Millisecs();
+    EnumerateJoysticks();
+    SetDefaultSettings();
+
+    std::string files = Options.filesDir.empty() ? "Files/" : Options.filesDir;
+    if (!ChangeDir(files)) {
+        std::cerr << "wormlob2: cannot find the data folder \"" << files
+                  << "\" (start the game from the folder that holds Files/)\n";
+        return 1;
+    }
+    if (!OpenLog("Debug.txt"))
+        std::cerr << "wormlob2: cannot write Debug.txt; running without a log\n";
+    LogLine("Loading");
+    AudioDriverNames = ListAudioDrivers();
+    LoadSetup();
+    LogLine("");
+    LogLine("Grabbing Previous Scores");
+    LogLine("");
+    if (!ChangeDir(std::to_string(WeekNumber) + "/")) {
+        LogLine("\tThe game folder is missing");
+        std::cerr << "wormlob2: the game folder " << WeekNumber << "/ is missing in " << files << "\n";
+        return 1;
+    }
+    // Scripted input times count from here, so a script does not depend on
+    // how long the options and the log took.
+    if (!Options.inputScript.empty() && !LoadInputScript(Options.inputScript)) {
+        std::cerr << "wormlob2: cannot read the input script " << Options.inputScript << "\n";
+        return 2;
+    }
+    SplashDeadline = (int)((uint32_t)Millisecs() + 2500u);
+    FillCredits();
+    MarginX = 24;
+    RowStep = 32;
+    if (!ApplyGraphicsSettings()) {
+        CloseLog();
+        return 1;
+    }
+    MouseGame = 1;
+    MaxPlayers = 4;
+    PlayState = 0;
+    CreateGameTables();
+    LogLine("Finished Loading");
+    while (!MsReached(Millisecs(), SplashDeadline)) {
+        PumpInput();
+        SleepMs(1);
+    }
+    CurrentMode = 1;
+
+    SlideIn = 0;
+    StartLatch = 0;
+    g_escapeLatch = 0;
+    bool quit = false;
+    while (!quit) {
+        TitleFrame();
+        FinishFrame(1);
+        if (!KeyIsDown(27)) g_escapeLatch = 0;
+        if (g_escapeLatch == 0 && KeyIsDown(27)) quit = true;
+    }
+    ShutDown();
 }

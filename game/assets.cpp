@@ -1,0 +1,34 @@
+#include "game/assets.h"
+
+#include <string>
+
+#include "screens/enginetest.h"
+#include "shell/startup.h"
+
+ImageRef PodImage[12];
+ImageRef MushroomImage[12];
+ImageRef WhiteSquare, WhiteSquareGlow;
+ImageRef NetImage, NetGlow;
+ImageRef SpikeImage, SpikeGlow;
+int MarginX, RowStep;
+
+void LoadGameAssets() {
+    EngineTest(60, 4);
+    for (int i = 1; i <= 5; i++) {
+        PodImage[i] = LoadImage("pod" + std::to_string(i) + ".png");
+        PodImage[i + 5] = LoadImage("pod" + std::to_string(i) + "g.png");
+    }
+    for (int i = 1; i <= 4; i++) {
+        MushroomImage[i] = LoadImage("mushroom" + std::to_string(i) + ".png");
+        MushroomImage[i + 5] = LoadImage("mushroom" + std::to_string(i) + "g.png");
+    }
+    WhiteSquare = LoadImage("whitesquare.png");
+    WhiteSquareGlow = LoadImage("whitesquareg.png");
+    NetImage = LoadImage("net.png");
+    NetGlow = LoadImage("netg.png");
+    SpikeImage = LoadImage("spike.png");
+    SpikeGlow = LoadImage("spikeg.png");
+    TitleMusic = LoadSound("wormlob.ogg", 0);
+}
+
+void CreateGameTables() {}

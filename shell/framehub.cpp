@@ -1,0 +1,137 @@
+#include "shell/framehub.h"
+
+#include "media/graphics.h"
+#include "media/system.h"
+#include "screens/helpers.h"
+#include "services/popups.h"
+#include "services/sequencer.h"
+#include "shell/display.h"
+#include "shell/setup.h"
+#include "shell/startup.h"
+
+ChannelRef Channels[260];
+int FrameTimeMark;
+int FrameRate;
+int ShowFrameRate = 1;
+int FrameSkipPhase;
+int FrameMouseX, FrameMouseY, PrevMouseX, PrevMouseY;
+int FrameLeftClicks, FrameRightClicks;
+int SettingsOpen;
+long long FrameCounter;
+std::list<std::shared_ptr<Message>> MessageList;
+int (*FrameRateOverride)() = nullptr;
+
+namespace {
+int g_rateAverage = 0;
+}
+
+void AddMessage(const std::string& text, int c) {
+    auto m = std::make_shared<Message>();
+    m->txt = text;
+    m->c = c;
+    MessageList.push_back(m);
+}
+
+namespace {
+void ChannelUpkeep() {
+    for (int slot = 0; slot <= 256; slot++) {
+        int v = slot < 20 ? Settings[13] * Settings[11] / 100 : Settings[12] * Settings[11] / 100;
+        ChannelRef& ch = Channels[slot];
+        if (ch && !ch->Playing()) ch.reset();
+        if (ch) ch->SetVolume((float)v / 100.0f);
+    }
+}
+
+void DrawMessages() {
+    int y = ViewHeight - 16;
+    SetDrawScale(1);
+    SetImageFont(Fonts[3]);
+    for (auto it = MessageList.begin(); it != MessageList.end();) {
+        Message& m = **it;
+        m.tick++;
+        SetColor(0, 0, 0);
+        SetAlpha(0.7f);
+        if (m.tick < 60) {
+            SetColor(255, 255, 0);
+            SetAlpha(0.7f);
+        }
+        DrawRect(0, (float)y, (float)TextWidth(m.txt), (float)TextHeight());
+        SetColor(255, 255, 255);
+        SetAlpha(1);
+        if (m.tick < 60) {
+            SetColor(0, 0, 0);
+            SetAlpha(1);
+        }
+        DrawText(m.txt, 0, (float)y);
+        y -= 14;
+        if (m.tick == 180) it = MessageList.erase(it);
+        else ++it;
+    }
+}
+}  // namespace
+
+int FinishFrame(int showPointer) {
+    int pauseResult = 0;
+
+    ChannelUpkeep();
+    TickPopups();
+
+    if (KeyHitCount(9) || KeyHitCount(123)) {
+        SettingsOpen = 1 - SettingsOpen;
+        SaveSetup();
+    }
+
+    if (FrameSkipPhase == 0 || Settings[7] != 1) {
+        if (KeyHitCount(122)) TakeScreenshot();
+        if (KeyIsDown(27) && PlayState == 1) {
+            PlayState = 2;
+            int pausedAt = Millisecs();
+            pauseResult = PauseScreen();
+            PlayState = 1;
+            // The game's clock does not count the time spent paused.
+            GameStartTime = (int)((uint32_t)GameStartTime + (uint32_t)MsDiff(Millisecs(), pausedAt));
+        }
+    }
+
+    SettingsPanel();
+
+    ResetDrawState();
+    SetDrawScale(1.5f);
+    SetImageFont(Fonts[1]);
+    if (ShowFrameRate == 1) DrawText(std::to_string(FrameRate), 2, 2);
+
+    if (showPointer == 1 || SettingsOpen == 1) {
+        SetColor(255, 255, 255);
+        DrawImage(IconSheetSmooth, (float)(FrameMouseX + 12), (float)(FrameMouseY + 12), 63);
+    }
+
+    PrevMouseX = FrameMouseX;
+    PrevMouseY = FrameMouseY;
+    FrameMouseX = (int)MouseXPos();
+    FrameMouseY = (int)MouseYPos();
+    FrameLeftClicks = MouseHitCount(1);
+    FrameRightClicks = MouseHitCount(2);
+
+    // 2 ms short of a 60th of a second after the previous frame's end; the
+    // bound is real-valued (14.67 ms), so a whole-millisecond clock needs 15.
+    do {
+        SleepMs(1);
+    } while ((double)MsDiff(Millisecs(), FrameTimeMark) < 1000.0 / 60.0 - 2.0);
+
+    SequencerTick();
+    DrawMessages();
+
+    if (Settings[7] != 1 || FrameSkipPhase == 0) Flip(0);
+
+    int dt = MsDiff(Millisecs(), FrameTimeMark);
+    if (dt < 1) dt = 1;
+    g_rateAverage = (1000 / dt + 2 * g_rateAverage) / 3;
+    FrameRate = FrameRateOverride ? FrameRateOverride() : g_rateAverage;
+    FrameTimeMark = Millisecs();
+
+    FrameSkipPhase = 1 - FrameSkipPhase;
+
+    FrameCounter++;
+    if (Options.frames > 0 && FrameCounter >= Options.frames) ShutDown();
+    return pauseResult;
+}

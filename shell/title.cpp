@@ -1,0 +1,101 @@
+#include "shell/title.h"
+
+#include <cmath>
+
+#include "game/assets.h"
+#include "media/system.h"
+#include "screens/helpers.h"
+#include "services/scoretable.h"
+#include "shell/display.h"
+#include "shell/framehub.h"
+#include "shell/startup.h"
+
+int SlideIn;
+int StartLatch;
+int StartHeld;
+int BobAngle;
+
+void StartGameFromTitle();  // outer loop, startup.cpp
+
+void TitleFrame() {
+    const int VW = ViewWidth, VH = ViewHeight;
+    BeginFrame(1);
+    ResetDrawState();
+    if (SlideIn < 32) SlideIn++;
+    int s = 800 - 25 * SlideIn;
+
+    // Diagonal stripes fading from dark red to dark blue.
+    float c = 50;
+    SetDrawAngle(-45);
+    for (int i = 0; i <= VH; i += 10) {
+        c += 0.5f;
+        SetColor((int)(100 - c), 0, (int)c);
+        DrawRect(-100, (float)(3 * i), (float)(VW + 1800), 30);
+    }
+
+    // Seven bobbing pods.
+    ResetDrawState();
+    SetDrawScale(1.5f);
+    BobAngle = (BobAngle + 4) % 360;
+    static const int colours[7][3] = {{180, 0, 0},   {180, 100, 0}, {180, 180, 0}, {0, 180, 0},
+                                      {0, 180, 180}, {0, 0, 180},   {180, 0, 180}};
+    for (int k = 0; k < 7; k++) {
+        SetColor(colours[k][0], colours[k][1], colours[k][2]);
+        SetAlpha(0.8f);
+        double a = (BobAngle + 20 * (k + 1)) * M_PI / 180.0;
+        int y = (int)(30 + std::sin(a) * 20);
+        if (PodImage[1]) DrawGlowSprite(PodImage[1], VW / 2 - 400 + 100 * k, y, 0, PodImage[6], 1.1f, 0.8f);
+    }
+
+    // Credits panel sliding in from the left.
+    ResetDrawState();
+    int w = 320, t = 10;
+    if (ScreenWidth < 900) {
+        w = 416;
+        t = 13;
+    }
+    SetColor(0, 0, 0);
+    SetAlpha(0.6f);
+    DrawRect((float)(10 - (w - SlideIn * t)), (float)(VH - 430), (float)w, 422);
+    SetColor(255, 255, 255);
+    SetAlpha(1);
+    for (int j = 1; j <= CreditCount; j++)
+        DrawTextAligned(w / 2 + 5 - (w - SlideIn * t), VH - 428 + (j - 1) * 20, Credits[j], 1, 0);
+
+    DrawText("Hit [Tab] for settings", 4, 4);
+
+    DrawScoreTable(SlideIn * 10, CurrentMode, 0, 0);
+
+    if (!Channels[1]) PlayMusicOnSlot(TitleMusic, 1);
+
+    // Start button.
+    SetColor(255, 150, 150);
+    SetAlpha(1);
+    if (MouseInRect(VW / 2 - 200, VH / 2 + s - 40, 400, 80)) {
+        SetColor(255, 255, 255);
+        if (StartHeld == 1 && StartLatch == 0 && PanelOffset < -250) StartGameFromTitle();
+    }
+    SetImageFont(Fonts[7]);
+    DrawTextAligned(VW / 2, VH / 2 + s, "Click Here to Start", 1, 1);
+    StartHeld = MouseIsDown(1);
+    if (!StartHeld) StartLatch = 0;
+
+    // Game modes.
+    SetImageFont(Fonts[8]);
+    static const char* labels[3] = {"Easy", "Medium", "Hard"};
+    for (int mode = 0; mode < 3; mode++) {
+        int dy = 200 + 50 * mode;
+        SetColor(255, 255, 255);
+        SetAlpha(CurrentMode == mode ? 1.0f : 0.5f);
+        int x = VW / 2 - 100, y = VH / 2 + dy - s;
+        DrawText(labels[mode], (float)x, (float)y);
+        if (MouseInRect(x, y, 200, 40) && MouseIsDown(1)) CurrentMode = mode;
+    }
+
+    SetImageFont(Fonts[5]);
+    SetColor(255, 255, 255);
+    SetAlpha(1);
+    DrawTextAligned(VW / 2, VH / 2 - 200 - s, GameTitle, 1, 1);
+    SetImageFont(Fonts[6]);
+    DrawTextAligned(VW / 2, VH / 2 - 140 + s, GameTagline, 1, 1);
+}
