@@ -1,0 +1,16 @@
+// The full-screen "Enter Your Name" prompt run after every game. It edits
+// PlayerName (services/scores.h) in place, so a returning player only has to
+// confirm.
+#pragma once
+
+// Runs until the player confirms with Enter, the left button or Escape (there
+// is no cancel). Waits for those to be released before it starts and again
+// before it returns, so the press that ended the game does not confirm and
+// the confirming press does not reach the next screen. Accepts one typed
+// character per frame, codes 32..255 except "|" (the score file's field
+// separator); Backspace drops the last character. Seeds the random
+// generator from the clock at the end.
+void EnterName();
+
+// True when name entry accepts the typed character code.
+bool NameCharAccepted(int code);
