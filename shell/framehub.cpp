@@ -121,6 +121,12 @@ int FinishFrame(int showPointer) {
     SequencerTick();
     DrawMessages();
 
+    for (auto& g : Options.grabs) {
+        if (g.first == FrameCounter + 1) {
+            TPixmap pm = GrabPixmap(0, 0, WindowWidth(), WindowHeight());
+            SavePixmapAsPng(pm, g.second, 6);
+        }
+    }
     if (Settings[7] != 1 || FrameSkipPhase == 0) Flip(0);
 
     int dt = MsDiff(Millisecs(), FrameTimeMark);

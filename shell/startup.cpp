@@ -20,7 +20,7 @@
 #include "shell/title.h"
 
 const std::string GameTitle = "Wormlob 2";
-const std::string GameTagline = "Bat, Lob and Net the Centipede Pods";
+const std::string GameTagline = "Bat the Pods, Net the Prize";
 
 std::string AppTitle() {
     return "#" + std::to_string(WeekNumber) + " : " + GameTitle + " " + GameTagline;
@@ -82,7 +82,8 @@ std::string UsageText() {
            "  --virtual-clock     a virtual clock: pacing costs no wall time, runs are repeatable\n"
            "  --input FILE        scripted input: one timed event per line (see README)\n"
            "  --frames N          end the program (as Escape would) at the N-th frame\n"
-           "  --files DIR         use DIR instead of ./Files as the data folder\n";
+           "  --files DIR         use DIR instead of ./Files as the data folder\n"
+           "  --grab N:FILE       save frame N's picture as a PNG file (repeatable)\n";
 }
 
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
@@ -124,6 +125,15 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             }
             Options.headlessWidth = w;
             Options.headlessHeight = h;
+        } else if (a == "--grab") {
+            if (!next(v)) return false;
+            size_t colon = v.find(':');
+            long long n = colon == std::string::npos ? 0 : TextToLong(v.substr(0, colon));
+            if (n <= 0 || colon + 1 >= v.size()) {
+                std::cerr << "wormlob2: --grab wants FRAME:FILE\n";
+                return false;
+            }
+            Options.grabs.push_back({n, std::filesystem::absolute(v.substr(colon + 1)).string()});
         } else if (a == "--files") {
             if (!next(Options.filesDir)) return false;
         } else {

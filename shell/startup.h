@@ -2,6 +2,8 @@
 // constants and global state.
 #pragma once
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "media/audio.h"
 
@@ -40,6 +42,9 @@ struct ProgramOptions {
     long long frames = 0;       // 0 = run until the player quits
     int headlessWidth = 1280, headlessHeight = 960;
     std::string filesDir;      // the folder that holds Files/ contents; "" = ./Files
+    // --grab N:FILE: save the back buffer of frame N as a PNG (before it is
+    // presented), for looking at screens in automated runs.
+    std::vector<std::pair<long long, std::string>> grabs;
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.
