@@ -66,15 +66,19 @@ TEST(DateText, LaterMomentsHaveLargerValues) {
     // Last second of each day against the first second of the next, across
     // month and year ends.
     int64_t prev = MakeTimestampAt(DateOf(1, 1, 2009), "00:00:00");
-    for (int year = 2009; year <= 2010; year++)
-        for (int month = 1; month <= 12; month++)
+    for (int year = 2009; year <= 2010; year++) {
+        for (int month = 1; month <= 12; month++) {
             for (int day = 1; day <= 31; day++) {
                 int64_t start = MakeTimestampAt(DateOf(day, month, year), "00:00:00");
                 int64_t end = MakeTimestampAt(DateOf(day, month, year), "23:59:59");
-                if (!(year == 2009 && month == 1 && day == 1)) ASSERT_EQ(start, prev + 1);
+                if (!(year == 2009 && month == 1 && day == 1)) {
+                    ASSERT_EQ(start, prev + 1);
+                }
                 ASSERT_EQ(end - start, 86399);
                 prev = end;
             }
+        }
+    }
 }
 
 TEST(DateText, TodayComesFromThePlatformDateAndTime) {
