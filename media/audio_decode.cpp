@@ -6,6 +6,8 @@
 
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -160,4 +162,62 @@ std::shared_ptr<TSoundData> DecodeSoundMemory(const uint8_t* bytes, size_t size)
     if (Tag(bytes, "RIFF")) return DecodeWavMemory(bytes, size);
     if (Tag(bytes, "OggS")) return DecodeOggMemory(bytes, size);
     return nullptr;
+}
+
+std::vector<uint8_t> EncodeWavMemory(const TSoundData& sound, int bits) {
+    if (bits != 8) bits = 16;
+    const uint32_t frameBytes = uint32_t(sound.channels) * uint32_t(bits / 8);
+    const uint32_t dataBytes = uint32_t(sound.frames) * frameBytes;
+    std::vector<uint8_t> out;
+    auto put = [&out](const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        out.insert(out.end(), b, b + n);
+    };
+    auto u32 = [&put](uint32_t v) {
+        uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+        put(b, 4);
+    };
+    auto u16 = [&put](uint16_t v) {
+        uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
+        put(b, 2);
+    };
+    put("RIFF", 4);
+    u32(36 + dataBytes + (dataBytes & 1));
+    put("WAVE", 4);
+    put("fmt ", 4);
+    u32(16);
+    u16(1);
+    u16(uint16_t(sound.channels));
+    u32(uint32_t(sound.rate));
+    u32(uint32_t(sound.rate) * frameBytes);
+    u16(uint16_t(frameBytes));
+    u16(uint16_t(bits));
+    put("data", 4);
+    u32(dataBytes);
+    const size_t count = size_t(sound.frames) * size_t(sound.channels);
+    for (size_t i = 0; i < count && i < sound.samples.size(); ++i) {
+        if (bits == 8) {
+            out.push_back(uint8_t((sound.samples[i] >> 8) + 128));
+        } else {
+            u16(uint16_t(sound.samples[i]));
+        }
+    }
+    if (dataBytes & 1) out.push_back(0);
+    return out;
+}
+
+std::shared_ptr<TSoundData> MakeToneSound(int rate, int channels, double freq, double amplitude,
+                                          double seconds) {
+    auto snd = std::make_shared<TSoundData>();
+    snd->rate = rate;
+    snd->channels = channels;
+    snd->frames = int64_t(seconds * rate);
+    if (snd->frames < 1) snd->frames = 1;
+    snd->samples.resize(size_t(snd->frames * channels));
+    for (int64_t i = 0; i < snd->frames; ++i) {
+        const double v = amplitude * std::sin(2.0 * M_PI * freq * double(i) / rate);
+        const auto s = int16_t(std::lround(std::clamp(v, -1.0, 1.0) * 32767.0));
+        for (int c = 0; c < channels; ++c) snd->samples[size_t(i * channels + c)] = s;
+    }
+    return snd;
 }

@@ -37,6 +37,13 @@ std::shared_ptr<TSoundData> DecodeOggMemory(const uint8_t* bytes, size_t size);
 // Picks the decoder from the first bytes ("RIFF" or "OggS").
 std::shared_ptr<TSoundData> DecodeSoundMemory(const uint8_t* bytes, size_t size);
 
+// Writes a sound as a canonical 44-byte-header PCM WAV file (8 or 16 bits).
+std::vector<uint8_t> EncodeWavMemory(const TSoundData& sound, int bits);
+// A sine tone of the given frequency and peak amplitude (0..1), the same on
+// every channel; for the tests and the mixer benchmark.
+std::shared_ptr<TSoundData> MakeToneSound(int rate, int channels, double freq, double amplitude,
+                                          double seconds);
+
 // LoadSound without the file: decodes the bytes and hands the sound to the
 // current back end (making the implicit choice first, as LoadSound does).
 SoundRef LoadSoundFromMemory(const uint8_t* bytes, size_t size, int flags);
