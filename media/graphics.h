@@ -48,6 +48,27 @@ using FontRef = std::shared_ptr<TImageFont>;
 struct TGraphicsBackend;  // opaque
 struct TDisplay;          // opaque
 
+// The one drawing state of the open display. Fields and the values they take
+// right after OpenDisplay are listed beside each one.
+struct DrawingState {
+    int color_red = 255, color_green = 255, color_blue = 255;
+    float color_alpha = 1.0f;           // stored as given, clamped when drawing
+    int clscolor_red = 0, clscolor_green = 0, clscolor_blue = 0;
+    float line_width = 1.0f;
+    float tform_rot = 0.0f;             // degrees, clockwise on screen
+    float tform_scale_x = 1.0f, tform_scale_y = 1.0f;
+    float tform_ix = 1.0f, tform_iy = 0.0f, tform_jx = 0.0f, tform_jy = 1.0f;
+    int viewport_x = 0, viewport_y = 0, viewport_w = 0, viewport_h = 0;
+    float origin_x = 0.0f, origin_y = 0.0f;
+    float handle_x = 0.0f, handle_y = 0.0f;
+    FontRef image_font;                 // null means the built-in default font
+    int blend_mode = BLEND_MASK;
+    float vres_width = 0.0f, vres_height = 0.0f;
+    float vres_mousexscale = 1.0f, vres_mouseyscale = 1.0f;
+};
+// The current drawing state (read-only view, for tests and tools).
+const DrawingState& GetDrawingState();
+
 // ------------------------------------------------------ display, back end ---
 TGraphicsBackend* OpenGLBackend();
 TGraphicsBackend* Direct3D9Backend();  // null on this platform
@@ -76,6 +97,8 @@ int WindowWidth();
 int WindowHeight();
 void ClearScreen();
 void Flip(int sync);
+// Number of GL draw calls issued since the display opened (batching check).
+long GraphicsDrawCalls();
 
 // --------------------------------------------------------- drawing state ---
 void SetColor(int r, int g, int b);

@@ -1,0 +1,335 @@
+// The SDL side of input: the event pump that feeds the input tables, the
+// mapping of SDL keys to the Windows virtual-key codes the program uses,
+// pointer warping and hiding, and joysticks.
+#include "media/graphics_internal.h"
+#include "media/system.h"
+
+#include <SDL.h>
+
+#include <cmath>
+
+namespace gfx {
+
+bool EnsureSdlVideo() {
+    // SDL's subsystems are reference-counted and shared with audio and
+    // joysticks; video is started once and left running for the process.
+    static bool started = false;
+    if (!started) started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    return started;
+}
+
+int VirtualKeyFromSdl(int scancode, int keycode) {
+    // Letters and digits follow the key's label (the keycode), as the
+    // virtual-key codes do; a layout whose letters are not Latin falls back
+    // to the key's position.
+    if (keycode >= 'a' && keycode <= 'z') return keycode - 'a' + 65;
+    if (keycode >= '0' && keycode <= '9') return keycode;
+    if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) return scancode - SDL_SCANCODE_A + 65;
+    if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9) return scancode - SDL_SCANCODE_1 + 49;
+    if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F12) return scancode - SDL_SCANCODE_F1 + 112;
+    if (scancode >= SDL_SCANCODE_F13 && scancode <= SDL_SCANCODE_F24) return scancode - SDL_SCANCODE_F13 + 124;
+    if (scancode >= SDL_SCANCODE_KP_1 && scancode <= SDL_SCANCODE_KP_9) return scancode - SDL_SCANCODE_KP_1 + 97;
+    switch (scancode) {
+        case SDL_SCANCODE_0: return 48;
+        case SDL_SCANCODE_KP_0: return 96;
+        case SDL_SCANCODE_BACKSPACE: return 8;
+        case SDL_SCANCODE_TAB: return 9;
+        case SDL_SCANCODE_CLEAR: return 12;
+        case SDL_SCANCODE_KP_CLEAR: return 12;
+        case SDL_SCANCODE_RETURN: return 13;
+        case SDL_SCANCODE_RETURN2: return 13;
+        case SDL_SCANCODE_KP_ENTER: return 13;
+        case SDL_SCANCODE_PAUSE: return 19;
+        case SDL_SCANCODE_CAPSLOCK: return 20;
+        case SDL_SCANCODE_ESCAPE: return 27;
+        case SDL_SCANCODE_SPACE: return 32;
+        case SDL_SCANCODE_PAGEUP: return 33;
+        case SDL_SCANCODE_PAGEDOWN: return 34;
+        case SDL_SCANCODE_END: return 35;
+        case SDL_SCANCODE_HOME: return 36;
+        case SDL_SCANCODE_LEFT: return 37;
+        case SDL_SCANCODE_UP: return 38;
+        case SDL_SCANCODE_RIGHT: return 39;
+        case SDL_SCANCODE_DOWN: return 40;
+        case SDL_SCANCODE_SELECT: return 41;
+        case SDL_SCANCODE_EXECUTE: return 43;
+        case SDL_SCANCODE_PRINTSCREEN: return 44;
+        case SDL_SCANCODE_INSERT: return 45;
+        case SDL_SCANCODE_DELETE: return 46;
+        case SDL_SCANCODE_HELP: return 47;
+        case SDL_SCANCODE_LGUI: return 91;
+        case SDL_SCANCODE_RGUI: return 92;
+        case SDL_SCANCODE_APPLICATION: return 93;
+        case SDL_SCANCODE_KP_MULTIPLY: return 106;
+        case SDL_SCANCODE_KP_PLUS: return 107;
+        case SDL_SCANCODE_KP_MINUS: return 109;
+        case SDL_SCANCODE_KP_PERIOD: return 110;
+        case SDL_SCANCODE_KP_DECIMAL: return 110;
+        case SDL_SCANCODE_KP_DIVIDE: return 111;
+        case SDL_SCANCODE_NUMLOCKCLEAR: return 144;
+        case SDL_SCANCODE_SCROLLLOCK: return 145;
+        case SDL_SCANCODE_LSHIFT: return 160;
+        case SDL_SCANCODE_RSHIFT: return 161;
+        case SDL_SCANCODE_LCTRL: return 162;
+        case SDL_SCANCODE_RCTRL: return 163;
+        case SDL_SCANCODE_LALT: return 164;
+        case SDL_SCANCODE_RALT: return 165;
+        case SDL_SCANCODE_MUTE: return 173;
+        case SDL_SCANCODE_AUDIOMUTE: return 173;
+        case SDL_SCANCODE_VOLUMEDOWN: return 174;
+        case SDL_SCANCODE_VOLUMEUP: return 175;
+        case SDL_SCANCODE_AUDIONEXT: return 176;
+        case SDL_SCANCODE_AUDIOPREV: return 177;
+        case SDL_SCANCODE_AUDIOSTOP: return 178;
+        case SDL_SCANCODE_AUDIOPLAY: return 179;
+        // Punctuation by position, named as on a UK keyboard: the key right
+        // of L is ";", the next "'" (192), the key by Return "#" (222), the
+        // key left of 1 the backtick (223), the extra key by left Shift the
+        // backslash (226).
+        case SDL_SCANCODE_SEMICOLON: return 186;
+        case SDL_SCANCODE_EQUALS: return 187;
+        case SDL_SCANCODE_COMMA: return 188;
+        case SDL_SCANCODE_MINUS: return 189;
+        case SDL_SCANCODE_PERIOD: return 190;
+        case SDL_SCANCODE_SLASH: return 191;
+        case SDL_SCANCODE_APOSTROPHE: return 192;
+        case SDL_SCANCODE_LEFTBRACKET: return 219;
+        case SDL_SCANCODE_BACKSLASH: return 220;
+        case SDL_SCANCODE_RIGHTBRACKET: return 221;
+        case SDL_SCANCODE_NONUSHASH: return 222;
+        case SDL_SCANCODE_GRAVE: return 223;
+        case SDL_SCANCODE_NONUSBACKSLASH: return 226;
+        default: return 0;
+    }
+}
+
+namespace {
+void Post(InputEventType type, int code = 0, int x = 0, int y = 0, bool repeat = false) {
+    InputEvent e{type};
+    e.code = code, e.x = x, e.y = y, e.repeat = repeat;
+    PostInputEvent(e);
+}
+
+// UTF-8 text from SDL into UTF-16 code units, one character event each.
+void PostText(const char* s) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    while (*p) {
+        uint32_t cp;
+        int extra;
+        if (*p < 0x80) cp = *p, extra = 0;
+        else if ((*p & 0xE0) == 0xC0) cp = *p & 0x1F, extra = 1;
+        else if ((*p & 0xF0) == 0xE0) cp = *p & 0x0F, extra = 2;
+        else if ((*p & 0xF8) == 0xF0) cp = *p & 0x07, extra = 3;
+        else { ++p; continue; }  // stray continuation byte
+        ++p;
+        bool ok = true;
+        for (int i = 0; i < extra; ++i) {
+            if ((*p & 0xC0) != 0x80) { ok = false; break; }
+            cp = (cp << 6) | (*p & 0x3F);
+            ++p;
+        }
+        if (!ok || cp > 0x10FFFF) continue;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            Post(INPUT_CHAR, 0xD800 + (int)(cp >> 10));
+            Post(INPUT_CHAR, 0xDC00 + (int)(cp & 0x3FF));
+        } else {
+            Post(INPUT_CHAR, (int)cp);
+        }
+    }
+}
+
+int MouseButton(Uint8 b) {
+    switch (b) {
+        case SDL_BUTTON_LEFT: return 1;
+        case SDL_BUTTON_RIGHT: return 2;
+        case SDL_BUTTON_MIDDLE: return 3;
+        default: return 0;
+    }
+}
+
+void Pump() {
+    if (!GlIsOpen()) return;
+    Uint32 id = GlWindowId();
+    SDL_Event ev;
+    while (SDL_PollEvent(&ev)) {
+        switch (ev.type) {
+            case SDL_KEYDOWN:
+            case SDL_KEYUP: {
+                if (ev.key.windowID != id) break;
+                int vk = VirtualKeyFromSdl(ev.key.keysym.scancode, ev.key.keysym.sym);
+                if (!vk) break;
+                if (ev.type == SDL_KEYUP) {
+                    Post(INPUT_KEY_UP, vk);
+                    break;
+                }
+                Post(INPUT_KEY_DOWN, vk, 0, 0, ev.key.repeat != 0);
+                // These keys type control characters, repeats included, as
+                // they do in a text field; text input does not report them.
+                if (vk == 8 || vk == 9 || vk == 13 || vk == 27) Post(INPUT_CHAR, vk);
+                break;
+            }
+            case SDL_TEXTINPUT:
+                if (ev.text.windowID == id) PostText(ev.text.text);
+                break;
+            case SDL_MOUSEBUTTONDOWN:
+            case SDL_MOUSEBUTTONUP: {
+                if (ev.button.windowID != id) break;
+                int b = MouseButton(ev.button.button);
+                if (!b) break;
+                Post(INPUT_MOUSE_MOVE, 0, ev.button.x, ev.button.y);
+                Post(ev.type == SDL_MOUSEBUTTONDOWN ? INPUT_MOUSE_DOWN : INPUT_MOUSE_UP, b);
+                break;
+            }
+            case SDL_MOUSEMOTION:
+                if (ev.motion.windowID == id) Post(INPUT_MOUSE_MOVE, 0, ev.motion.x, ev.motion.y);
+                break;
+            case SDL_MOUSEWHEEL:
+                if (ev.wheel.windowID == id) {
+                    int d = ev.wheel.y;
+                    if (ev.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) d = -d;
+                    Post(INPUT_WHEEL, d);
+                }
+                break;
+            case SDL_WINDOWEVENT:
+                if (ev.window.windowID != id) break;
+                if (ev.window.event == SDL_WINDOWEVENT_FOCUS_LOST) Post(INPUT_SUSPEND);
+                else if (ev.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) Post(INPUT_RESUME);
+                break;
+            default:
+                // The close request (SDL_QUIT, window close) is ignored: the
+                // program leaves only from its title screen.
+                break;
+        }
+    }
+}
+
+void Warp(int x, int y) {
+    if (GlIsOpen()) SDL_WarpMouseInWindow(static_cast<SDL_Window*>(GlWindow()), x, y);
+}
+
+void Hide() {
+    if (GlIsOpen()) SDL_ShowCursor(SDL_DISABLE);
+}
+}  // namespace
+
+void InstallSdlInputHooks() {
+    PlatformHooks h;
+    h.pump = Pump;
+    h.warpMouse = Warp;
+    h.hideMouse = Hide;
+    InstallPlatformHooks(h);
+    SDL_StartTextInput();
+}
+
+void RemoveSdlInputHooks() { InstallPlatformHooks(PlatformHooks{}); }
+
+}  // namespace gfx
+
+// ------------------------------------------------------------- joysticks ---
+
+namespace {
+struct Joy {
+    SDL_Joystick* dev = nullptr;
+    std::string name;
+    float axes[6] = {0, 0, 0, 0, 0, 0};
+    float hat = -1;
+    uint32_t buttons = 0;
+};
+std::vector<Joy> g_joys;
+bool g_joyStarted = false;
+
+// Re-reads one device; a device that stopped answering keeps its last state.
+Joy* Poll(int port) {
+    if (port < 0 || port >= (int)g_joys.size()) return nullptr;
+    Joy& j = g_joys[port];
+    if (!j.dev) return &j;
+    SDL_JoystickUpdate();
+    if (!SDL_JoystickGetAttached(j.dev)) return &j;
+    int naxes = SDL_JoystickNumAxes(j.dev);
+    for (int a = 0; a < 6 && a < naxes; ++a) {
+        int v = SDL_JoystickGetAxis(j.dev, a);
+        j.axes[a] = v < 0 ? v / 32768.0f : v / 32767.0f;
+    }
+    if (SDL_JoystickNumHats(j.dev) > 0) {
+        Uint8 h = SDL_JoystickGetHat(j.dev, 0);
+        // Hundredths of a degree clockwise from up, as a fraction of a turn.
+        switch (h) {
+            case SDL_HAT_UP: j.hat = 0.0f; break;
+            case SDL_HAT_RIGHTUP: j.hat = 4500 / 36000.0f; break;
+            case SDL_HAT_RIGHT: j.hat = 9000 / 36000.0f; break;
+            case SDL_HAT_RIGHTDOWN: j.hat = 13500 / 36000.0f; break;
+            case SDL_HAT_DOWN: j.hat = 18000 / 36000.0f; break;
+            case SDL_HAT_LEFTDOWN: j.hat = 22500 / 36000.0f; break;
+            case SDL_HAT_LEFT: j.hat = 27000 / 36000.0f; break;
+            case SDL_HAT_LEFTUP: j.hat = 31500 / 36000.0f; break;
+            default: j.hat = -1.0f; break;
+        }
+    }
+    uint32_t bits = 0;
+    int nb = SDL_JoystickNumButtons(j.dev);
+    for (int b = 0; b < nb && b < 32; ++b)
+        if (SDL_JoystickGetButton(j.dev, b)) bits |= 1u << b;
+    j.buttons = bits;
+    return &j;
+}
+}  // namespace
+
+int JoystickCount() {
+    if (!g_joyStarted) {
+        if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return 0;
+        // Joysticks are polled by the queries; their events would only fill
+        // the queue.
+        SDL_JoystickEventState(SDL_IGNORE);
+        g_joyStarted = true;
+    }
+    for (Joy& j : g_joys)
+        if (j.dev) SDL_JoystickClose(j.dev);
+    g_joys.clear();
+    SDL_JoystickUpdate();
+    int n = SDL_NumJoysticks();
+    for (int i = 0; i < n && (int)g_joys.size() < 256; ++i) {
+        SDL_Joystick* dev = SDL_JoystickOpen(i);
+        if (!dev) continue;  // a device that does not answer is not counted
+        Joy j;
+        j.dev = dev;
+        const char* name = SDL_JoystickName(dev);
+        j.name = name ? name : "";
+        g_joys.push_back(j);
+    }
+    return (int)g_joys.size();
+}
+
+std::string JoystickName(int port) {
+    return port >= 0 && port < (int)g_joys.size() ? g_joys[port].name : std::string();
+}
+
+int JoystickButtonMask(int port) {
+    if (port < 0 || port >= (int)g_joys.size() || !g_joys[port].dev) return 0;
+    int n = SDL_JoystickNumButtons(g_joys[port].dev);
+    if (n <= 0) return 0;
+    // Only 32 buttons fit the mask; more must not shift past its width.
+    if (n >= 32) return (int)0xFFFFFFFFu;
+    return (int)((1u << n) - 1);
+}
+
+int JoystickButtonDown(int button, int port) {
+    Joy* j = Poll(port);
+    if (!j || button < 0 || button > 31) return 0;
+    return (j->buttons >> button) & 1;
+}
+
+static float Axis(int port, int a) {
+    Joy* j = Poll(port);
+    return j ? j->axes[a] : 0.0f;
+}
+float JoystickX(int port) { return Axis(port, 0); }
+float JoystickY(int port) { return Axis(port, 1); }
+float JoystickZ(int port) { return Axis(port, 2); }
+float JoystickR(int port) { return Axis(port, 3); }
+float JoystickU(int port) { return Axis(port, 4); }
+float JoystickV(int port) { return Axis(port, 5); }
+float JoystickHat(int port) {
+    Joy* j = Poll(port);
+    return j ? j->hat : -1.0f;
+}
