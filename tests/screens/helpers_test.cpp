@@ -1,0 +1,144 @@
+#include "screens/helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "media/graphics.h"
+#include "shell/framehub.h"
+#include "shell/setup.h"
+
+namespace {
+// A headless display: images and fonts answer as with OpenGL, no pixels.
+void OpenNull() {
+    ForceNullGraphics(true);
+    SetNullDisplayMode(1280, 960);
+    SelectGraphicsBackend(NullGraphicsBackend(), 2);
+    ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
+    SetResolution(1280, 960);
+}
+
+ImageRef Square(int w, int h) {
+    ImageRef im = CreateBlankImage(w, h, 1, 0);
+    return im;
+}
+}  // namespace
+
+class Helpers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OpenNull();
+        std::memset(SpriteCount, 0, sizeof SpriteCount);
+        Settings[7] = 0;
+        FrameSkipPhase = 0;
+    }
+    void TearDown() override { CloseDisplay(); }
+};
+
+TEST_F(Helpers, StateShorthands) {
+    SetDrawScale(3);
+    float sx, sy;
+    GetScale(sx, sy);
+    EXPECT_FLOAT_EQ(sx, 3);
+    EXPECT_FLOAT_EQ(sy, 3);
+    SetDrawScale(3, 1.5f);
+    GetScale(sx, sy);
+    EXPECT_FLOAT_EQ(sy, 1.5f);
+
+    SetAlpha(0.25f);
+    SetTint(300, -5, 127.9f);
+    int r, g, b;
+    GetColor(r, g, b);
+    EXPECT_EQ(r, 255);
+    EXPECT_EQ(g, 0);
+    EXPECT_EQ(b, 127);
+    EXPECT_FLOAT_EQ(GetAlpha(), 0.25f);  // alpha untouched without the argument
+    SetTint(80, 80, 80, 2);
+    EXPECT_FLOAT_EQ(GetAlpha(), 1);
+    SetTint(254.9f, 0, 0, -1);
+    GetColor(r, g, b);
+    EXPECT_EQ(r, 254);
+    EXPECT_FLOAT_EQ(GetAlpha(), 0);
+
+    SetBlendKind(3);
+    EXPECT_EQ(GetBlend(), BLEND_LIGHT);
+    SetBlendKind(9);  // unknown kinds change nothing
+    EXPECT_EQ(GetBlend(), BLEND_LIGHT);
+    SetBlendKind(2);
+    EXPECT_EQ(GetBlend(), BLEND_SHADE);
+    SetBlendKind(0);
+    EXPECT_EQ(GetBlend(), BLEND_SOLID);
+    SetDrawAngle(30);
+    ResetDrawState();
+    EXPECT_EQ(GetBlend(), BLEND_ALPHA);
+    EXPECT_FLOAT_EQ(GetRotation(), 0);
+    GetScale(sx, sy);
+    EXPECT_FLOAT_EQ(sx, 1);
+
+    EXPECT_FLOAT_EQ(ClampFloat(5, 10, 0), 10);
+    EXPECT_FLOAT_EQ(ClampFloat(-1, 0, 1), 0);
+    EXPECT_FLOAT_EQ(ClampFloat(std::nanf(""), 2, 3), 2);
+}
+
+TEST_F(Helpers, MouseInRectIsStrict) {
+    auto at = [](int x, int y) {
+        FrameMouseX = x;
+        FrameMouseY = y;
+        return MouseInRect(10, 10, 20, 20);
+    };
+    EXPECT_EQ(at(10, 15), 0);
+    EXPECT_EQ(at(30, 15), 0);
+    EXPECT_EQ(at(15, 30), 0);
+    EXPECT_EQ(at(11, 11), 1);
+    EXPECT_EQ(at(29, 29), 1);
+}
+
+TEST_F(Helpers, BudgetsAndFrameGate) {
+    ImageRef im = Square(16, 16);
+    SpriteBudget[1] = 2;
+    for (int i = 0; i < 3; i++) DrawSprite(im, 0, 0, 0, 1);
+    EXPECT_EQ(SpriteCount[1], 2);
+    BeginFrame(0);
+    EXPECT_EQ(SpriteCount[1], 0);
+    DrawSprite(im, 0, 0, 0, 1);
+    DrawSprite(im, 0, 0, 0, 1);
+    EXPECT_EQ(SpriteCount[1], 2);
+
+    // BeginFrame resets categories 1..10 only.
+    SpriteCount[11] = 5;
+    SpriteCount[0] = 4;
+    BeginFrame(0);
+    EXPECT_EQ(SpriteCount[11], 5);
+    EXPECT_EQ(SpriteCount[0], 4);
+
+    // Frame skipping: nothing drawn or counted on the skipped phase.
+    Settings[7] = 1;
+    FrameSkipPhase = 1;
+    DrawSprite(im, 0, 0, 0, 1);
+    EXPECT_EQ(SpriteCount[1], 0);
+    FrameSkipPhase = 0;
+    DrawSprite(im, 0, 0, 0, 1);
+    EXPECT_EQ(SpriteCount[1], 1);
+    SpriteBudget[1] = 50000;
+}
+
+TEST_F(Helpers, GlowSpriteBudgetsAreIndependentAndStateIsRestored) {
+    ImageRef im = Square(16, 16);
+    SpriteBudget[1] = 0;
+    SpriteBudget[2] = 5;
+    SetScale(2, 3);
+    SetAlpha(0.4f);
+    SetBlend(BLEND_SHADE);
+    DrawGlowSprite(im, 10, 10, 0, nullptr, 1.5f, 0);
+    EXPECT_EQ(SpriteCount[1], 0);
+    EXPECT_EQ(SpriteCount[2], 1);  // a glow alpha of 0 still costs a draw
+    float sx, sy;
+    GetScale(sx, sy);
+    EXPECT_FLOAT_EQ(sx, 2);
+    EXPECT_FLOAT_EQ(sy, 3);
+    EXPECT_FLOAT_EQ(GetAlpha(), 0.4f);
+    EXPECT_EQ(GetBlend(), BLEND_SHADE);
+    SpriteBudget[1] = 50000;
+    SpriteBudget[2] = 50000;
+}

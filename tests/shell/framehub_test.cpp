@@ -1,0 +1,283 @@
+// The frame hub, the performance test and the title, in-process on the null
+// drawing back end and the virtual clock.
+#include "shell/framehub.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "media/graphics.h"
+#include "media/system.h"
+#include "screens/enginetest.h"
+#include "screens/helpers.h"
+#include "services/popups.h"
+#include "shell/display.h"
+#include "shell/log.h"
+#include "shell/setup.h"
+#include "shell/startup.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+struct FakeChannel : TChannel {
+    float volume = -1;
+    bool playing = true;
+    void SetVolume(float v) override { volume = v; }
+    void SetPan(float) override {}
+    void SetRate(float) override {}
+    void SetPaused(bool) override {}
+    void Stop() override { playing = false; }
+    bool Playing() override { return playing; }
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+}  // namespace
+
+class Hub : public ::testing::Test {
+protected:
+    fs::path dir, old;
+    void SetUp() override {
+        old = fs::current_path();
+        dir = fs::temp_directory_path() / ("wl2_hub_" + std::to_string(getpid()));
+        fs::create_directories(dir / "418");
+        fs::current_path(dir);
+        OpenLog("Debug.txt");
+        ChangeDir("418/");
+        UseVirtualClock(5000);
+        ForceNullGraphics(true);
+        SetNullDisplayMode(1280, 960);
+        SelectGraphicsBackend(NullGraphicsBackend(), 2);
+        ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
+        SetResolution(1280, 960);
+        ViewWidth = 1280;
+        ViewHeight = 960;
+        std::memset(Settings, 0, sizeof Settings);
+        SetDefaultSettings();
+        AudioDriverNames = {"Null"};
+        ResetInputTables();
+        MessageList.clear();
+        PopupList.clear();
+        FrameTimeMark = Millisecs();
+        SettingsOpen = 0;
+        PlayState = 0;
+        FrameRateOverride = nullptr;
+    }
+    void TearDown() override {
+        for (auto& c : Channels) c.reset();
+        CloseDisplay();
+        CloseLog();
+        UseRealClock();
+        fs::current_path(old);
+        fs::remove_all(dir);
+    }
+    static void Press(int key) {
+        InputEvent d{INPUT_KEY_DOWN};
+        d.code = key;
+        PostInputEvent(d);
+        InputEvent u{INPUT_KEY_UP};
+        u.code = key;
+        PostInputEvent(u);
+    }
+};
+
+TEST_F(Hub, MessagesLive180FramesAndStack) {
+    for (int i = 0; i < 7; i++) AddMessage("m" + std::to_string(i));
+    for (int f = 1; f <= 179; f++) FinishFrame(1);
+    EXPECT_EQ(MessageList.size(), 7u);
+    EXPECT_EQ(MessageList.front()->tick, 179);
+    AddMessage("late");
+    FinishFrame(1);
+    ASSERT_EQ(MessageList.size(), 1u);  // the first seven went on their 180th frame
+    EXPECT_EQ(MessageList.front()->txt, "late");
+    EXPECT_EQ(MessageList.front()->tick, 1);
+}
+
+TEST_F(Hub, PacingHoldsSixtyFramesPerSecondOnTheClock) {
+    int start = Millisecs();
+    for (int f = 0; f < 60; f++) FinishFrame(0);
+    int took = MsDiff(Millisecs(), start);
+    // 15 ms per frame on a whole-millisecond clock (2 ms short of 16.67).
+    EXPECT_EQ(took, 900);
+    // 1000 / 15 = 66, and the integer smoothing settles two below it.
+    EXPECT_EQ(FrameRate, 64);
+}
+
+TEST_F(Hub, PacingSurvivesTheClockWrap) {
+    UseVirtualClock(INT32_MAX - 20);
+    FrameTimeMark = Millisecs();
+    for (int f = 0; f < 5; f++) FinishFrame(0);
+    EXPECT_EQ(MsDiff(Millisecs(), INT32_MAX - 20), 75);
+}
+
+TEST_F(Hub, TabTogglesThePanelAndSavesEachTime) {
+    fs::path ini = dir / "Setup.ini";
+    Press(9);
+    FinishFrame(1);
+    EXPECT_EQ(SettingsOpen, 1);
+    ASSERT_TRUE(fs::exists(ini));
+    fs::remove(ini);
+    Press(123);  // F12 as well
+    FinishFrame(1);
+    EXPECT_EQ(SettingsOpen, 0);
+    EXPECT_TRUE(fs::exists(ini));
+    EXPECT_EQ(fs::current_path().filename(), "418");
+    fs::remove(ini);
+    FinishFrame(1);
+    EXPECT_FALSE(fs::exists(ini));
+}
+
+TEST_F(Hub, ChannelUpkeepFollowsSettingsAndFreesFinishedSlots) {
+    auto music = std::make_shared<FakeChannel>();
+    auto effect = std::make_shared<FakeChannel>();
+    auto done = std::make_shared<FakeChannel>();
+    done->playing = false;
+    Channels[1] = music;
+    Channels[30] = effect;
+    Channels[256] = done;
+    Settings[11] = 50;
+    Settings[13] = 80;
+    Settings[12] = 20;
+    FinishFrame(0);
+    EXPECT_FLOAT_EQ(music->volume, 0.40f);
+    EXPECT_FLOAT_EQ(effect->volume, 0.10f);
+    EXPECT_EQ(Channels[256], nullptr);
+    Settings[11] = 100;
+    FinishFrame(0);
+    EXPECT_FLOAT_EQ(music->volume, 0.80f);
+    effect->playing = false;
+    FinishFrame(0);
+    EXPECT_EQ(Channels[30], nullptr);
+}
+
+TEST_F(Hub, PointerAndClicksAreSampledOncePerFrame) {
+    SetResolution(1280, 960);
+    InputEvent mv{INPUT_MOUSE_MOVE};
+    mv.x = 100;
+    mv.y = 200;
+    PostInputEvent(mv);
+    InputEvent md{INPUT_MOUSE_DOWN};
+    md.code = 1;
+    PostInputEvent(md);
+    FinishFrame(1);
+    EXPECT_EQ(FrameMouseX, 100);
+    EXPECT_EQ(FrameMouseY, 200);
+    EXPECT_EQ(FrameLeftClicks, 1);
+    mv.x = 300;
+    PostInputEvent(mv);
+    FinishFrame(1);
+    EXPECT_EQ(PrevMouseX, 100);
+    EXPECT_EQ(FrameMouseX, 300);
+    EXPECT_EQ(FrameLeftClicks, 0);
+}
+
+TEST_F(Hub, FrameSkipPhaseAlternates) {
+    int p = FrameSkipPhase;
+    FinishFrame(0);
+    EXPECT_EQ(FrameSkipPhase, 1 - p);
+    FinishFrame(0);
+    EXPECT_EQ(FrameSkipPhase, p);
+}
+
+// ------------------------------------------------------ performance test ---
+
+namespace {
+long long g_testStart = 0;
+int (*g_curve)(int n) = nullptr;
+int CurveRate() {
+    long long frame = FrameCounter - g_testStart;  // 1-based within the test
+    int level = (int)((frame - 1) / 8);
+    return g_curve(500 * (level + 1));
+}
+}  // namespace
+
+class Perf : public Hub {
+protected:
+    int levels = 0;
+    void Run(int (*curve)(int)) {
+        g_curve = curve;
+        g_testStart = FrameCounter;
+        FrameRateOverride = CurveRate;
+        EngineTest(60, 4);
+        FrameRateOverride = nullptr;
+        levels = (int)((FrameCounter - g_testStart) / 8);
+    }
+    std::string Log() {
+        CloseLog();
+        std::string s = Slurp(dir / "Debug.txt");
+        ChangeDir("..");
+        OpenLog("Debug2.txt");
+        ChangeDir("418/");
+        return s;
+    }
+};
+
+TEST_F(Perf, HoldsUpTo6000ThenDrops) {
+    Run([](int n) { return n <= 6000 ? 60 : 50; });
+    EXPECT_EQ(levels, 13);
+    EXPECT_EQ(SpriteBudget[1], 2400);
+    EXPECT_EQ(SpriteBudget[2], 2400);
+    EXPECT_EQ(SpriteBudget[3], 1200);
+    EXPECT_EQ(Settings[7], 0);
+    EXPECT_EQ(ShowFrameRate, 1);
+    std::string log = Log();
+    EXPECT_NE(log.find("Starting Engine Test\r\nAiming for 60,4\r\nTest Complete\r\n\r\nEngine Test Results\r\n\r\n"
+                       "\tMaximum Sprites Allowed for 60 Frames Per Second\r\n\tMain sprites : 2400\r\n"
+                       "\tGlowy Sprites : 2400\r\n\tParticles : 1200\r\n\r\n\r\n"),
+              std::string::npos);
+}
+
+TEST_F(Perf, ExactlyAimMinusTwoRecordsAndStops) {
+    Run([](int n) { return n < 3000 ? 60 : 58; });
+    EXPECT_EQ(levels, 6);
+    EXPECT_EQ(SpriteBudget[1], 1200);
+}
+
+TEST_F(Perf, SlowMachineGetsFloorsAndFrameSkipping) {
+    Run([](int) { return 40; });
+    EXPECT_EQ(levels, 2);
+    EXPECT_EQ(SpriteBudget[1], 1000);
+    EXPECT_EQ(SpriteBudget[2], 500);
+    EXPECT_EQ(SpriteBudget[3], 250);
+    EXPECT_EQ(Settings[7], 1);
+    EXPECT_EQ(TargetRate, 30);
+    std::string log = Log();
+    EXPECT_NE(log.find("\tMain sprites : 0\r\n\tGlowy Sprites : 0\r\n\tParticles : 0\r\n\r\n"
+                       "Settings Overwritten, Set to Default Lower Limits at 30fps.\r\n\r\n"),
+              std::string::npos);
+}
+
+TEST_F(Perf, BudgetTableByBestLoad) {
+    struct Case { int best, main, glow, part, ess; };
+    const Case cases[] = {{1500, 1000, 600, 300, 1}, {2000, 1000, 800, 400, 1}, {2500, 1000, 1000, 500, 0},
+                          {20000, 8000, 8000, 4000, 0}};
+    for (const Case& c : cases) {
+        Settings[7] = 0;
+        static int best;
+        best = c.best;
+        Run([](int n) { return n <= best ? 60 : 10; });
+        EXPECT_EQ(SpriteBudget[1], c.main) << c.best;
+        EXPECT_EQ(SpriteBudget[2], c.glow) << c.best;
+        EXPECT_EQ(SpriteBudget[3], c.part) << c.best;
+        EXPECT_EQ(Settings[7], c.ess) << c.best;
+    }
+}
+
+TEST_F(Perf, StartingWithFrameSkippingAimsAt30) {
+    Settings[7] = 1;
+    Run([](int) { return 30; });
+    std::string log = Log();
+    EXPECT_NE(log.find("Aiming for 30,4"), std::string::npos);
+    EXPECT_NE(log.find("\tMaximum Sprites Allowed for 30 Frames Per Second"), std::string::npos);
+    EXPECT_NE(log.find("Settings Overwritten, Set to Default Lower Limits at 30fps."), std::string::npos);
+    EXPECT_EQ(levels, 40);
+    EXPECT_EQ(SpriteBudget[1], 8000);
+}
