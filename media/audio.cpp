@@ -296,3 +296,8 @@ bool AudioDeviceOpen() {
     TAudioDriver* d = Reg().current;
     return d && d->DeviceOpen();
 }
+
+int AudioMixRate() {
+    TAudioDriver* d = Reg().current;
+    return d ? d->MixRate() : 0;
+}

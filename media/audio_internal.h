@@ -72,6 +72,8 @@ public:
     virtual bool CaptureMix(float* out, int frames) { (void)out; (void)frames; return false; }
     // True while the back end holds an output device open.
     virtual bool DeviceOpen() const { return false; }
+    // Frames per second the device plays (0 when the back end has no mixer).
+    virtual int MixRate() const { return 0; }
 };
 
 // The channel type every back end derives from: CueSound reaches the back
@@ -102,6 +104,7 @@ TAudioDriver* CurrentAudioBackend();
 bool AudioCaptureBegin(int* rate);
 bool AudioCaptureMix(float* out, int frames);
 bool AudioDeviceOpen();
+int AudioMixRate();
 
 // Constant-power pan law shared by the mixer and matched by OpenAL's
 // placement on the unit circle: left cos((pan + 1) * 45 deg), right

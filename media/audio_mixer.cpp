@@ -374,6 +374,7 @@ public:
         return true;
     }
     bool DeviceOpen() const override { return dev_ != 0; }
+    int MixRate() const override { return mixer_ ? mixer_->Rate() : 0; }
 
 private:
     static void SDLCALL Callback(void* userdata, Uint8* stream, int len) {
