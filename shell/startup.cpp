@@ -177,6 +177,15 @@ void EnumerateJoysticks() {
 }
 }  // namespace
 
+void WaitUntilMs(int deadline) {
+    // Pumps input and sleeps a millisecond per turn: no spinning, and the
+    // virtual clock advances here too.
+    while (!MsReached(Millisecs(), deadline)) {
+        PumpInput();
+        SleepMs(1);
+    }
+}
+
 // Outer loop step 2: one whole game, started from the title's button.
 void StartGameFromTitle() {
     if (Channels[1] && Channels[1]->Playing()) {
@@ -269,10 +278,7 @@ int RunProgram(int argc, char** argv) {
     PlayState = 0;
     CreateGameTables();
     LogLine("Finished Loading");
-    while (!MsReached(Millisecs(), SplashDeadline)) {
-        PumpInput();
-        SleepMs(1);
-    }
+    WaitUntilMs(SplashDeadline);
     CurrentMode = 1;
 
     SlideIn = 0;

@@ -56,6 +56,8 @@ std::string UsageText();
 // only when start-up fails (ShutDown ends the process itself).
 int RunProgram(int argc, char** argv);
 [[noreturn]] void ShutDown();
+// Waits, drawing nothing, until the program's clock reaches deadline.
+void WaitUntilMs(int deadline);
 void PlayMusicOnSlot(const SoundRef& sound, int slot);
 
 // The game itself; until the game arrives this returns at once.

@@ -1,0 +1,189 @@
+// End-to-end runs of the real program in a temporary copy of Files/.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "media/graphics.h"
+#include "media/system.h"
+#include "shell/startup.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string Slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            out.push_back(text.substr(start));
+            break;
+        }
+        out.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return out;
+}
+
+class Program : public ::testing::Test {
+protected:
+    fs::path root, files;
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("wl2_e2e_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        files = root / "Files";
+        fs::create_directories(files);
+        fs::path src = fs::path(WORMLOB_SOURCE_DIR) / "Files";
+        fs::copy(src / "Common", files / "Common", fs::copy_options::recursive);
+        fs::copy(src / "418", files / "418", fs::copy_options::recursive);
+        for (const char* junk : {"418/scores.dat", "418/scores.dat.bak"}) fs::remove(files / junk);
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(root);
+    }
+    int Run(const std::string& args, int timeoutSecs = 120) {
+        std::string cmd = "cd '" + root.string() + "' && timeout " + std::to_string(timeoutSecs) + " '" +
+                          std::string(WORMLOB_BINARY_DIR) + "/wormlob2' " + args + " >out.txt 2>&1";
+        int rc = std::system(cmd.c_str());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    }
+    std::vector<std::string> SfxLines() {
+        std::vector<std::string> l;
+        for (int n = 1; n <= 200; n++) {
+            char name[16];
+            std::snprintf(name, sizeof name, "%03d.wav", n);
+            if (fs::exists(files / "418" / name)) l.push_back("\tSFX(" + std::to_string(n) + ")");
+        }
+        return l;
+    }
+};
+}  // namespace
+
+TEST_F(Program, FirstStartLogsEveryStepInOrder) {
+    ASSERT_EQ(Run("--headless --virtual-clock --frames 340"), 0) << Slurp(root / "out.txt");
+    std::vector<std::string> log = Lines(Slurp(files / "Debug.txt"));
+    std::string rule(28, '-');
+    std::vector<std::string> expect = {"Brannoc's Tarnwick Engine", rule, "Week #418", rule, AppTitle(), rule, "",
+                                       "Loading", "Setting Audio Driver", "Set Audio Driver", "",
+                                       "\tRequested Resolution : 800x600", "\tSetup Loaded", "", "",
+                                       "Grabbing Previous Scores", "", "", "-=-=-=-=-=-=-=-=-=-=-=-=-=-",
+                                       "Applying Graphical Settings", "\tUsing OpenGL Driver",
+                                       "\tResolution : 800x600,0", "", "Loading : Common Objects", "",
+                                       "Switching to Default Folder", "", "\tDefault Fonts", "\tDefault Icons",
+                                       "\tLogos", "\tBadgeGet", "", "Switching to Game Folder", "",
+                                       "Loading Sound effects"};
+    for (auto& s : SfxLines()) expect.push_back(s);
+    for (const char* s : {"Sounds loaded", "", "Starting Engine Test", "Aiming for 60,4", "Test Complete", "",
+                          "Engine Test Results", "", "\tMaximum Sprites Allowed for 60 Frames Per Second",
+                          "\tMain sprites : 8000", "\tGlowy Sprites : 8000", "\tParticles : 4000", "", "",
+                          "-=-=-=-=-=-=-=-=-=-=-=-=-=-", "Finished Loading", "Closing Up", "", "Bye!", "",
+                          "Play again, soon!!"})
+        expect.push_back(s);
+    EXPECT_EQ(log, expect);
+    EXPECT_GE(SfxLines().size(), 19u);
+    EXPECT_TRUE(fs::exists(files / "Setup.ini"));
+    EXPECT_TRUE(fs::exists(files / "418" / "scores.dat"));
+    EXPECT_NE(Slurp(files / "Setup.ini").find("Width=800\r\nHeight=600\r\n"), std::string::npos);
+}
+
+TEST_F(Program, UnlistedSizeFallsBackToThePreviousOneAndIsWrittenBack) {
+    std::ofstream(files / "Setup.ini", std::ios::binary) << "Width=1280\r\nHeight=1024\r\n";
+    ASSERT_EQ(Run("--headless --virtual-clock --frames 330"), 0);
+    std::string log = Slurp(files / "Debug.txt");
+    EXPECT_NE(log.find("\tRequested Resolution : 1280x1024"), std::string::npos);
+    EXPECT_NE(log.find("\tResolution : 800x600,0"), std::string::npos);
+    EXPECT_NE(Slurp(files / "Setup.ini").find("Width=800\r\nHeight=600\r\n"), std::string::npos);
+}
+
+TEST_F(Program, WidescreenDisplayGivesTheWideDrawingArea) {
+    std::ofstream(files / "Setup.ini", std::ios::binary) << "Width=1600\r\nHeight=900\r\n";
+    ASSERT_EQ(Run("--headless --headless-size 1600x900 --virtual-clock --frames 330"), 0);
+    std::string log = Slurp(files / "Debug.txt");
+    EXPECT_NE(log.find("\tResolution : 1600x900,0\r\n\tWidescreen mode!\r\n"), std::string::npos);
+}
+
+TEST_F(Program, EscapeOnTheTitleQuitsWritingSetupBeforeScores) {
+    // Loading takes 4.8 s of virtual time (the performance test); the title
+    // is up after that. Escape is held until the program has ended.
+    std::ofstream(root / "quit.txt") << "9000 key down 27\n";
+    ASSERT_EQ(Run("--headless --virtual-clock --frames 100000000 --input quit.txt", 60), 0)
+        << Slurp(root / "out.txt");
+    std::string log = Slurp(files / "Debug.txt");
+    EXPECT_NE(log.find("Finished Loading\r\nClosing Up\r\n\r\nBye!\r\n\r\nPlay again, soon!!\r\n"),
+              std::string::npos);
+    auto setupTime = fs::last_write_time(files / "Setup.ini");
+    auto scoresTime = fs::last_write_time(files / "418" / "scores.dat");
+    EXPECT_LE(setupTime, scoresTime);
+}
+
+TEST_F(Program, BadUsageAndMissingFolderFailCleanly) {
+    EXPECT_EQ(Run("--frames"), 2);
+    EXPECT_EQ(Run("--bogus"), 2);
+    EXPECT_EQ(Run("--help"), 0);
+    EXPECT_NE(Slurp(root / "out.txt").find("--virtual-clock"), std::string::npos);
+    EXPECT_EQ(Run("--headless --files nowhere"), 1);
+}
+
+TEST_F(Program, MissingAssetsDoNotCrash) {
+    fs::remove_all(files / "Common");
+    fs::remove(files / "418" / "pod1.png");
+    fs::remove(files / "418" / "wormlob.ogg");
+    ASSERT_EQ(Run("--headless --virtual-clock --frames 400"), 0) << Slurp(root / "out.txt");
+    EXPECT_NE(Slurp(files / "Debug.txt").find("Play again, soon!!"), std::string::npos);
+}
+
+TEST_F(Program, TitleScreenIsDrawnOnRealOpenGL) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    // The real clock: software GL cannot hold 60 frames per second for long,
+    // so the performance test stops early and the title is up by frame 700.
+    ASSERT_EQ(Run("--frames 710 --grab 700:title.png", 300), 0) << Slurp(root / "out.txt");
+    ASSERT_TRUE(fs::exists(root / "title.png"));
+    ForceNullGraphics(true);  // decode only; no second window
+    ImageRef shot = LoadImage((root / "title.png").string(), 0);
+    ASSERT_TRUE(shot);
+    EXPECT_EQ(ImageWidth(shot), 800);
+    EXPECT_EQ(ImageHeight(shot), 600);
+    const TPixmap* px = ImageFramePixels(shot, 0);
+    ASSERT_NE(px, nullptr);
+    // The background stripes run from dark red (top left) to dark blue.
+    auto at = [&](int x, int y) { return &px->pixels[(size_t)y * px->pitch + (size_t)x * 4]; };
+    const uint8_t* corner = at(790, 10);
+    EXPECT_GT(corner[0] + corner[2], 40);
+    // The title's white letters are somewhere in the upper middle band.
+    int white = 0;
+    for (int y = 150; y < 260; y++)
+        for (int x = 200; x < 600; x++)
+            if (at(x, y)[0] > 230 && at(x, y)[1] > 230 && at(x, y)[2] > 230) white++;
+    EXPECT_GT(white, 500);
+}
+
+TEST(Splash, WaitHoldsUntilTheDeadlineOnTheRealClock) {
+    UseRealClock();
+    auto t0 = std::chrono::steady_clock::now();
+    WaitUntilMs((int)((uint32_t)Millisecs() + 300u));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(ms, 299);
+    EXPECT_LT(ms, 1500);
+    // Across the wrap of the virtual clock it neither hangs nor returns early.
+    UseVirtualClock(INT32_MAX - 1000);
+    int start = Millisecs();
+    WaitUntilMs((int)((uint32_t)start + 2500u));
+    EXPECT_EQ(MsDiff(Millisecs(), start), 2500);
+    UseRealClock();
+}
