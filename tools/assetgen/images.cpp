@@ -49,7 +49,10 @@ void Crack(Image& img, Rng& rng, float x, float y, float deg, float length, floa
         deg += rng.range(-28, 28);
         float nx = x + std::cos(deg * kDeg) * step, ny = y + std::sin(deg * kDeg) * step;
         float w = width * (1.0f - 0.6f * i / std::max(1, n));
-        Paint(img, [=](float px, float py) { return SdSegment(px, py, x, y, nx, ny, w); },
+        // Marks stay on the body, so they never thicken the soft rim.
+        Paint(img, [=](float px, float py) {
+                  return std::max(SdSegment(px, py, x, y, nx, ny, w), SdCircle(px, py, 64, 64, 51));
+              },
               Grey(shade, 0.95f));
         if (depth > 0 && rng.unit() < 0.25f)
             Crack(img, rng, nx, ny, deg + rng.range(35, 60) * (rng.unit() < 0.5f ? -1 : 1),
@@ -105,7 +108,7 @@ Image MakePod(int health) {
         float x0 = c + std::cos(a * kDeg) * rr, y0 = c + std::sin(a * kDeg) * rr;
         float b = rng.range(0, 360), len = rng.range(6, 14);
         float x1 = x0 + std::cos(b * kDeg) * len, y1 = y0 + std::sin(b * kDeg) * len;
-        Paint(img, [=](float x, float y) { return SdSegment(x, y, x0, y0, x1, y1, 0.7f); },
+        Paint(img, [=](float x, float y) { return std::max(SdSegment(x, y, x0, y0, x1, y1, 0.7f), SdCircle(x, y, c, c, R - 1)); },
               Grey(0.42f, 0.8f));
     }
     int cracks = health >= 3 ? health - 2 : 0;
@@ -198,11 +201,13 @@ Image MakeSpike() {
     for (int i = 0; i < spikes; i++) {
         float a = (i * 360.0f / spikes + 15) * kDeg;
         float ca = std::cos(a), sa = std::sin(a);
-        float tip = 62, base = R - 4, half = 9.5f;
+        // Tips are rounded off by 1.5 pixels so each spike stays one solid,
+        // connected point down to its end.
+        float tip = 60.5f, base = R - 4, half = 9.0f;
         std::vector<float> tri = {c + ca * tip, c + sa * tip,
                                   c + ca * base - sa * half, c + sa * base + ca * half,
                                   c + ca * base + sa * half, c + sa * base - ca * half};
-        Paint(img, [tri](float x, float y) { return SdPolygon(x, y, tri); },
+        Paint(img, [tri](float x, float y) { return SdPolygon(x, y, tri) - 1.5f; },
               [=](float x, float y) {
                   // Light falls on the upper-left side of each spike.
                   float side = ((x - c) * -sa + (y - c) * ca);
@@ -296,7 +301,7 @@ void Bars(Image& g, int lit) {
 }
 
 void Screen(Image& g, float hw, float hh) {
-    float cy = 7;
+    float cy = 1.5f + hh;
     Paint(g, [=](float x, float y) { return std::fabs(SdBox(x, y, 8, cy, hw, hh, 1)) - 0.8f; }, Grey(1));
     Paint(g, [=](float x, float y) { return SdBox(x, y, 8, cy, hw - 1.6f, hh - 1.6f, 0.5f); }, Grey(0.7f, 0.45f));
     Paint(g, [=](float x, float y) { return SdBox(x, y, 8, cy + hh + 1.6f, 1.0f, 1.2f); }, Grey(0.9f));
@@ -364,8 +369,8 @@ Image MakeIcons() {
             return Grey(Clamp01(0.7f + 0.25f * l.diffuse + 0.4f * l.specular));
         });
     };
-    cells[11] = [](Image& g) { Screen(g, 7, 5.25f); };   // 4:3
-    cells[12] = [](Image& g) { Screen(g, 7.5f, 4.2f); }; // 16:9
+    cells[11] = [](Image& g) { Screen(g, 6.6f, 4.95f); };   // 4:3
+    cells[12] = [](Image& g) { Screen(g, 7.6f, 4.3f); }; // 16:9
     // Cell 13: windowed, a small window with a title bar.
     cells[13] = [](Image& g) {
         Paint(g, [](float x, float y) { return std::fabs(SdBox(x, y, 8, 8.5f, 6.5f, 5.5f, 0.8f)) - 0.7f; }, Grey(1));

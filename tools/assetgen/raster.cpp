@@ -180,8 +180,8 @@ Image GlowOf(const Image& body, float sigma, float peak) {
     for (int y = 0; y < g.h; y++)
         for (int x = 0; x < g.w; x++) {
             float ex = std::min(x + 0.5f, w - x - 0.5f), ey = std::min(y + 0.5f, h - y - 0.5f);
-            float edge = std::min(ex, ey) / (0.08f * std::min(w, h));
-            g.at(x, y).a *= Clamp01(edge);
+            float edge = (std::min(ex, ey) - 0.5f) / (0.1f * std::min(w, h));
+            g.at(x, y).a *= SmoothStep(0, 1, edge);
         }
     return g;
 }
