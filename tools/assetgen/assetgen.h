@@ -16,5 +16,7 @@ bool MakeMusic(const std::string& filesDir, std::vector<std::string>& written);
 bool MakeContactSheet(const std::string& filesDir, const std::string& outPng);
 // Prints the length and peak level of every sound under filesDir.
 bool PrintSoundStats(const std::string& filesDir);
+// A log-frequency spectrogram of one WAV or OGG file, for looking at sound.
+bool MakeSpectrogram(const std::string& soundPath, const std::string& outPng);
 
 }  // namespace assetgen

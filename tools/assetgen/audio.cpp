@@ -54,6 +54,33 @@ float Triangle(double phase) {
     return (float)(f < 0.5 ? 4 * f - 1 : 3 - 4 * f);
 }
 
+static double PolyBlep(double t, double dt) {
+    if (dt <= 0) return 0;
+    if (t < dt) {
+        t /= dt;
+        return t + t - t * t - 1;
+    }
+    if (t > 1 - dt) {
+        t = (t - 1) / dt;
+        return t * t + t + t + 1;
+    }
+    return 0;
+}
+
+float SawBL(double phase, double dt) {
+    double f = phase - std::floor(phase);
+    return (float)(2 * f - 1 - PolyBlep(f, dt));
+}
+
+float SquareBL(double phase, double dt, double duty) {
+    double f = phase - std::floor(phase);
+    double v = f < duty ? 1.0 : -1.0;
+    v += PolyBlep(f, dt);
+    double g = f + 1 - duty;
+    v -= PolyBlep(g - std::floor(g), dt);
+    return (float)v;
+}
+
 float ExpDecay(double t, double tau) { return t < 0 ? 0 : (float)std::exp(-t / tau); }
 float AttackDecay(double t, double attack, double tau) {
     if (t < 0) return 0;

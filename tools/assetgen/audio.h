@@ -52,6 +52,10 @@ float Sine(double phase);
 float Square(double phase, double duty = 0.5);
 float Saw(double phase);
 float Triangle(double phase);
+// Band-limited (PolyBLEP) square and saw for pitched tones, where the plain
+// forms would alias into audible inharmonic whistles; dt = frequency / rate.
+float SquareBL(double phase, double dt, double duty = 0.5);
+float SawBL(double phase, double dt);
 
 // Envelope helpers, t in seconds.
 float ExpDecay(double t, double tau);

@@ -3,6 +3,7 @@
 //   assetgen <Files dir> [--fonts <dir>]   generate everything
 //   assetgen --sheet <Files dir> <out.png>  contact sheet of all images
 //   assetgen --stats <Files dir>            length and peak of all sounds
+//   assetgen --spectrogram <sound> <out.png> picture of one WAV or OGG
 //
 // The logos are rendered with the committed fonts, read from --fonts or by
 // default from the source tree's Files/Common.
@@ -24,12 +25,14 @@ int main(int argc, char** argv) {
         std::printf("wrote %s\n", argv[3]);
         return 0;
     }
+    if (argc >= 4 && std::strcmp(argv[1], "--spectrogram") == 0) return MakeSpectrogram(argv[2], argv[3]) ? 0 : 1;
     if (argc >= 3 && std::strcmp(argv[1], "--stats") == 0) return PrintSoundStats(argv[2]) ? 0 : 1;
     if (argc < 2 || argv[1][0] == '-') {
         std::fprintf(stderr,
                      "usage: assetgen <Files dir> [--fonts <dir>]\n"
                      "       assetgen --sheet <Files dir> <out.png>\n"
-                     "       assetgen --stats <Files dir>\n");
+                     "       assetgen --stats <Files dir>\n"
+                     "       assetgen --spectrogram <sound file> <out.png>\n");
         return 2;
     }
     std::string files = argv[1];

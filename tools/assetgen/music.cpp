@@ -36,13 +36,16 @@ int Midi(const std::string& n) {
 
 struct Mixer {
     Sound out;
+    std::vector<float> send;  // what feeds the echo (lead and arpeggio only)
     Mixer() {
         out.rate = kRate;
         out.channels = 2;
         out.s.assign((size_t)(kBars * kBar * kRate) * 2, 0.0f);
+        send.assign(out.s.size(), 0.0f);
     }
-    // Adds a mono voice at `start` seconds, panned -1..1, wrapping at the end.
-    void add(double start, double length, float pan, const std::function<float(double)>& gen) {
+    // Adds a mono voice at `start` seconds, panned -1..1, wrapping at the
+    // end; `echo` is how much of it goes to the echo.
+    void add(double start, double length, float pan, const std::function<float(double)>& gen, float echo = 0) {
         int frames = out.frames();
         int i0 = (int)std::lround(start * kRate), n = (int)(length * kRate);
         float gl = (float)std::cos((pan + 1) * kPi / 4), gr = (float)std::sin((pan + 1) * kPi / 4);
@@ -51,17 +54,30 @@ struct Mixer {
             int j = (i0 + i) % frames;
             out.s[(size_t)j * 2] += v * gl;
             out.s[(size_t)j * 2 + 1] += v * gr;
+            if (echo > 0) {
+                send[(size_t)j * 2] += v * gl * echo;
+                send[(size_t)j * 2 + 1] += v * gr * echo;
+            }
         }
     }
 };
 
 struct Osc {
-    double phase = 0;
+    double phase = 0, dt = 0;
     double step(double f) {
         double p = phase;
-        phase += f / kRate;
+        dt = f / kRate;
+        phase += dt;
         if (phase > 1e6) phase -= std::floor(phase);
         return p;
+    }
+    float square(double f, double duty = 0.5) {
+        double p = step(f);
+        return SquareBL(p, dt, duty);
+    }
+    float saw(double f) {
+        double p = step(f);
+        return SawBL(p, dt);
     }
 };
 
@@ -76,11 +92,11 @@ void Lead(Mixer& m, double start, double length, int midi, float vol) {
         // Vibrato fades in on held notes.
         double depth = 0.006 * std::min(1.0, std::max(0.0, (t - 0.15) / 0.2));
         double ff = f * (1 + depth * Sine(vib.step(5.5)));
-        float v = 0.55f * Square(a.step(ff), 0.5) + 0.45f * Square(b.step(ff * 1.004), 0.25);
+        float v = 0.55f * a.square(ff, 0.5) + 0.45f * b.square(ff * 1.004, 0.25);
         float env = (float)(std::min(1.0, t / 0.006) * (t < length ? 0.85 + 0.15 * std::exp(-t / 0.08)
                                                                    : std::exp(-(t - length) / 0.03)));
         return lp.run(v) * env * vol;
-    });
+    }, 1.0f);
 }
 
 void Pluck(Mixer& m, double start, int midi, float pan, float vol) {
@@ -89,8 +105,8 @@ void Pluck(Mixer& m, double start, int midi, float pan, float vol) {
     Biquad lp;
     m.add(start, 0.3, pan, [=](double t) mutable {
         lp.lowpass(600 + 4000 * std::exp(-t / 0.04), 1.2, kRate);
-        return lp.run(Square(a.step(f), 0.3)) * AttackDecay(t, 0.002, 0.08) * vol;
-    });
+        return lp.run(a.square(f, 0.3)) * AttackDecay(t, 0.002, 0.08) * vol;
+    }, 0.6f);
 }
 
 void Bass(Mixer& m, double start, double length, int midi, float vol) {
@@ -99,7 +115,7 @@ void Bass(Mixer& m, double start, double length, int midi, float vol) {
     Biquad lp;
     m.add(start, length + 0.03, 0, [=](double t) mutable {
         lp.lowpass(250 + 900 * std::exp(-t / 0.06), 1.5, kRate);
-        float v = 0.7f * lp.run(Saw(a.step(f))) + 0.5f * Sine(sub.step(f));
+        float v = 0.7f * lp.run(a.saw(f)) + 0.5f * Sine(sub.step(f));
         float env = (float)(std::min(1.0, t / 0.004) * (t < length ? 1.0 : std::exp(-(t - length) / 0.01)));
         return v * env * vol;
     });
@@ -115,7 +131,7 @@ void Pad(Mixer& m, double start, double length, const std::vector<int>& chord, f
             double detune = 1 + 0.003 * side;
             m.add(start, length + 0.3, 0.6f * side, [=](double t) mutable {
                 float env = (float)(std::min(1.0, t / 0.25) * (t < length ? 1.0 : std::exp(-(t - length) / 0.12)));
-                return lp.lp(Saw(a.step(f * detune))) * env * vol;
+                return lp.lp(a.saw(f * detune)) * env * vol;
             });
         }
     }
@@ -197,7 +213,7 @@ void Score(Mixer& m) {
         // Drums.
         for (int beat = 0; beat < 4; beat++) {
             double t = t0 + beat * kBeat;
-            if (!intro || beat % 2 == 0) Kick(m, t, 0.9f);
+            if (!intro || beat % 2 == 0) Kick(m, t, 0.75f);
             if (!intro && (beat == 1 || beat == 3) && !(lastBar && beat == 3)) Snare(m, t, 0.45f, seed++);
             for (int e = 0; e < 2; e++) {
                 bool open = e == 1 && beat == 3 && !intro;
@@ -216,14 +232,14 @@ void Score(Mixer& m) {
         const int pattern[8] = {0, -1, 0, 12, 0, -1, 12, 0};  // -1 = rest
         for (int e = 0; e < 8; e++) {
             if (pattern[e] < 0) continue;
-            Bass(m, t0 + e * 2 * kStep, 2 * kStep * 0.8, ch.root + pattern[e], 0.42f);
+            Bass(m, t0 + e * 2 * kStep, 2 * kStep * 0.8, ch.root + pattern[e], 0.36f);
         }
 
         // Arpeggio in sixteenths, up and down the chord, left and right.
         const int order[8] = {0, 1, 2, 3, 2, 1, 2, 3};
         for (int s = 0; s < 16; s++) {
             int note = ch.tones[order[s % 8]] + 12;
-            float vol = (s % 4 == 0 ? 0.16f : 0.11f) * (intro ? 1.2f : 1.0f);
+            float vol = (s % 4 == 0 ? 0.13f : 0.09f) * (intro ? 1.3f : 1.0f);
             Pluck(m, t0 + s * kStep, note, (s % 2) ? 0.5f : -0.5f, vol);
         }
 
@@ -239,24 +255,27 @@ void Score(Mixer& m) {
             if (slots[i] == "-" || slots[i] == ".") continue;
             size_t len = 1;
             while (i + len < slots.size() && slots[i + len] == "-") len++;
-            Lead(m, t0 + i * 2 * kStep, len * 2 * kStep * 0.92, Midi(slots[i]), 0.2f);
+            Lead(m, t0 + i * 2 * kStep, len * 2 * kStep * 0.92, Midi(slots[i]), 0.27f);
         }
     }
 }
 
-// A touch of stereo echo on everything, wrapped around the loop like the
-// notes, to glue the parts together.
-void Echo(Sound& s) {
+// A stereo ping-pong echo on the lead and the arpeggio, wrapped around the
+// loop like the notes; drums and bass stay dry so the low end stays tight.
+void Echo(Mixer& m) {
+    Sound& s = m.out;
     int frames = s.frames();
     int delayL = (int)(kBeat * 0.75 * kRate), delayR = (int)(kBeat * 0.5 * kRate);
-    std::vector<float> dry = s.s;
+    OnePole darkL, darkR;
+    darkL.setLowpass(3000, kRate);
+    darkR.setLowpass(3000, kRate);
     for (int pass = 1; pass <= 3; pass++) {
-        float g = 0.22f * std::pow(0.5f, (float)(pass - 1));
+        float g = 0.3f * std::pow(0.5f, (float)(pass - 1));
         for (int i = 0; i < frames; i++) {
             int jl = (i + pass * delayL) % frames, jr = (i + pass * delayR) % frames;
             // Cross-feed: the left echo comes from the right and back.
-            s.s[(size_t)jl * 2] += g * dry[(size_t)i * 2 + 1];
-            s.s[(size_t)jr * 2 + 1] += g * dry[(size_t)i * 2];
+            s.s[(size_t)jl * 2] += g * darkL.lp(m.send[(size_t)i * 2 + 1]);
+            s.s[(size_t)jr * 2 + 1] += g * darkR.lp(m.send[(size_t)i * 2]);
         }
     }
 }
@@ -266,7 +285,7 @@ void Echo(Sound& s) {
 bool MakeMusic(const std::string& filesDir, std::vector<std::string>& written) {
     Mixer m;
     Score(m);
-    Echo(m.out);
+    Echo(m);
     Normalise(m.out, -2.0);
     std::string path = filesDir + "/418/wormlob.ogg";
     if (!WriteOgg(path, m.out, 0.3f, 0x574C4F42)) {

@@ -7,6 +7,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -236,6 +237,88 @@ bool PrintSoundStats(const std::string& filesDir) {
                 (long)ov_raw_total(&vf, -1));
     ov_clear(&vf);
     return ok;
+}
+
+namespace {
+
+void Fft(std::vector<std::complex<double>>& a) {
+    size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; i++) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        double ang = -2 * 3.14159265358979323846 / (double)len;
+        std::complex<double> wl(std::cos(ang), std::sin(ang));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1);
+            for (size_t k = 0; k < len / 2; k++) {
+                std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+                w *= wl;
+            }
+        }
+    }
+}
+
+bool ReadMono(const std::string& path, std::vector<float>& out, int& rate) {
+    out.clear();
+    if (path.size() > 4 && path.substr(path.size() - 4) == ".ogg") {
+        OggVorbis_File vf;
+        if (ov_fopen(path.c_str(), &vf) != 0) return false;
+        vorbis_info* vi = ov_info(&vf, -1);
+        rate = (int)vi->rate;
+        float** pcm;
+        int section;
+        long got;
+        while ((got = ov_read_float(&vf, &pcm, 4096, &section)) > 0)
+            for (long i = 0; i < got; i++) {
+                float v = 0;
+                for (int c = 0; c < vi->channels; c++) v += pcm[c][i];
+                out.push_back(v / vi->channels);
+            }
+        ov_clear(&vf);
+        return true;
+    }
+    std::ifstream f(path, std::ios::binary);
+    std::vector<uint8_t> b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (b.size() < 44) return false;
+    rate = b[24] | b[25] << 8 | b[26] << 16 | b[27] << 24;
+    for (size_t i = 44; i + 1 < b.size(); i += 2) out.push_back((int16_t)(b[i] | b[i + 1] << 8) / 32768.0f);
+    return true;
+}
+
+}  // namespace
+
+bool MakeSpectrogram(const std::string& soundPath, const std::string& outPng) {
+    std::vector<float> x;
+    int rate = 0;
+    if (!ReadMono(soundPath, x, rate) || x.empty()) return false;
+    const int N = 2048, H = 320;
+    int hop = std::max(64, (int)(x.size() / 1400));
+    int W = (int)(x.size() / hop);
+    Image img(W, H);
+    double fLo = 40, fHi = std::min(12000.0, rate / 2.0);
+    for (int col = 0; col < W; col++) {
+        std::vector<std::complex<double>> a(N);
+        for (int i = 0; i < N; i++) {
+            size_t k = (size_t)col * hop + i;
+            double win = 0.5 - 0.5 * std::cos(2 * 3.14159265358979323846 * i / (N - 1));
+            a[i] = (k < x.size() ? x[k] : 0.0) * win;
+        }
+        Fft(a);
+        for (int row = 0; row < H; row++) {
+            double f = fLo * std::pow(fHi / fLo, 1.0 - (row + 0.5) / H);
+            int bin = std::min(N / 2 - 1, (int)std::lround(f * N / rate));
+            double db = 20 * std::log10(std::abs(a[bin]) / (N / 4) + 1e-9);
+            float v = Clamp01((float)((db + 80) / 80));
+            img.at(col, row) = {v * v, v, std::sqrt(v) * 0.8f, 1};
+        }
+    }
+    return WritePng(outPng, img);
 }
 
 }  // namespace assetgen

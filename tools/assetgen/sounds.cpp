@@ -32,12 +32,21 @@ void Add(Sound& snd, double start, double length, const std::function<float(doub
 
 // A phase accumulator for gliding pitch.
 struct Osc {
-    double phase = 0;
+    double phase = 0, dt = 0;
     double step(double freq, int rate) {
         double p = phase;
-        phase += freq / rate;
+        dt = freq / rate;
+        phase += dt;
         if (phase > 1e6) phase -= std::floor(phase);
         return p;
+    }
+    float square(double freq, int rate, double duty = 0.5) {
+        double p = step(freq, rate);
+        return SquareBL(p, dt, duty);
+    }
+    float saw(double freq, int rate) {
+        double p = step(freq, rate);
+        return SawBL(p, dt);
     }
 };
 
@@ -144,7 +153,7 @@ Sound Bounce(double f0, double f1, double glide, double tau, double wobble, doub
         double f = f1 + (f0 - f1) * std::exp(-t / glide);
         f *= 1 + wobble * std::sin(2 * kPi * 14 * t) * std::exp(-t / 0.15);
         double p = o.step(f, kRate);
-        float tone = 0.6f * Sine(p) + 0.4f * Triangle(p) + 0.25f * lp.lp(Square(p, 0.35));
+        float tone = 0.6f * Sine(p) + 0.4f * Triangle(p) + 0.25f * lp.lp(SquareBL(p, o.dt, 0.35));
         return tone * AttackDecay(t, 0.002, tau) + n.next() * ExpDecay(t, 0.003) * 0.3f;
     });
     return s;
@@ -170,7 +179,7 @@ Sound BallPock() {
     Noise n(30);
     Add(s, 0, 0.16, [&](double t) {
         double f = 660 + 330 * std::exp(-t / 0.006);
-        float v = lp.run(Square(o.step(f, kRate))) * AttackDecay(t, 0.0005, 0.04);
+        float v = lp.run(o.square(f, kRate)) * AttackDecay(t, 0.0005, 0.04);
         return v + n.next() * ExpDecay(t, 0.002) * 0.5f;
     });
     return s;
@@ -203,7 +212,7 @@ Sound PodBreak() {
         float g = grit.next();
         float pops = (std::fabs(g) > 0.985f ? g * 3.0f : 0.0f) * ExpDecay(t, 0.15);
         float body = Sine(thump.step(85 + 60 * std::exp(-t / 0.03), kRate)) * AttackDecay(t, 0.001, 0.08);
-        float drop = lp.lp(Square(fall.step(420 * std::exp(-t * 2.8), kRate), 0.3)) * AttackDecay(t, 0.01, 0.16) * 0.6f;
+        float drop = lp.lp(fall.square(420 * std::exp(-t * 2.8), kRate, 0.3)) * AttackDecay(t, 0.01, 0.16) * 0.6f;
         return crack + pops + body + drop;
     });
     return s;
@@ -240,7 +249,7 @@ Sound Lost() {
             // The filter opens and closes on each note: the "wah".
             double open = std::sin(kPi * std::min(1.0, t / L));
             lp.lowpass(300 + 1800 * open, 2.5, kRate);
-            float v = lp.run(0.6f * Saw(o.step(f, kRate)) + 0.4f * Square(o.phase, 0.5));
+            float v = lp.run(0.6f * o.saw(f, kRate) + 0.4f * SquareBL(o.phase, o.dt, 0.5));
             float env = (float)(std::min(1.0, t / 0.01) * std::min(1.0, std::max(0.0, (L + 0.05 - t) / 0.05)));
             return v * env;
         });
@@ -253,9 +262,9 @@ Sound Lost() {
 Sound Coin() {
     Sound s = Blank(0.42);
     Osc o;
-    Add(s, 0, 0.07, [&](double t) { return Square(o.step(987.77, kRate), 0.25) * 0.5f * (t < 0.068 ? 1.0f : 0.0f); });
+    Add(s, 0, 0.07, [&](double t) { return o.square(987.77, kRate, 0.25) * 0.5f * (t < 0.068 ? 1.0f : 0.0f); });
     Osc p;
-    Add(s, 0.07, 0.35, [&](double t) { return Square(p.step(1318.51, kRate), 0.25) * 0.5f * AttackDecay(t, 0.001, 0.11); });
+    Add(s, 0.07, 0.35, [&](double t) { return p.square(1318.51, kRate, 0.25) * 0.5f * AttackDecay(t, 0.001, 0.11); });
     OnePole lp;
     lp.setLowpass(5000, kRate);
     for (float& v : s.s) v = lp.lp(v);
