@@ -14,6 +14,10 @@ int MarginX, RowStep;
 
 void LoadGameAssets() {
     EngineTest(60, 4);
+    LoadGameImagesAndMusic();
+}
+
+void LoadGameImagesAndMusic() {
     for (int i = 1; i <= 5; i++) {
         PodImage[i] = LoadImage("pod" + std::to_string(i) + ".png");
         PodImage[i + 5] = LoadImage("pod" + std::to_string(i) + "g.png");

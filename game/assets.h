@@ -11,5 +11,7 @@ extern ImageRef SpikeImage, SpikeGlow;
 extern int MarginX, RowStep;
 
 void LoadGameAssets();
+// The loading part of LoadGameAssets, without the performance test before it.
+void LoadGameImagesAndMusic();
 // Creates the game's tables and lists (start-up step 18).
 void CreateGameTables();

@@ -142,6 +142,8 @@ void ShowSplash() {
             Channels[256]->SetPaused(false);
         }
     }
+    for (auto& g : Options.grabs)
+        if (g.first == 0) SavePixmapAsPng(GrabPixmap(0, 0, WindowWidth(), WindowHeight()), g.second, 6);
     Flip(-1);
     DisplayReady = 1;
 }

@@ -121,13 +121,16 @@ int FinishFrame(int showPointer) {
     SequencerTick();
     DrawMessages();
 
+    bool present = Settings[7] != 1 || FrameSkipPhase == 0;
+    // --grab saves the first presented frame at or after the one asked for
+    // (a frame that frame skipping does not present has no sprites).
     for (auto& g : Options.grabs) {
-        if (g.first == FrameCounter + 1) {
-            TPixmap pm = GrabPixmap(0, 0, WindowWidth(), WindowHeight());
-            SavePixmapAsPng(pm, g.second, 6);
+        if (present && g.first > 0 && g.first <= FrameCounter + 1) {
+            SavePixmapAsPng(GrabPixmap(0, 0, WindowWidth(), WindowHeight()), g.second, 6);
+            g.first = -1;
         }
     }
-    if (Settings[7] != 1 || FrameSkipPhase == 0) Flip(0);
+    if (present) Flip(0);
 
     int dt = MsDiff(Millisecs(), FrameTimeMark);
     if (dt < 1) dt = 1;

@@ -83,7 +83,7 @@ std::string UsageText() {
            "  --input FILE        scripted input: one timed event per line (see README)\n"
            "  --frames N          end the program (as Escape would) at the N-th frame\n"
            "  --files DIR         use DIR instead of ./Files as the data folder\n"
-           "  --grab N:FILE       save frame N's picture as a PNG file (repeatable)\n";
+           "  --grab N:FILE       save frame N's picture as a PNG file (repeatable; 0 is the splash)\n";
 }
 
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
@@ -129,7 +129,7 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             if (!next(v)) return false;
             size_t colon = v.find(':');
             long long n = colon == std::string::npos ? 0 : TextToLong(v.substr(0, colon));
-            if (n <= 0 || colon + 1 >= v.size()) {
+            if (colon == std::string::npos || n < 0 || colon + 1 >= v.size()) {
                 std::cerr << "wormlob2: --grab wants FRAME:FILE\n";
                 return false;
             }
