@@ -46,7 +46,7 @@ void Crack(Image& img, Rng& rng, float x, float y, float deg, float length, floa
     float step = 6;
     int n = (int)(length / step);
     for (int i = 0; i < n; i++) {
-        deg += rng.range(-28, 28);
+        deg += rng.range(-18, 18);
         float nx = x + std::cos(deg * kDeg) * step, ny = y + std::sin(deg * kDeg) * step;
         float w = width * (1.0f - 0.6f * i / std::max(1, n));
         // Marks stay on the body, so they never thicken the soft rim.
@@ -54,7 +54,7 @@ void Crack(Image& img, Rng& rng, float x, float y, float deg, float length, floa
                   return std::max(SdSegment(px, py, x, y, nx, ny, w), SdCircle(px, py, 64, 64, 51));
               },
               Grey(shade, 0.95f));
-        if (depth > 0 && rng.unit() < 0.25f)
+        if (depth > 0 && rng.unit() < 0.15f)
             Crack(img, rng, nx, ny, deg + rng.range(35, 60) * (rng.unit() < 0.5f ? -1 : 1),
                   length * 0.45f, w * 0.8f, shade, depth - 1);
         x = nx;
@@ -80,7 +80,7 @@ Image MakePod(int health) {
           [=, &mottling](float x, float y) {
               float dx = x - c, dy = y - c;
               SphereLight l = LightSphere(dx, dy, R);
-              float v = 0.62f + 0.36f * l.diffuse;
+              float v = 0.44f + 0.52f * l.diffuse;
               // Two shell bands give the pod its segmented look.
               float r = std::hypot(dx, dy);
               float band = std::exp(-std::pow((r - 0.70f * R) / 2.2f, 2)) * 0.16f;
@@ -157,7 +157,7 @@ Image MakeMushroom(int stage) {
         float dx = x - 64, dy = y - 64;
         float r = std::hypot(dx / 60, dy / 54);
         SphereLight l = LightSphere(dx * 0.9f, dy, 60);
-        float v = 0.66f + 0.3f * l.diffuse + 0.35f * l.specular;
+        float v = 0.52f + 0.42f * l.diffuse + 0.35f * l.specular;
         v -= 0.2f * SmoothStep(0.86f, 1.0f, r);
         return Grey(Clamp01(v));
     });
