@@ -93,11 +93,13 @@ TImageFrame* FrameOf(const ImageRef& image, int frame) {
 inline void DrawFrameBox(TImageFrame& f, int flags, float x0, float y0, float x1, float y1,
                          float tx, float ty) {
     if (f.pixels.pixels.empty()) return;
-    unsigned tex = (f.texSeq == g_seq && !f.dirty) ? f.tex : gfx::GlFrameTexture(f, flags);
+    unsigned tex;
+    if (f.atlas) tex = gfx::GlAtlasTexture(*f.atlas);
+    else tex = (f.texSeq == g_seq && !f.dirty) ? f.tex : gfx::GlFrameTexture(f, flags);
     if (!tex) return;
     float xy[8];
     TransformBox(x0, y0, x1, y1, tx, ty, xy);
-    gfx::GlQuad(tex, xy, f.u1, f.v1, g_rgba);
+    gfx::GlQuad(tex, xy, f.u0, f.v0, f.u1, f.v1, g_rgba);
 }
 
 std::shared_ptr<TImage> NewImage(int w, int h, int flags) {
@@ -432,7 +434,7 @@ void DrawRect(float x, float y, float width, float height) {
     float xy[8];
     float hx = g_state.handle_x, hy = g_state.handle_y;
     TransformBox(hx, hy, hx + width, hy + height, x + g_state.origin_x, y + g_state.origin_y, xy);
-    gfx::GlQuad(gfx::GlWhiteTexture(), xy, 1, 1, g_rgba);
+    gfx::GlQuad(gfx::GlWhiteTexture(), xy, 0, 0, 1, 1, g_rgba);
 }
 
 void DrawLine(float x1, float y1, float x2, float y2, bool drawLastPixel) {
@@ -464,7 +466,7 @@ void DrawLine(float x1, float y1, float x2, float y2, bool drawLastPixel) {
         xy[i * 2] = px * ix + py * iy + tx;
         xy[i * 2 + 1] = px * jx + py * jy + ty;
     }
-    gfx::GlQuad(gfx::GlWhiteTexture(), xy, 1, 1, g_rgba);
+    gfx::GlQuad(gfx::GlWhiteTexture(), xy, 0, 0, 1, 1, g_rgba);
 }
 
 void DrawText(const std::string& text, float x, float y) {
@@ -475,6 +477,8 @@ void DrawText(const std::string& text, float x, float y) {
         return;
     }
     TImageFont& font = g_state.image_font ? *g_state.image_font : *gfx::DefaultFont();
+    // New glyphs first, so the atlas is sent once for the whole line.
+    for (unsigned char ch : text) gfx::FontGlyph(font, ch);
     const float ix = g_state.tform_ix, iy = g_state.tform_iy;
     const float jx = g_state.tform_jx, jy = g_state.tform_jy;
     float hx = g_state.handle_x, hy = g_state.handle_y;

@@ -7,6 +7,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -35,9 +36,53 @@ ImageRef MakeGlyphImage(const uint8_t* rgba, int w, int h, int flags) {
     pm.capacity = (int)pm.pixels.size();
     return img;
 }
+
+// Puts a glyph image's pixels into the font's atlas and points its frame
+// there. A glyph that no longer fits keeps a texture of its own.
+void PlaceInAtlas(TImageFont& font, TImage& img) {
+    const int w = img.width, h = img.height, gap = gfx::kAtlasGap;
+    if (font.atlasPx.empty()) {
+        int cell = std::max(font.lineHeight, font.size) + 2 + gap;
+        int side = 128;
+        while (side < 2048 && (long)side * side < 224L * cell * cell) side *= 2;
+        font.atlasW = font.atlasH = side;
+        font.atlasPx.assign((size_t)side * side * 4, 0);
+        // Empty texels are white and clear, like the glyphs' own borders,
+        // so filtering next to a glyph fades its alpha, not its colour.
+        for (size_t i = 0; i < font.atlasPx.size(); i += 4)
+            font.atlasPx[i] = font.atlasPx[i + 1] = font.atlasPx[i + 2] = 255;
+        font.shelfX = font.shelfY = gap;
+        font.shelfH = 0;
+    }
+    if (font.shelfX + w + gap > font.atlasW) {
+        font.shelfX = gap;
+        font.shelfY += font.shelfH + gap;
+        font.shelfH = 0;
+    }
+    if (font.shelfX + w + gap > font.atlasW || font.shelfY + h + gap > font.atlasH) return;
+    int x = font.shelfX, y = font.shelfY;
+    font.shelfX += w + gap;
+    font.shelfH = std::max(font.shelfH, h);
+    const TPixmap& pm = img.frames[0]->pixels;
+    for (int row = 0; row < h; ++row)
+        std::memcpy(&font.atlasPx[((size_t)(y + row) * font.atlasW + x) * 4],
+                    &pm.pixels[(size_t)row * w * 4], (size_t)w * 4);
+    TImageFrame& f = *img.frames[0];
+    f.atlas = &font;
+    f.u0 = (float)x / font.atlasW, f.v0 = (float)y / font.atlasH;
+    f.u1 = (float)(x + w) / font.atlasW, f.v1 = (float)(y + h) / font.atlasH;
+    if (font.dirtyX1 <= font.dirtyX0) {
+        font.dirtyX0 = x, font.dirtyY0 = y, font.dirtyX1 = x + w, font.dirtyY1 = y + h;
+    } else {
+        font.dirtyX0 = std::min(font.dirtyX0, x), font.dirtyY0 = std::min(font.dirtyY0, y);
+        font.dirtyX1 = std::max(font.dirtyX1, x + w), font.dirtyY1 = std::max(font.dirtyY1, y + h);
+    }
+}
 }  // namespace
 
 TImageFont::~TImageFont() {
+    if (atlasTex && atlasSeq == gfx::DisplaySequence() && gfx::GlIsOpen() && !builtin)
+        gfx::GlDeleteTexture(atlasTex);
     if (face) FT_Done_Face(static_cast<FT_Face>(face));
 }
 
@@ -73,6 +118,7 @@ const TImageGlyph* FontGlyph(TImageFont& font, int c) {
             }
         }
         g.image = MakeGlyphImage(rgba, 8, 16, font.imageFlags);
+        PlaceInAtlas(font, *g.image);
         g._advance = 8;
         g._x = 0, g._y = 0, g._w = 8, g._h = 16;
         font.present[c] = true;
@@ -112,6 +158,7 @@ const TImageGlyph* FontGlyph(TImageFont& font, int c) {
         g._w = w;
         g._h = h;
         g.image = MakeGlyphImage(rgba.data(), w, h, font.imageFlags);
+        PlaceInAtlas(font, *g.image);
     }
     font.present[c] = true;
     return &g;

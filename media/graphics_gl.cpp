@@ -192,15 +192,15 @@ void GlFlush() {
     g_batch.clear();
 }
 
-void GlQuad(unsigned tex, const float* xy, float u1, float v1, uint32_t rgba) {
+void GlQuad(unsigned tex, const float* xy, float u0, float v0, float u1, float v1, uint32_t rgba) {
     if (tex != g_batchTex || g_batch.size() + 4 > (size_t)kBatchQuads * 4) {
         GlFlush();
         g_batchTex = tex;
     }
-    g_batch.push_back({xy[0], xy[1], 0, 0, rgba});
-    g_batch.push_back({xy[2], xy[3], u1, 0, rgba});
+    g_batch.push_back({xy[0], xy[1], u0, v0, rgba});
+    g_batch.push_back({xy[2], xy[3], u1, v0, rgba});
     g_batch.push_back({xy[4], xy[5], u1, v1, rgba});
-    g_batch.push_back({xy[6], xy[7], 0, v1, rgba});
+    g_batch.push_back({xy[6], xy[7], u0, v1, rgba});
 }
 
 void GlSetProjection(float vw, float vh) {
@@ -309,6 +309,55 @@ unsigned GlFrameTexture(TImageFrame& f, int flags) {
     f.texSeq = DisplaySequence();
     f.dirty = false;
     return f.tex;
+}
+
+unsigned GlAtlasTexture(TImageFont& font) {
+    if (!g_window || font.atlasPx.empty()) return 0;
+    bool mip = (font.imageFlags & IMAGE_MIPMAPPED) != 0;
+    bool filtered = (font.imageFlags & IMAGE_FILTERED) != 0;
+    int levels = mip ? kAtlasMipLevels : 0;
+    if (font.atlasSeq != DisplaySequence() || !font.atlasTex) {
+        // New display (or first use): the whole atlas goes up.
+        glGenTextures(1, &font.atlasTex);
+        glBindTexture(GL_TEXTURE_2D, font.atlasTex);
+        GLint mag = filtered ? GL_LINEAR : GL_NEAREST;
+        GLint min = mip ? (filtered ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST) : mag;
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mag);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, levels);
+        for (int l = 0; l <= levels; ++l)
+            glTexImage2D(GL_TEXTURE_2D, l, GL_RGBA8, font.atlasW >> l, font.atlasH >> l, 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, nullptr);
+        font.atlasSeq = DisplaySequence();
+        font.dirtyX0 = font.dirtyY0 = 0;
+        font.dirtyX1 = font.atlasW, font.dirtyY1 = font.atlasH;
+    }
+    if (font.dirtyX1 > font.dirtyX0 && font.dirtyY1 > font.dirtyY0) {
+        // Send the changed region, widened to whole blocks of the coarsest
+        // level so each mip level's part is an exact box filter of it.
+        int a = 1 << levels;
+        int x0 = font.dirtyX0 / a * a, y0 = font.dirtyY0 / a * a;
+        int x1 = std::min(font.atlasW, (font.dirtyX1 + a - 1) / a * a);
+        int y1 = std::min(font.atlasH, (font.dirtyY1 + a - 1) / a * a);
+        int w = x1 - x0, h = y1 - y0;
+        std::vector<uint8_t> cur((size_t)w * h * 4), next;
+        for (int y = 0; y < h; ++y)
+            std::memcpy(&cur[(size_t)y * w * 4], &font.atlasPx[((size_t)(y0 + y) * font.atlasW + x0) * 4],
+                        (size_t)w * 4);
+        glBindTexture(GL_TEXTURE_2D, font.atlasTex);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, x0, y0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, cur.data());
+        for (int l = 1; l <= levels; ++l) {
+            int nw, nh;
+            HalveInto(cur, w, h, next, nw, nh);
+            glTexSubImage2D(GL_TEXTURE_2D, l, x0 >> l, y0 >> l, nw, nh, GL_RGBA, GL_UNSIGNED_BYTE, next.data());
+            cur.swap(next);
+            w = nw, h = nh;
+        }
+        font.dirtyX0 = font.dirtyX1 = font.dirtyY0 = font.dirtyY1 = 0;
+    }
+    return font.atlasTex;
 }
 
 void GlDeleteTexture(unsigned tex) {

@@ -19,7 +19,11 @@ struct TImageFrame {
     int texSeq = -1;         // display sequence the texture belongs to
     bool dirty = true;       // pixels changed since the texture was made
     int texW = 0, texH = 0;  // texture size (powers of two)
-    float u1 = 0, v1 = 0;    // texture coordinates of the frame's far corner
+    float u0 = 0, v0 = 0;    // texture coordinates of the frame's near corner
+    float u1 = 0, v1 = 0;    // and of its far corner
+    // Glyph frames live in their font's shared texture (so a line of text
+    // is one batch); null for every other frame.
+    TImageFont* atlas = nullptr;
     ~TImageFrame();
 };
 
@@ -41,6 +45,15 @@ struct TImageFont {
     std::array<bool, 256> loaded{};
     std::array<bool, 256> present{};
     std::array<TImageGlyph, 256> glyphs;
+    // Glyph atlas: glyph pixels packed on shelves into one RGBA picture,
+    // uploaded as one texture. Regions added since the last upload are
+    // tracked so only they are sent again.
+    std::vector<uint8_t> atlasPx;
+    int atlasW = 0, atlasH = 0;
+    int shelfX = 0, shelfY = 0, shelfH = 0;
+    unsigned atlasTex = 0;
+    int atlasSeq = -1;
+    int dirtyX0 = 0, dirtyY0 = 0, dirtyX1 = 0, dirtyY1 = 0;  // empty when x1 <= x0
     ~TImageFont();
 };
 
@@ -81,6 +94,10 @@ FontRef DefaultFont();
 // Fills the glyph entry of code c (0..255) on first use; false when the font
 // has no glyph for it.
 const TImageGlyph* FontGlyph(TImageFont& font, int c);
+// Glyph atlas spacing: glyphs sit this many pixels apart, so the first mip
+// levels of the atlas do not mix neighbouring glyphs.
+constexpr int kAtlasGap = 4;
+constexpr int kAtlasMipLevels = 2;  // levels beyond 0 kept for shrunken text
 // The built-in font's bitmap: 16 bytes per character 32..127, one byte per
 // row, bit 7 the leftmost pixel.
 extern const uint8_t kFont8x16[96][16];
@@ -105,9 +122,11 @@ void GlFlush();
 // Makes (or refreshes) the frame's texture; returns its name, 0 on failure.
 unsigned GlFrameTexture(TImageFrame& frame, int imageFlags);
 unsigned GlWhiteTexture();
+// The font's glyph atlas texture, made or brought up to date; 0 on failure.
+unsigned GlAtlasTexture(TImageFont& font);
 // Queues one quad (corners in order top-left, top-right, bottom-right,
 // bottom-left). Flushes first when the texture differs from the batch's.
-void GlQuad(unsigned tex, const float* xy, float u1, float v1, uint32_t rgba);
+void GlQuad(unsigned tex, const float* xy, float u0, float v0, float u1, float v1, uint32_t rgba);
 void GlReadPixels(int x, int y, int w, int h, uint8_t* out);  // top row first
 void GlDeleteTexture(unsigned tex);
 long GlDrawCalls();

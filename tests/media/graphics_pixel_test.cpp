@@ -274,6 +274,15 @@ TEST_F(Pixels, SpritesAreBatchedIntoFewDrawCalls) {
     DrawImage(a, 0, 0);
     Flip(0);
     EXPECT_EQ(GraphicsDrawCalls(), before + 2);
+    // A line of text is one batch: glyphs share their font's texture, also
+    // when the line brings glyphs not drawn before.
+    DrawText("warm up", 0, 0);
+    Flip(0);
+    before = GraphicsDrawCalls();
+    DrawText("The quick brown fox jumps over the lazy dog 0123456789", 0, 0);
+    DrawText("warm up again", 0, 20);
+    Flip(0);
+    EXPECT_EQ(GraphicsDrawCalls(), before + 1);
 }
 
 TEST_F(Pixels, FilteredEdgesDoNotBleedInPadding) {

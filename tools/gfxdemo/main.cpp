@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 // A soft white disc: additive drawing of it in a colour gives a glow.
@@ -23,20 +24,30 @@ ImageRef MakeGlow(const std::string& path) {
     return SavePixmapAsPng(pm, path, 6) ? LoadImage(path, IMAGE_FILTERED | IMAGE_MIPMAPPED) : nullptr;
 }
 
-// A 16 x 16 pod: a coloured ring on a black (mask-colour) background, stored
-// without alpha so the mask rule cuts it out.
-ImageRef MakePod(const std::string& path) {
-    TPixmap pm;
-    pm.width = pm.height = 16, pm.pitch = 64, pm.format = 4;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            float d = std::hypot(x - 7.5f, y - 7.5f);
-            bool on = d < 7.5f;
-            uint8_t r = on ? (uint8_t)(120 + 16 * (x % 8)) : 0, g = on ? (uint8_t)(60 + 20 * (y / 2)) : 0;
-            pm.pixels.insert(pm.pixels.end(), {r, g, on ? (uint8_t)40 : (uint8_t)0, 255});
+// A 16 x 16 pod: a coloured disc on a black (mask-colour) background, as a
+// 24-bit BMP in memory: it has no alpha channel, so the mask rule cuts it out.
+ImageRef MakePod() {
+    const int w = 16, h = 16, rowBytes = w * 3;
+    std::vector<uint8_t> bmp(54 + rowBytes * h, 0);
+    auto le32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) bmp[at + i] = (uint8_t)(v >> (8 * i));
+    };
+    bmp[0] = 'B', bmp[1] = 'M';
+    le32(2, (uint32_t)bmp.size());
+    le32(10, 54);
+    le32(14, 40);
+    le32(18, w);
+    le32(22, h);
+    bmp[26] = 1, bmp[28] = 24;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bool on = std::hypot(x - 7.5f, y - 7.5f) < 7.5f;
+            uint8_t* p = &bmp[54 + (size_t)(h - 1 - y) * rowBytes + x * 3];  // rows bottom-up, BGR
+            p[2] = on ? (uint8_t)(120 + 16 * (x % 8)) : 0;
+            p[1] = on ? (uint8_t)(60 + 12 * y) : 0;
+            p[0] = on ? 40 : 0;
         }
-    if (!SavePixmapAsPng(pm, path, 6)) return nullptr;
-    return LoadImage(path, -1);
+    return LoadImageFromMemory(bmp.data(), bmp.size(), -1);
 }
 }  // namespace
 
@@ -52,7 +63,7 @@ int main(int argc, char** argv) {
     SetResolution(1280, 960);
     SetAutoCentreHandle(true);
     ImageRef glow = MakeGlow("/tmp/gfxdemo_glow.png");
-    ImageRef pod = MakePod("/tmp/gfxdemo_pod.png");
+    ImageRef pod = MakePod();
     FontRef font = LoadImageFont(fontPath, 48, FONT_SMOOTH);
     if (!glow || !pod) {
         std::fprintf(stderr, "gfxdemo: could not make the sprites\n");
@@ -117,6 +128,5 @@ int main(int argc, char** argv) {
                 shot.c_str(), (int)GraphicsDrawCalls(), frames);
     CloseDisplay();
     std::remove("/tmp/gfxdemo_glow.png");
-    std::remove("/tmp/gfxdemo_pod.png");
     return ok ? 0 : 1;
 }
