@@ -229,14 +229,27 @@ TEST_F(Setup, AudioDriverLineRules) {
     LoadSetup();
     EXPECT_EQ(Settings[14], 2);
 
-    // No line at all: the default rule picks OpenAL (index 1 here), which is
-    // installed only when OpenAL devices can be enabled.
+    // No line at all: the first "FREE" or "OPENAL" name wins; here FreeAudio.
+    g_setCalls.clear();
+    fs::remove("Setup.ini");
+    Settings[14] = 2;
+    LoadSetup();
+    EXPECT_EQ(Settings[14], 0);
+    ASSERT_EQ(g_setCalls.size(), 1u);
+    EXPECT_EQ(g_setCalls[0], "FreeAudio");
+
+    // OpenAL first: chosen, but installed only when OpenAL devices can be
+    // enabled; otherwise the media layer's default stays.
+    AudioDriverNames = {"Null", "OpenAL", "FreeAudio"};
     g_setCalls.clear();
     g_openalOk = false;
-    fs::remove("Setup.ini");
     LoadSetup();
     EXPECT_EQ(Settings[14], 1);
     EXPECT_TRUE(g_setCalls.empty());
+    g_openalOk = true;
+    LoadSetup();
+    ASSERT_EQ(g_setCalls.size(), 1u);
+    EXPECT_EQ(g_setCalls[0], "OpenAL");
     std::string log = Get("Debug.txt");
     EXPECT_NE(log.find("Setting Audio Driver\r\nSet Audio Driver\r\n\r\n"), std::string::npos);
 }
