@@ -147,9 +147,13 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
 void PlayMusicOnSlot(const SoundRef& sound, int slot) {
     if (slot < 0 || slot >= 260) return;
     if (Channels[slot]) Channels[slot]->Stop();
+    Channels[slot].reset();
+    // A missing music file leaves the slot empty rather than holding a
+    // silent channel that would be re-made every frame.
+    if (!sound) return;
     Channels[slot] = AllocChannel();
     if (!Channels[slot]) return;
-    if (sound) CueSound(sound, Channels[slot]);
+    CueSound(sound, Channels[slot]);
     Channels[slot]->SetVolume((float)(Settings[13] * Settings[11]) / 100.0f / 100.0f);
     Channels[slot]->SetPaused(false);
 }
