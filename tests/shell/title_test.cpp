@@ -1,0 +1,134 @@
+// The title screen's inputs, in-process on the null drawing back end.
+#include "shell/title.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "media/graphics.h"
+#include "media/system.h"
+#include "shell/display.h"
+#include "shell/framehub.h"
+#include "shell/log.h"
+#include "shell/setup.h"
+#include "shell/startup.h"
+
+namespace fs = std::filesystem;
+
+class Title : public ::testing::Test {
+protected:
+    fs::path dir, old;
+    void SetUp() override {
+        old = fs::current_path();
+        dir = fs::temp_directory_path() / ("wl2_title_" + std::to_string(getpid()));
+        fs::create_directories(dir / "418");
+        fs::current_path(dir / "418");
+        UseVirtualClock(0);
+        ForceNullGraphics(true);
+        SelectGraphicsBackend(NullGraphicsBackend(), 2);
+        ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
+        SetResolution(1280, 960);
+        ViewWidth = 1280;
+        ViewHeight = 960;
+        ScreenWidth = 1280;
+        SetDefaultSettings();
+        ResetInputTables();
+        SlideIn = StartLatch = StartHeld = 0;
+        CurrentMode = 1;
+        PanelOffset = -300;
+        FillCredits();
+    }
+    void TearDown() override {
+        CloseDisplay();
+        UseRealClock();
+        fs::current_path(old);
+        fs::remove_all(dir);
+    }
+    static void Move(int x, int y) {
+        InputEvent e{INPUT_MOUSE_MOVE};
+        e.x = x;
+        e.y = y;
+        PostInputEvent(e);
+    }
+    static void Button(bool down) {
+        InputEvent e{down ? INPUT_MOUSE_DOWN : INPUT_MOUSE_UP};
+        e.code = 1;
+        PostInputEvent(e);
+    }
+    static void Frame() {
+        TitleFrame();
+        FinishFrame(1);
+    }
+};
+
+TEST_F(Title, CreditsHaveTwentyOneLines) {
+    EXPECT_EQ(CreditCount, 21);
+    EXPECT_EQ(Credits[1], "A Game by Brannoc");
+    EXPECT_EQ(Credits[6], "using Brannoc's Framework");
+    EXPECT_EQ(Credits[14].rfind("Font : ", 0), 0u);
+    EXPECT_EQ(Credits[21], "Sound Effects by Brannoc");
+    EXPECT_NE(Credits[2].find(" | "), std::string::npos);
+}
+
+TEST_F(Title, StartButtonOnlyWorksOnceSlidInAndWithThePanelAway) {
+    Move(640, 480);  // where the button rests
+    Button(true);
+    Frame();
+    Frame();
+    EXPECT_EQ(SlideIn, 2);  // still 750 px below: nothing started
+    Button(false);
+    for (int i = 0; i < 40; i++) Frame();
+    EXPECT_EQ(SlideIn, 32);
+
+    PanelOffset = -250;  // settings panel still sliding
+    Button(true);
+    Frame();
+    Frame();
+    EXPECT_EQ(SlideIn, 32);
+    Button(false);
+    Frame();
+
+    PanelOffset = -300;
+    Button(true);
+    Frame();  // the hold is seen
+    EXPECT_EQ(StartHeld, 1);
+    Frame();  // the game runs (and returns at once), the title slides in again
+    EXPECT_EQ(SlideIn, 0);
+    EXPECT_EQ(StartLatch, 1);
+    EXPECT_EQ(PlayState, 0);
+    // Holding on does not start another game until released.
+    for (int i = 0; i < 40; i++) Frame();
+    EXPECT_EQ(SlideIn, 32);
+    EXPECT_EQ(StartLatch, 1);
+    Button(false);
+    Frame();
+    EXPECT_EQ(StartLatch, 0);
+}
+
+TEST_F(Title, ModeIsChosenByHoldingOnItsLabel) {
+    for (int i = 0; i < 32; i++) Frame();
+    Move(560, 480 + 300 + 10);  // "Hard"
+    Frame();                     // the pointer is sampled at the end of a frame
+    Button(true);
+    Frame();
+    EXPECT_EQ(CurrentMode, 2);
+    Button(false);
+    Move(560, 480 + 200 + 10);  // "Easy", pointer only
+    Frame();
+    Frame();
+    EXPECT_EQ(CurrentMode, 2);
+    Button(true);
+    Frame();
+    EXPECT_EQ(CurrentMode, 0);
+    Button(false);
+}
+
+TEST_F(Title, PodsBobWithAFullCycleEvery90Frames) {
+    int a0 = BobAngle;
+    for (int i = 0; i < 90; i++) Frame();
+    EXPECT_EQ(BobAngle, a0);
+    Frame();
+    EXPECT_EQ(BobAngle, (a0 + 4) % 360);
+}
