@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -176,6 +177,36 @@ TEST_F(Pixels, RectanglesLinesAndTextTakeColourAndMatrix) {
         }
     EXPECT_GT(lit, 20);
     EXPECT_EQ(outside, 0);
+}
+
+TEST_F(Pixels, TrueTypeTextSitsInsideItsLineBox) {
+    const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    if (FileType(path) != 1) GTEST_SKIP() << "DejaVu Sans is not installed";
+    FontRef font = LoadImageFont(path, 24, FONT_SMOOTH);
+    ASSERT_TRUE(font);
+    SetImageFont(font);
+    SetBlend(BLEND_ALPHA);
+    const std::string text = "Hgjy";
+    int w = TextWidth(text), h = TextHeight();
+    DrawText(text, 100, 100);
+    TPixmap pm = GrabPixmap(80, 80, w + 40, h + 40);
+    int inside = 0, outside = 0, minY = 1 << 30, maxY = -1;
+    for (int y = 0; y < pm.height; ++y)
+        for (int x = 0; x < pm.width; ++x) {
+            if (pm.pixels[((size_t)y * pm.width + x) * 4] < 64) continue;
+            int sx = x + 80, sy = y + 80;
+            bool in = sx >= 99 && sx <= 100 + w && sy >= 100 && sy < 100 + h;
+            inside += in;
+            outside += !in;
+            minY = std::min(minY, sy), maxY = std::max(maxY, sy);
+        }
+    EXPECT_GT(inside, 100);
+    EXPECT_EQ(outside, 0);
+    // Capitals start near the top of the line; descenders reach below the
+    // middle of it.
+    EXPECT_LT(minY, 100 + h / 3);
+    EXPECT_GT(maxY, 100 + h * 2 / 3);
+    SetImageFont(nullptr);
 }
 
 TEST_F(Pixels, VirtualResolutionStretchesOntoTheWindow) {
