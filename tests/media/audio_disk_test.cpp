@@ -123,3 +123,57 @@ TEST(MixerOnSdlDiskDevice, WritesTheTonesAsPlayed) {
     EXPECT_EQ(Rms(s, 1, b), 0.0);
     EXPECT_NEAR(Crossings(s, 0, b), 176, 3);
 }
+
+// The program's calls while the device's thread mixes: effects rotated
+// through many channel slots the way the game plays them, each slot's old
+// channel stopped when still playing, every volume re-applied per frame.
+TEST(MixerOnSdlDiskDevice, ProgramCallsInterleaveSafelyWithTheMixerThread) {
+    const std::string path = std::string(WORMLOB_BINARY_DIR) + "/audio_disk_stress.raw";
+    std::remove(path.c_str());
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    UseRealClock();
+    ASSERT_TRUE(SetAudioDriver("FreeAudio Multimedia"));
+    std::vector<SoundRef> sounds = {Tone(300, 0.05), Tone(500, 0.2), Tone(700, 0.01)};
+    std::vector<ChannelRef> slots(60);
+    int next = 0;
+    for (int frame = 0; frame < 40; ++frame) {
+        for (int k = 0; k < 6; ++k) {
+            ChannelRef& slot = slots[size_t(next)];
+            next = (next + 1) % int(slots.size());
+            if (slot && slot->Playing()) slot->Stop();
+            slot = CueSound(sounds[size_t(k) % sounds.size()], AllocChannel());
+            ASSERT_TRUE(slot);
+            slot->SetVolume(0.1f);
+            slot->SetPan(float(k - 3) / 3.0f);
+            slot->SetRate(0.5f + 0.25f * float(k));
+            slot->SetPaused(false);
+        }
+        for (auto& c : slots) {
+            if (c && !c->Playing()) c.reset();
+            if (c) c->SetVolume(0.1f);
+        }
+        SleepMs(5);
+    }
+    // Drop everything while voices still play, then the sounds themselves.
+    slots.clear();
+    sounds.clear();
+    SleepMs(50);
+    ShutdownAudio();
+
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_TRUE(f);
+    std::vector<float> s;
+    float buf[1024];
+    size_t n;
+    while ((n = std::fread(buf, sizeof(float), 1024, f)) > 0) s.insert(s.end(), buf, buf + n);
+    std::fclose(f);
+    std::remove(path.c_str());
+    ASSERT_FALSE(s.empty());
+    float peak = 0;
+    for (float v : s) {
+        ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 1.0f);
+        peak = std::max(peak, std::fabs(v));
+    }
+    EXPECT_GT(peak, 0.05f) << "the effects were heard";
+}
