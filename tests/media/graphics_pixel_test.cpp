@@ -340,6 +340,53 @@ TEST_F(Pixels, DisplayModesReportStoredBitsPerPixel) {
     }
 }
 
+TEST_F(Pixels, FullScreenOpensInAListedModeWithThePointerCentred) {
+    int w, h, d, hz;
+    GetDisplayMode(0, w, h, d, hz);
+    CloseDisplay();
+    ASSERT_NE(OpenDisplay(w, h, d, hz, 0), nullptr) << DisplayError();
+    EXPECT_EQ(WindowWidth(), w);
+    EXPECT_EQ(WindowHeight(), h);
+    EXPECT_FLOAT_EQ(MouseXPos(), (float)(w / 2));
+    EXPECT_FLOAT_EQ(MouseYPos(), (float)(h / 2));
+    SetBlend(BLEND_SOLID);
+    DrawRect(0, 0, 4, 4);
+    EXPECT_RGB(At(1, 1), 255, 255, 255, 0);
+}
+
+TEST_F(Pixels, WindowFlipPacesSixtyFramesPerSecond) {
+    CloseDisplay();
+    UseVirtualClock(100);
+    ASSERT_NE(OpenDisplay(320, 240, 0, 60, 0), nullptr);
+    int start = Millisecs();
+    for (int i = 0; i < 60; ++i) Flip(-1);
+    EXPECT_EQ(Millisecs() - start, 1000);
+    UseRealClock();
+}
+
+TEST_F(Pixels, GlyphsBeyondAFullAtlasStillDraw) {
+    const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    if (FileType(path) != 1) GTEST_SKIP() << "DejaVu Sans is not installed";
+    // At this size the shared glyph texture holds only part of the font;
+    // later glyphs get textures of their own.
+    FontRef big = LoadImageFont(path, 300, FONT_SMOOTH);
+    ASSERT_TRUE(big);
+    SetImageFont(big);
+    std::string all;
+    for (int c = 33; c < 256; ++c) all += (char)c;
+    SetScale(0.02f, 0.02f);
+    DrawText(all, 0, 0);  // loads every glyph
+    SetScale(0.2f, 0.2f);
+    SetBlend(BLEND_ALPHA);
+    ClearScreen();
+    DrawText("\xde", 100, 100);  // Latin-1 capital thorn, late in the font
+    TPixmap pm = GrabPixmap(90, 90, 100, 100);
+    int lit = 0;
+    for (size_t i = 0; i < pm.pixels.size(); i += 4) lit += pm.pixels[i] > 128;
+    EXPECT_GT(lit, 50);
+    SetImageFont(nullptr);
+}
+
 TEST_F(Pixels, FailingOpenReturnsNullWithAReason) {
     CloseDisplay();
     EXPECT_EQ(OpenDisplay(0, 100, 0, 0, 0), nullptr);
