@@ -140,6 +140,23 @@ TEST_F(Program, BadUsageAndMissingFolderFailCleanly) {
     EXPECT_EQ(Run("--headless --files nowhere"), 1);
 }
 
+TEST_F(Program, NoDisplayAtAllExitsWithAReason) {
+    // Without an X display neither the chosen mode nor the 800 x 600
+    // fallback window can open: a clean exit with the reason, not a crash.
+    int rc = Run("--virtual-clock --frames 50", 60);
+    if (std::getenv("DISPLAY")) {
+        std::string cmd = "cd '" + root.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11 '" +
+                          std::string(WORMLOB_BINARY_DIR) + "/wormlob2' --virtual-clock --frames 50 >out.txt 2>&1";
+        int r = std::system(cmd.c_str());
+        rc = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+    }
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(Slurp(root / "out.txt").find("could not open the display"), std::string::npos);
+    std::string log = Slurp(files / "Debug.txt");
+    EXPECT_NE(log.find("\tFalling back to an 800x600 OpenGL window"), std::string::npos);
+    EXPECT_EQ(log.find("Finished Loading"), std::string::npos);
+}
+
 TEST_F(Program, MissingAssetsDoNotCrash) {
     fs::remove_all(files / "Common");
     fs::remove(files / "418" / "pod1.png");
