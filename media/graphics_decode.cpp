@@ -5,6 +5,10 @@
 #include "media/graphics_internal.h"
 
 #include <png.h>
+#ifdef WORMLOB_HAVE_JPEG
+#include <cstdio>  // jpeglib.h needs FILE declared first
+#include <jpeglib.h>
+#endif
 
 #include <csetjmp>
 #include <cstdio>
@@ -224,9 +228,72 @@ bool DecodeTga(const uint8_t* data, size_t size, Decoded& out) {
     return true;
 }
 
+// ----------------------------------------------------------------- JPEG ---
+
+#ifdef WORMLOB_HAVE_JPEG
+namespace {
+struct JpegError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+};
+void JpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
+void JpegQuiet(j_common_ptr, int) {}
+}  // namespace
+
+bool DecodeJpeg(const uint8_t* data, size_t size, Decoded& out) {
+    if (size < 3 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) return false;
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = JpegFail;
+    err.mgr.emit_message = JpegQuiet;
+    out.rgba.clear();
+    std::vector<uint8_t> row;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        out.rgba.clear();
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, (unsigned long)size);
+    jpeg_read_header(&cinfo, TRUE);
+    if (!SizeAcceptable(cinfo.image_width, cinfo.image_height)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    int w = (int)cinfo.output_width, h = (int)cinfo.output_height;
+    if (cinfo.output_components != 3 || !SizeAcceptable(w, h)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    out.rgba.resize((size_t)w * h * 4);
+    row.resize((size_t)w * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW rp = row.data();
+        int y = (int)cinfo.output_scanline;
+        if (jpeg_read_scanlines(&cinfo, &rp, 1) != 1) break;
+        uint8_t* dst = &out.rgba[(size_t)y * w * 4];
+        for (int x = 0; x < w; ++x)
+            dst[x * 4] = row[x * 3], dst[x * 4 + 1] = row[x * 3 + 1], dst[x * 4 + 2] = row[x * 3 + 2],
+            dst[x * 4 + 3] = 255;
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    out.width = w;
+    out.height = h;
+    out.hasAlpha = false;
+    return true;
+}
+#else
+bool DecodeJpeg(const uint8_t*, size_t, Decoded&) { return false; }
+#endif
+
 bool DecodeImage(const uint8_t* data, size_t size, Decoded& out) {
     if (!data || size == 0) return false;
     if (DecodePng(data, size, out)) return true;
+    if (DecodeJpeg(data, size, out)) return true;
     if (DecodeBmp(data, size, out)) return true;
     // TGA has no signature; try it last.
     return DecodeTga(data, size, out);

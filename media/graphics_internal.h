@@ -74,6 +74,9 @@ constexpr long kMaxImagePixels = 64L * 1024 * 1024;
 
 bool DecodeImage(const uint8_t* data, size_t size, Decoded& out);
 bool DecodePng(const uint8_t* data, size_t size, Decoded& out);
+// JPEG needs the build to define WORMLOB_HAVE_JPEG and link libjpeg;
+// without it JPEG files are refused like any unknown format.
+bool DecodeJpeg(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeBmp(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeTga(const uint8_t* data, size_t size, Decoded& out);
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out);

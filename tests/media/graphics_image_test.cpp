@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef WORMLOB_HAVE_JPEG
+#include <jpeglib.h>
+#endif
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -399,6 +403,44 @@ TEST_F(NullGraphics, BmpAndTgaDecode) {
     // A run longer than the picture is refused.
     tga[18] = 0x85;
     EXPECT_EQ(LoadImageFromMemory(tga.data(), tga.size(), 0), nullptr);
+}
+
+TEST_F(NullGraphics, JpegDecodesWhenBuiltWithLibjpeg) {
+#ifdef WORMLOB_HAVE_JPEG
+    // 16 x 8 picture, left half red, right half blue, at high quality.
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buf = nullptr;
+    unsigned long len = 0;
+    jpeg_mem_dest(&c, &buf, &len);
+    c.image_width = 16, c.image_height = 8, c.input_components = 3, c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 98, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<uint8_t> row(16 * 3);
+    for (int x = 0; x < 16; ++x) row[x * 3] = x < 8 ? 255 : 0, row[x * 3 + 2] = x < 8 ? 0 : 255;
+    while (c.next_scanline < 8) {
+        JSAMPROW rp = row.data();
+        jpeg_write_scanlines(&c, &rp, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    ImageRef img = LoadImageFromMemory(buf, len, 0);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->width, 16);
+    const auto& px = ImageFramePixels(img, 0)->pixels;
+    EXPECT_GT(px[(3 * 16 + 2) * 4], 200);       // red on the left
+    EXPECT_GT(px[(3 * 16 + 13) * 4 + 2], 200);  // blue on the right
+    EXPECT_EQ(px[3], 255);
+    EXPECT_EQ(LoadImageFromMemory(buf, len / 2, 0), nullptr);  // cut short
+    free(buf);
+#else
+    // Without libjpeg a JPEG file is an unknown format.
+    const uint8_t soi[] = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0};
+    EXPECT_EQ(LoadImageFromMemory(soi, sizeof soi, 0), nullptr);
+#endif
 }
 
 }  // namespace
