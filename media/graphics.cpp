@@ -231,7 +231,8 @@ void CloseDisplay() {
 std::string DisplayError() { return g_error; }
 bool DisplayIsOpen() { return g_open; }
 void SetWindowTitle(const std::string& title) {
-    if (g_gl) gfx::GlSetTitle(title);
+    // Kept for the next window too when no window is open yet.
+    gfx::GlSetTitle(title);
 }
 
 namespace {
@@ -587,6 +588,16 @@ inline bool SolidAt(const Placed& p, double u, double v) {
 bool ImagesOverlap(const ImageRef& image1, float x1, float y1, int frame1, float rot1, float sx1,
                    float sy1, const ImageRef& image2, float x2, float y2, int frame2, float rot2,
                    float sx2, float sy2) {
+    // Cheapest test first: discs around each handle that hold the whole
+    // image whatever the rotation. Most pairs the game asks about fail here.
+    if (!image1 || !image2) return false;
+    auto reach = [](const TImage& im, float sx, float sy) {
+        float dx = std::max(im.handle_x, im.width - im.handle_x);
+        float dy = std::max(im.handle_y, im.height - im.handle_y);
+        return std::sqrt(dx * dx + dy * dy) * std::max(std::fabs(sx), std::fabs(sy));
+    };
+    float r = reach(*image1, sx1, sy1) + reach(*image2, sx2, sy2);
+    if (std::fabs(x1 - x2) > r || std::fabs(y1 - y2) > r) return false;
     Placed p, q;
     if (!Place(image1, x1, y1, frame1, rot1, sx1, sy1, p)) return false;
     if (!Place(image2, x2, y2, frame2, rot2, sx2, sy2, q)) return false;

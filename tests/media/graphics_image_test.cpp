@@ -342,6 +342,16 @@ TEST_F(Overlap, RotationAndScaleActAboutTheHandle) {
     EXPECT_EQ(sy, 4.0f);
 }
 
+TEST_F(Overlap, HandleOutsideTheImageStillFindsTheHit) {
+    // half's handle 20 pixels left of its own left edge: drawn at (0, 0) its
+    // pixels cover x 20..27, and rotated by 90 degrees they hang below.
+    half->handle_x = -20;
+    EXPECT_TRUE(ImagesOverlap(half, 0, 0, 0, 0, 1, 1, solid, 18, 0, 0, 0, 1, 1));
+    EXPECT_FALSE(ImagesOverlap(half, 0, 0, 0, 0, 1, 1, solid, 0, 0, 0, 0, 1, 1));
+    EXPECT_TRUE(ImagesOverlap(half, 0, 0, 0, 90, 3, 3, solid, -10, 65, 0, 0, 1, 1));
+    half->handle_x = 0;
+}
+
 TEST_F(NullGraphics, OpaqueSourceWithoutMaskIsSolidEverywhere) {
     // Black RGB picture without IMAGE_MASKED: no alpha channel, all solid.
     ImageRef a = LoadImage(Png("black.png", GfxFill(4, 4, 0, 0, 0, 255), 4, 4, false), 0);
