@@ -294,6 +294,34 @@ TEST_F(NullGraphics, TrueTypeFontMeasuresWithAdvancesAndLatin1) {
     EXPECT_EQ(TextWidth("mi"), 16);
 }
 
+TEST_F(NullGraphics, BitmapFontFallsBackToTheNextSmallerSizeItHas) {
+    // A BDF face with one 8-pixel strike and the single glyph "A".
+    const char* bdf =
+        "STARTFONT 2.1\n"
+        "FONT -test-fixed-medium-r-normal--8-80-75-75-c-60-iso10646-1\n"
+        "SIZE 8 75 75\n"
+        "FONTBOUNDINGBOX 6 8 0 -1\n"
+        "STARTPROPERTIES 3\n"
+        "PIXEL_SIZE 8\n"
+        "FONT_ASCENT 7\n"
+        "FONT_DESCENT 1\n"
+        "ENDPROPERTIES\n"
+        "CHARS 1\n"
+        "STARTCHAR A\nENCODING 65\nSWIDTH 750 0\nDWIDTH 6 0\nBBX 6 8 0 -1\nBITMAP\n"
+        "20\n50\n88\n88\nF8\n88\n88\n00\nENDCHAR\n"
+        "ENDFONT\n";
+    std::string path = GfxTempPath("strike8.bdf");
+    files_.push_back(path);
+    { std::ofstream(path) << bdf; }
+    FontRef f = LoadImageFont(path, 12, FONT_SMOOTH);
+    ASSERT_TRUE(f) << "12 should fall back to the 8-pixel strike";
+    SetImageFont(f);
+    EXPECT_EQ(TextHeight(), 8);
+    EXPECT_EQ(TextWidth("AAB"), 12);  // no "B" in the face
+    SetImageFont(nullptr);
+    EXPECT_EQ(LoadImageFont(path, 7, FONT_SMOOTH), nullptr);  // nothing at 7 or below
+}
+
 // Two 8 x 8 images: a solid left half and a transparent right half.
 class Overlap : public NullGraphics {
 protected:
