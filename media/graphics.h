@@ -76,26 +76,42 @@ TGraphicsBackend* Direct3D7Backend();  // null on this platform
 // The headless back end: no window, no GL; images and fonts still load and
 // answer every query exactly as with OpenGL; drawing puts no pixels anywhere.
 TGraphicsBackend* NullGraphicsBackend();
-// Makes every later SelectGraphicsBackend use the null back end (--headless).
+// Makes every later OpenDisplay (and the mode list) use the null back end,
+// whatever SelectGraphicsBackend chose (--headless). With the null back end
+// Flip still paces on the program clock: use the virtual clock for runs at
+// full speed.
 void ForceNullGraphics(bool on);
 bool NullGraphicsForced();
 // The null back end's one display mode (1280 x 960 unless changed).
 void SetNullDisplayMode(int width, int height);
 
+// A null back end (a Direct3D request here) selects OpenGL.
 void SelectGraphicsBackend(TGraphicsBackend* backend, int defaultFlags);
+// depth 0: a window; otherwise full screen in a listed mode. Closes the
+// display opened before and resets the drawing state. Null on failure, with
+// DisplayError() saying why. Images and fonts survive a reopening.
 TDisplay* OpenDisplay(int width, int height, int depth, int hertz, int flags);
+// Closes the window and its GL context only: SDL stays initialised for audio
+// and joysticks.
 void CloseDisplay();
 // Why the last OpenDisplay failed, for the log.
 std::string DisplayError();
 bool DisplayIsOpen();
 void SetWindowTitle(const std::string& title);
+// Full-screen modes; depth is the bits each pixel is stored in (the usual
+// 24-bit desktop format reads 32). depth 0 and hertz 0 match any.
 bool DisplayModeExists(int width, int height, int depth, int hertz);
 int CountDisplayModes();
 void GetDisplayMode(int index, int& width, int& height, int& depth, int& hertz);
+// Drawing coordinates 0..width, 0..height over the whole window; also sets
+// the pointer scale of the input tables.
 void SetResolution(float width, float height);
+// The open window's size in pixels (the mode's size in full screen).
 int WindowWidth();
 int WindowHeight();
 void ClearScreen();
+// sync 0: present now; 1: at the next retrace; -1: the window's software
+// pacing (hertz given at opening) or the full-screen vertical sync.
 void Flip(int sync);
 // Number of GL draw calls issued since the display opened (batching check).
 long GraphicsDrawCalls();
@@ -103,19 +119,24 @@ long GraphicsDrawCalls();
 // --------------------------------------------------------- drawing state ---
 void SetColor(int r, int g, int b);
 void GetColor(int& r, int& g, int& b);
+// Kept as given; clamped to 0..1 only when drawing (alpha byte int(a * 255)).
 void SetAlpha(float a);
 float GetAlpha();
+// BLEND_MASK right after opening; an unknown value draws as BLEND_SOLID.
 void SetBlend(int mode);
 int GetBlend();
 void SetRotation(float degrees);
 float GetRotation();
 void SetScale(float sx, float sy);
 void GetScale(float& sx, float& sy);
+// Null selects the built-in 8 x 16 font; GetImageFont then returns it.
 void SetImageFont(const FontRef& font);
 FontRef GetImageFont();
 
 // ----------------------------------------------------------------- images ---
 void SetAutoCentreHandle(bool on);
+// Null for a missing, unreadable or corrupt file. flags -1 means
+// IMAGE_MASKED | IMAGE_FILTERED.
 ImageRef LoadImage(const std::string& path, int flags = -1);
 ImageRef LoadImageStrip(const std::string& path, int cellWidth, int cellHeight,
                         int firstCell, int cellCount, int flags = -1);
@@ -123,31 +144,41 @@ ImageRef LoadImageStrip(const std::string& path, int cellWidth, int cellHeight,
 // LoadImage and by the fuzz target.
 ImageRef LoadImageFromMemory(const uint8_t* data, size_t size, int flags = -1);
 ImageRef CreateBlankImage(int width, int height, int frameCount, int flags);
+// Window pixels; parts outside the window read black.
 void CaptureIntoImage(const ImageRef& image, int x, int y, int frame);
 int ImageWidth(const ImageRef& image);
 int ImageHeight(const ImageRef& image);
 int ImageFrameCount(const ImageRef& image);
 // The stored RGBA pixels of one frame (after masking), for tests and tools.
 const TPixmap* ImageFramePixels(const ImageRef& image, int frame);
+// A null image or a frame it does not have draws nothing.
 void DrawImage(const ImageRef& image, float x, float y, int frame = 0);
 
 // ------------------------------------------------------- shapes and text ---
 void DrawRect(float x, float y, float width, float height);
 void DrawLine(float x1, float y1, float x2, float y2, bool drawLastPixel = true);
+// Null when the file is missing or not a font, or no size from size down to
+// 1 is accepted. Character codes are Latin-1.
 FontRef LoadImageFont(const std::string& path, int size, int style);
 void DrawText(const std::string& text, float x, float y);
 int TextWidth(const std::string& text);
 int TextHeight();
 
 // ------------------------------------------------ capture and collision ---
+// Back-buffer pixels, top row first, always opaque (alpha 255); parts
+// outside the window (and everything on the null back end) read black.
 TPixmap GrabPixmap(int x, int y, int width, int height);
 bool SavePixmapAsPng(const TPixmap& pixmap, const std::string& path, int level);
+// Pixel-exact in drawing coordinates, on the stored pixels (alpha >= 128
+// is solid); the drawing state is not touched.
 bool ImagesOverlap(const ImageRef& image1, float x1, float y1, int frame1,
                    float rot1, float sx1, float sy1,
                    const ImageRef& image2, float x2, float y2, int frame2,
                    float rot2, float sx2, float sy2);
 
 // --------------------------------------------- joysticks (platform side) ---
+// Enumerates afresh on each call; ports are 0-based. Queries on a port
+// that does not exist answer 0 ("" for the name, -1 for the hat).
 int JoystickCount();
 std::string JoystickName(int port);
 int JoystickButtonMask(int port);
