@@ -8,12 +8,12 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libsdl2-dev
   libgl-dev libgl1-mesa-dri libglx-mesa0
-  libpng-dev zlib1g-dev
+  libpng-dev zlib1g-dev libjpeg-dev
   libfreetype-dev
   libvorbis-dev libogg-dev
   libopenal-dev libopenal1
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 
 missing=()
