@@ -6,6 +6,7 @@
 #include "media/audio.h"
 #include "media/audio_internal.h"
 #include "media/graphics.h"
+#include "tests/support/headless.h"
 
 #include <cmath>
 #include <cstdio>
@@ -19,11 +20,7 @@ const std::string kGame = std::string(WORMLOB_SOURCE_DIR) + "/Files/418/";
 class AssetLoaders : public ::testing::Test {
 protected:
     void SetUp() override {
-        ForceNullGraphics(true);
-        SetNullDisplayMode(1280, 960);
-        SelectGraphicsBackend(NullGraphicsBackend(), 2);
-        ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
-        SetResolution(1280, 960);
+        ASSERT_TRUE(OpenHeadlessDisplay());
         SetAutoCentreHandle(true);
     }
     void TearDown() override {

@@ -8,17 +8,9 @@
 #include "media/graphics.h"
 #include "shell/framehub.h"
 #include "shell/setup.h"
+#include "tests/support/headless.h"
 
 namespace {
-// A headless display: images and fonts answer as with OpenGL, no pixels.
-void OpenNull() {
-    ForceNullGraphics(true);
-    SetNullDisplayMode(1280, 960);
-    SelectGraphicsBackend(NullGraphicsBackend(), 2);
-    ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
-    SetResolution(1280, 960);
-}
-
 ImageRef Square(int w, int h) {
     ImageRef im = CreateBlankImage(w, h, 1, 0);
     return im;
@@ -28,7 +20,8 @@ ImageRef Square(int w, int h) {
 class Helpers : public ::testing::Test {
 protected:
     void SetUp() override {
-        OpenNull();
+        // Headless: images answer as with OpenGL, no pixels are drawn.
+        ASSERT_TRUE(OpenHeadlessDisplay());
         std::memset(SpriteCount, 0, sizeof SpriteCount);
         Settings[7] = 0;
         FrameSkipPhase = 0;

@@ -15,6 +15,7 @@
 #include "shell/log.h"
 #include "shell/setup.h"
 #include "shell/startup.h"
+#include "tests/support/headless.h"
 
 namespace fs = std::filesystem;
 
@@ -30,13 +31,7 @@ protected:
         OpenLog("Debug.txt");
         ChangeDir("418/");
         UseVirtualClock(5000);
-        ForceNullGraphics(true);
-        SetNullDisplayMode(1280, 960);
-        SelectGraphicsBackend(NullGraphicsBackend(), 2);
-        ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
-        SetResolution(1280, 960);
-        ViewWidth = 1280;
-        ViewHeight = 960;
+        ASSERT_TRUE(OpenHeadlessDisplay());
         std::string font = std::string(WORMLOB_SOURCE_DIR) + "/Files/Common/Roadsign.ttf";
         Fonts[5] = LoadImageFont(font, 40, 0);
         Fonts[6] = LoadImageFont(font, 30, 0);

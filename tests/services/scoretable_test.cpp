@@ -11,6 +11,7 @@
 #include "services/drawlog.h"
 #include "shell/display.h"
 #include "shell/framehub.h"
+#include "tests/support/headless.h"
 
 namespace {
 const std::string FontFile = std::string(WORMLOB_SOURCE_DIR) + "/Files/Common/Plainhand.ttf";
@@ -48,13 +49,7 @@ protected:
     std::vector<DrawCall> calls;
     int VW = 1280, VH = 960, X0 = 1280 - 10 - 320;
     void SetUp() override {
-        ForceNullGraphics(true);
-        SetNullDisplayMode(1280, 960);
-        SelectGraphicsBackend(NullGraphicsBackend(), 2);
-        ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
-        SetResolution(1280, 960);
-        ViewWidth = 1280;
-        ViewHeight = 960;
+        ASSERT_TRUE(OpenHeadlessDisplay());
         // Distinct fonts per slot, so the recorder can tell which is used.
         for (int i = 1; i <= 6; i++) Fonts[i] = LoadImageFont(FontFile, 10 + i, 0);
         IconSheetSmooth = CreateBlankImage(16, 16, 64, 0);

@@ -19,6 +19,7 @@
 #include "shell/log.h"
 #include "shell/setup.h"
 #include "shell/startup.h"
+#include "tests/support/headless.h"
 
 namespace fs = std::filesystem;
 
@@ -44,22 +45,13 @@ std::string Slurp(const fs::path& p) {
 
 class Hub : public ::testing::Test {
 protected:
-    fs::path dir, old;
+    TempFilesFolder tmp{"hub"};
+    fs::path dir = tmp.dir;
     void SetUp() override {
-        old = fs::current_path();
-        dir = fs::temp_directory_path() / ("wl2_hub_" + std::to_string(getpid()));
-        fs::create_directories(dir / "418");
-        fs::current_path(dir);
         OpenLog("Debug.txt");
         ChangeDir("418/");
         UseVirtualClock(5000);
-        ForceNullGraphics(true);
-        SetNullDisplayMode(1280, 960);
-        SelectGraphicsBackend(NullGraphicsBackend(), 2);
-        ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
-        SetResolution(1280, 960);
-        ViewWidth = 1280;
-        ViewHeight = 960;
+        ASSERT_TRUE(OpenHeadlessDisplay());
         std::memset(Settings, 0, sizeof Settings);
         SetDefaultSettings();
         AudioDriverNames = {"Null"};
@@ -76,8 +68,6 @@ protected:
         CloseDisplay();
         CloseLog();
         UseRealClock();
-        fs::current_path(old);
-        fs::remove_all(dir);
     }
     static void Press(int key) {
         InputEvent d{INPUT_KEY_DOWN};

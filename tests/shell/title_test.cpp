@@ -14,24 +14,17 @@
 #include "shell/log.h"
 #include "shell/setup.h"
 #include "shell/startup.h"
+#include "tests/support/headless.h"
 
 namespace fs = std::filesystem;
 
 class Title : public ::testing::Test {
 protected:
-    fs::path dir, old;
+    TempFilesFolder tmp{"title"};
     void SetUp() override {
-        old = fs::current_path();
-        dir = fs::temp_directory_path() / ("wl2_title_" + std::to_string(getpid()));
-        fs::create_directories(dir / "418");
-        fs::current_path(dir / "418");
+        ChangeDir("418/");
         UseVirtualClock(0);
-        ForceNullGraphics(true);
-        SelectGraphicsBackend(NullGraphicsBackend(), 2);
-        ASSERT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
-        SetResolution(1280, 960);
-        ViewWidth = 1280;
-        ViewHeight = 960;
+        ASSERT_TRUE(OpenHeadlessDisplay());
         ScreenWidth = 1280;
         SetDefaultSettings();
         ResetInputTables();
@@ -43,8 +36,6 @@ protected:
     void TearDown() override {
         CloseDisplay();
         UseRealClock();
-        fs::current_path(old);
-        fs::remove_all(dir);
     }
     static void Move(int x, int y) {
         InputEvent e{INPUT_MOUSE_MOVE};
