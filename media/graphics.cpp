@@ -439,17 +439,28 @@ void DrawRect(float x, float y, float width, float height) {
 }
 
 void DrawLine(float x1, float y1, float x2, float y2, bool drawLastPixel) {
-    if (!g_gl) return;
-    // The line is a thin quad in the line's own frame (relative to its
-    // start), centred on pixel centres, then put through the matrix like
-    // every other shape.
-    float hx = g_state.handle_x, hy = g_state.handle_y;
-    float ax = hx + 0.5f, ay = hy + 0.5f;
-    float bx = hx + (x2 - x1) + 0.5f, by = hy + (y2 - y1) + 0.5f;
-    float dx = bx - ax, dy = by - ay;
-    float len = std::sqrt(dx * dx + dy * dy);
-    float ux = 1, uy = 0;
-    if (len > 0) ux = dx / len, uy = dy / len;
+    if (!g_gl || g_winW <= 0 || g_winH <= 0) return;
+    // The end points go through the matrix (relative to the start, plus
+    // the state handle). The line itself is then built in window pixels:
+    // its width is line_width pixels whatever the scale or the virtual
+    // resolution, so a one-pixel line shrunk onto a smaller window still
+    // lights one pixel per step instead of falling between pixel centres.
+    const float ix = g_state.tform_ix, iy = g_state.tform_iy;
+    const float jx = g_state.tform_jx, jy = g_state.tform_jy;
+    const float hx = g_state.handle_x, hy = g_state.handle_y;
+    const float dx = x2 - x1, dy = y2 - y1;
+    const float tx = x1 + g_state.origin_x, ty = y1 + g_state.origin_y;
+    // Drawing units per window pixel.
+    const float kx = g_state.vres_width / (float)g_winW, ky = g_state.vres_height / (float)g_winH;
+    if (!(kx > 0) || !(ky > 0)) return;
+    // End points in window pixels, moved to pixel centres.
+    float ax = (hx * ix + hy * iy + tx) / kx + 0.5f, ay = (hx * jx + hy * jy + ty) / ky + 0.5f;
+    float bx = ((hx + dx) * ix + (hy + dy) * iy + tx) / kx + 0.5f;
+    float by = ((hx + dx) * jx + (hy + dy) * jy + ty) / ky + 0.5f;
+    float ux = bx - ax, uy = by - ay;
+    float len = std::sqrt(ux * ux + uy * uy);
+    if (len > 0) ux /= len, uy /= len;
+    else ux = 1, uy = 0;
     float half = g_state.line_width * 0.5f;
     // Start at the start pixel's edge; end at the end pixel's far edge when
     // the last pixel is wanted, else at its near edge.
@@ -457,16 +468,8 @@ void DrawLine(float x1, float y1, float x2, float y2, bool drawLastPixel) {
     float ext = drawLastPixel ? 0.5f : -0.5f;
     float ex = bx + ux * ext, ey = by + uy * ext;
     float nx = -uy * half, ny = ux * half;
-    float local[8] = {sx + nx, sy + ny, ex + nx, ey + ny, ex - nx, ey - ny, sx - nx, sy - ny};
-    const float ix = g_state.tform_ix, iy = g_state.tform_iy;
-    const float jx = g_state.tform_jx, jy = g_state.tform_jy;
-    float tx = x1 + g_state.origin_x, ty = y1 + g_state.origin_y;
-    float xy[8];
-    for (int i = 0; i < 4; ++i) {
-        float px = local[i * 2], py = local[i * 2 + 1];
-        xy[i * 2] = px * ix + py * iy + tx;
-        xy[i * 2 + 1] = px * jx + py * jy + ty;
-    }
+    float xy[8] = {(sx + nx) * kx, (sy + ny) * ky, (ex + nx) * kx, (ey + ny) * ky,
+                   (ex - nx) * kx, (ey - ny) * ky, (sx - nx) * kx, (sy - ny) * ky};
     gfx::GlQuad(gfx::GlWhiteTexture(), xy, 0, 0, 1, 1, g_rgba);
 }
 

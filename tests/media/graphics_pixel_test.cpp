@@ -222,6 +222,39 @@ TEST_F(Pixels, VirtualResolutionStretchesOntoTheWindow) {
     EXPECT_RGB(At(526, 398), 0, 0, 0, 0);
 }
 
+TEST_F(Pixels, LinesAreOnePixelWideUnderAVirtualResolutionAndScale) {
+    // The game's drawing area squeezed into a smaller window: 1.6 drawing
+    // units per pixel. Every horizontal and vertical line must still light
+    // exactly one pixel across, wherever it falls between pixel centres.
+    CloseDisplay();
+    Open(800, 600);
+    SetResolution(1280, 960);
+    SetBlend(BLEND_SOLID);
+    for (int v = 10; v < 42; ++v) {
+        ClearScreen();
+        DrawLine(100, (float)v, 300, (float)v);
+        DrawLine((float)v, 400, (float)v, 600);
+        TPixmap col = GrabPixmap(125, 0, 1, 40);  // drawing x = 200
+        TPixmap row = GrabPixmap(0, 312, 40, 1);  // drawing y = 500
+        int across = 0, down = 0;
+        for (int i = 0; i < 40; ++i) across += col.pixels[(size_t)i * 4] > 0, down += row.pixels[(size_t)i * 4] > 0;
+        EXPECT_EQ(across, 1) << "horizontal line at " << v;
+        EXPECT_EQ(down, 1) << "vertical line at " << v;
+    }
+    // Scale stretches the line's length, not its width.
+    CloseDisplay();
+    Open(320, 240);
+    SetBlend(BLEND_SOLID);
+    SetScale(3, 3);
+    DrawLine(10, 50, 20, 50);
+    SetScale(1, 1);
+    EXPECT_RGB(At(10, 50), 255, 255, 255, 0);
+    EXPECT_RGB(At(40, 50), 255, 255, 255, 0);
+    EXPECT_RGB(At(41, 50), 0, 0, 0, 0);
+    EXPECT_RGB(At(25, 49), 0, 0, 0, 0);
+    EXPECT_RGB(At(25, 51), 0, 0, 0, 0);
+}
+
 TEST_F(Pixels, GrabReadsTopRowFirstAndSurvivesAPngRoundTrip) {
     // Asymmetric: a red pixel at the top-left, green at the top-right,
     // blue at the bottom-left of a 5 x 4 picture.
