@@ -303,12 +303,15 @@ void Flip(int sync) {
     if (sync == 0) interval = 0;
     else if (sync == 1) interval = 1;
     else if (g_pacing) {
-        g_nextFrame += g_period;
+        // Clock readings wrap at 32 bits: step the frame time in unsigned
+        // arithmetic so the wrap is defined, and compare by difference.
+        uint32_t next = (uint32_t)g_nextFrame + (uint32_t)g_period;
         g_acc += g_remainder;
         if (g_acc >= g_hertz) {
             g_acc -= g_hertz;
-            g_nextFrame += 1;
+            next += 1;
         }
+        g_nextFrame = (int)next;
         int now = Millisecs();
         int wait = MsDiff(g_nextFrame, now);
         if (wait <= 0) g_nextFrame = now;  // a late frame is not caught up

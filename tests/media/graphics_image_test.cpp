@@ -154,6 +154,23 @@ TEST_F(NullGraphics, FlipPacesSixtyFramesPerSecondOnTheProgramClock) {
     UseRealClock();
 }
 
+TEST_F(NullGraphics, FlipPacingCarriesOnAcrossTheClockWrap) {
+    // The 32-bit clock passes from its largest value to its smallest in the
+    // middle of this second of frames.
+    UseVirtualClock(INT32_MAX - 500);
+    ASSERT_NE(OpenDisplay(640, 480, 0, 60, 0), nullptr);
+    int start = Millisecs();
+    for (int i = 0; i < 60; ++i) {
+        int before = Millisecs();
+        Flip(-1);
+        int d = MsDiff(Millisecs(), before);
+        EXPECT_TRUE(d == 16 || d == 17) << "frame " << i << " took " << d;
+    }
+    EXPECT_EQ(MsDiff(Millisecs(), start), 1000);
+    EXPECT_LT(Millisecs(), 0);  // the clock did wrap
+    UseRealClock();
+}
+
 TEST_F(NullGraphics, MissingAndCorruptFilesGiveNull) {
     EXPECT_EQ(LoadImage("/nonexistent/x.png"), nullptr);
     EXPECT_EQ(LoadImageStrip("/nonexistent/x.png", 16, 16, 0, 1), nullptr);
