@@ -212,10 +212,17 @@ private:
         return int(slots.size() - 1);
     }
     void ApplySettings() {
-        const ALuint src = run_->slots[size_t(slot_)].source;
+        const SourceSlot& slot = run_->slots[size_t(slot_)];
+        const ALuint src = slot.source;
         const double angle = double(pan_) * (M_PI / 2.0);
         alSource3f(src, AL_POSITION, float(std::sin(angle)), 0.0f, float(-std::cos(angle)));
-        alSourcef(src, AL_GAIN, std::min(1.0f, volume_ * PanCorrection(*run_, pan_) / run_->listenerGain));
+        // The correction evens out how OpenAL pans a mono source. A stereo
+        // buffer is not placed at all: its two sides already play at the
+        // source gain, as the mixer plays them at the centre, so correcting
+        // it would make the music louder here than on the mixer.
+        const bool stereo = slot.sound && slot.sound->data && slot.sound->data->channels == 2;
+        const float correction = stereo ? 1.0f : PanCorrection(*run_, pan_);
+        alSourcef(src, AL_GAIN, std::min(1.0f, volume_ * correction / run_->listenerGain));
         alSourcef(src, AL_PITCH, rate_);
     }
 

@@ -299,3 +299,32 @@ TEST(OpenALWave, DeviceBackEndsAreRegisteredOnceOnRequest) {
     ShutdownAudio();
     std::remove(kWaveFile.c_str());
 }
+
+// The title music is a stereo file played at the centre: OpenAL must give it
+// the mixer's level, not the boost that evens out its panning of mono voices.
+TEST(OpenALWave, StereoSoundAtTheCentrePlaysAtTheMixersLevel) {
+    UseRealClock();
+    std::remove(kWaveFile.c_str());
+    ASSERT_TRUE(SetAudioDriver("OpenAL"));
+    auto stereo = MakeToneSound(22050, 2, 441, 0.5, 0.3);
+    ChannelRef ch = CueSound(Load(stereo), AllocChannel());
+    ASSERT_TRUE(ch);
+    ch->SetVolume(0.5f);
+    ch->SetPaused(false);
+    ASSERT_TRUE(WaitUntilDone(ch, 5000));
+    SleepMs(150);
+    ShutdownAudio();
+
+    std::vector<float> s;
+    int rate = 0;
+    ASSERT_TRUE(ReadStereoWav(kWaveFile, &s, &rate));
+    const auto runs = SoundingStretches(s, rate / 50, 1e-4f);
+    ASSERT_EQ(runs.size(), 1u);
+    const int m = (runs[0].from + runs[0].to) / 2, w = int(0.1 * rate);
+    const double mixL = MixerRms(stereo, 0.5f, 0.0f, 0);
+    const double mixR = MixerRms(stereo, 0.5f, 0.0f, 1);
+    EXPECT_NEAR(mixL, 0.25 / std::sqrt(2.0), 0.003);
+    EXPECT_NEAR(Rms(s, 0, m - w, m + w), mixL, mixL * 0.05);
+    EXPECT_NEAR(Rms(s, 1, m - w, m + w), mixR, mixR * 0.05);
+    std::remove(kWaveFile.c_str());
+}
