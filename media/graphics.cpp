@@ -175,6 +175,12 @@ TDisplay* OpenDisplay(int width, int height, int depth, int hertz, int flags) {
         return nullptr;
     }
     if (UseNull()) {
+        // Full screen is offered only in the listed mode, as on a real
+        // screen, so a headless run takes the same fallback paths.
+        if (depth != 0 && (width != g_nullW || height != g_nullH)) {
+            g_error = "no full-screen mode " + std::to_string(width) + "x" + std::to_string(height);
+            return nullptr;
+        }
         g_gl = false;
         g_winW = width;
         g_winH = height;

@@ -95,6 +95,13 @@ TEST_F(NullGraphics, ModeListHoldsTheOneSettableMode) {
     EXPECT_FALSE(DisplayModeExists(1280, 960, 32, 0));
     GetDisplayMode(5, w, h, d, hz);  // out of range reads zeros
     EXPECT_EQ(w, 0);
+    // Full screen opens only in the listed mode, as with a real screen;
+    // a window may have any size.
+    EXPECT_EQ(OpenDisplay(1280, 960, 32, 60, 0), nullptr);
+    EXPECT_FALSE(DisplayError().empty());
+    EXPECT_FALSE(DisplayIsOpen());
+    EXPECT_NE(OpenDisplay(1600, 900, 32, 60, 0), nullptr);
+    EXPECT_NE(OpenDisplay(1280, 960, 0, 60, 0), nullptr);
 }
 
 TEST_F(NullGraphics, SetResolutionSetsMouseScale) {
