@@ -138,7 +138,7 @@ void ShowSplash() {
     if (BadgeSound) {
         Channels[256] = CueSound(BadgeSound, AllocChannel());
         if (Channels[256]) {
-            Channels[256]->SetVolume((float)(Settings[12] * Settings[11]) / 100.0f / 100.0f);
+            Channels[256]->SetVolume(SlotVolume(256));
             Channels[256]->SetPaused(false);
         }
     }

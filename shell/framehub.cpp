@@ -32,13 +32,21 @@ void AddMessage(const std::string& text, int c) {
     MessageList.push_back(m);
 }
 
+float SlotVolume(int slot) {
+    // The volumes come from "Setup.ini" unclamped, so the product is taken
+    // in 64 bits: two large values must not overflow into a wrong (or
+    // undefined) result. The channel clamps what it is given.
+    long long level = slot < 20 ? Settings[13] : Settings[12];
+    long long v = level * Settings[11] / 100;
+    return (float)v / 100.0f;
+}
+
 namespace {
 void ChannelUpkeep() {
     for (int slot = 0; slot <= 256; slot++) {
-        int v = slot < 20 ? Settings[13] * Settings[11] / 100 : Settings[12] * Settings[11] / 100;
         ChannelRef& ch = Channels[slot];
         if (ch && !ch->Playing()) ch.reset();
-        if (ch) ch->SetVolume((float)v / 100.0f);
+        if (ch) ch->SetVolume(SlotVolume(slot));
     }
 }
 

@@ -28,6 +28,10 @@ void AddMessage(const std::string& text, int c = 0);
 // Ends a frame; returns the pause screen's result when it ran, else 0.
 int FinishFrame(int showPointer);
 
+// The volume (0..1 for settings within 0..100) that the channel in a slot of
+// Channels plays at: music x master for slots 0..19, sound x master above.
+float SlotVolume(int slot);
+
 // Hooks for the parts that arrive later (screenshot, pause screen, settings
 // panel); the bodies are empty until then.
 void TakeScreenshot();

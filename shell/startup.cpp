@@ -154,7 +154,7 @@ void PlayMusicOnSlot(const SoundRef& sound, int slot) {
     Channels[slot] = AllocChannel();
     if (!Channels[slot]) return;
     CueSound(sound, Channels[slot]);
-    Channels[slot]->SetVolume((float)(Settings[13] * Settings[11]) / 100.0f / 100.0f);
+    Channels[slot]->SetVolume(SlotVolume(0));  // the music volume, whatever the slot
     Channels[slot]->SetPaused(false);
 }
 

@@ -148,6 +148,34 @@ TEST_F(Hub, ChannelUpkeepFollowsSettingsAndFreesFinishedSlots) {
     EXPECT_EQ(Channels[30], nullptr);
 }
 
+TEST_F(Hub, VolumesFromAnOddSetupFileStayWithinRange) {
+    // "Setup.ini" may hold any 32-bit volume; the product of two of them
+    // must not wrap round to silence (or worse).
+    auto music = std::make_shared<FakeChannel>();
+    auto effect = std::make_shared<FakeChannel>();
+    Channels[1] = music;
+    Channels[20] = effect;
+    Settings[11] = INT32_MAX;
+    Settings[13] = INT32_MAX;
+    Settings[12] = 100;
+    FinishFrame(0);
+    EXPECT_GE(music->volume, 1.0f);
+    EXPECT_GE(effect->volume, 1.0f);
+    Settings[11] = 100;
+    Settings[12] = INT32_MIN;  // what a "Sound=-2147483648" line leaves
+    FinishFrame(0);
+    EXPECT_LE(effect->volume, 0.0f);
+    EXPECT_GE(music->volume, 1.0f);
+    Settings[11] = 50000;  // 50000 x 50000 passes 2^31
+    Settings[13] = 50000;
+    FinishFrame(0);
+    EXPECT_GE(music->volume, 1.0f);
+    // Integer share first, as a player reads the sliders: 33 x 33 / 100 = 10.
+    Settings[11] = 33;
+    Settings[13] = 33;
+    EXPECT_FLOAT_EQ(SlotVolume(19), 0.10f);
+}
+
 TEST_F(Hub, PointerAndClicksAreSampledOncePerFrame) {
     SetResolution(1280, 960);
     InputEvent mv{INPUT_MOUSE_MOVE};
