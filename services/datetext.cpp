@@ -41,8 +41,26 @@ int64_t MakeTimestampAt(const std::string& dateText, const std::string& timeText
     return ((((year * 12 + month) * 31 + day) * 24 + hours) * 60 + minutes) * 60 + seconds;
 }
 
+std::string (*TimestampDateSource)() = nullptr;
+std::string (*TimestampTimeSource)() = nullptr;
+
 int64_t MakeTimestamp(const std::string& dateText) {
-    return MakeTimestampAt(dateText.empty() ? DateText() : dateText, TimeText());
+    auto today = [] { return TimestampDateSource ? TimestampDateSource() : DateText(); };
+    auto now = [] { return TimestampTimeSource ? TimestampTimeSource() : TimeText(); };
+    if (!dateText.empty()) return MakeTimestampAt(dateText, now());
+    // The date and the time are two readings of the clock. When midnight
+    // falls between them the date of the old day would meet the time of the
+    // new one, a day too early, and the record would sort below games played
+    // a moment before. The date is read again after the time; if it moved,
+    // the time is read again too.
+    std::string date = today();
+    std::string time = now();
+    std::string again = today();
+    if (again != date) {
+        date = again;
+        time = now();
+    }
+    return MakeTimestampAt(date, time);
 }
 
 std::string TimestampDateText(int64_t t) {

@@ -11,8 +11,13 @@
 #include <string>
 
 // Builds the timestamp of the given date text ("%d %b %Y", e.g. "05 MAR 2010";
-// empty means today) at the current time of day.
+// empty means today) at the current time of day. Today's date and the time
+// are taken as one consistent reading, also across midnight.
 int64_t MakeTimestamp(const std::string& dateText);
+// Where MakeTimestamp reads today's date and the time of day: DateText and
+// TimeText unless a test puts its own calendar here (null restores them).
+extern std::string (*TimestampDateSource)();
+extern std::string (*TimestampTimeSource)();
 // The same from a date text and an explicit time text ("%H:%M:%S").
 int64_t MakeTimestampAt(const std::string& dateText, const std::string& timeText);
 // "DD-MM-YYYY": day and month two digits, year four digits (only its last

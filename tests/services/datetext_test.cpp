@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "media/system.h"
 
@@ -109,4 +111,62 @@ TEST(DateText, OddInputGivesDefinedResults) {
         EXPECT_EQ(TimestampDateText(v).size(), 10u);
         EXPECT_EQ(TimestampTimeText(v).size(), 8u);
     }
+}
+
+namespace {
+// A platform calendar that moves on by one instant at every reading, so a
+// test can place midnight between any two of MakeTimestamp's readings.
+struct Instant {
+    const char* date;
+    const char* time;
+};
+std::vector<Instant> g_instants;
+size_t g_reading = 0;
+const Instant& Read() {
+    const Instant& i = g_instants[std::min(g_reading, g_instants.size() - 1)];
+    g_reading++;
+    return i;
+}
+std::string FakeDate() { return Read().date; }
+std::string FakeTime() { return Read().time; }
+
+int64_t StampAcross(std::vector<Instant> instants) {
+    g_instants = std::move(instants);
+    g_reading = 0;
+    TimestampDateSource = FakeDate;
+    TimestampTimeSource = FakeTime;
+    int64_t t = MakeTimestamp("");
+    TimestampDateSource = nullptr;
+    TimestampTimeSource = nullptr;
+    return t;
+}
+}  // namespace
+
+TEST(DateText, TodayIsOneConsistentReadingAcrossMidnight) {
+    const int64_t before = MakeTimestampAt("31 Dec 2009", "23:59:59");
+    const int64_t after = MakeTimestampAt("01 Jan 2010", "00:00:00");
+    // Midnight between the date and the time: the old day's date must not
+    // meet the new day's time (that would be 31-12-2009 00:00:00).
+    EXPECT_EQ(StampAcross({{"31 Dec 2009", "23:59:59"},
+                           {"01 Jan 2010", "00:00:00"},
+                           {"01 Jan 2010", "00:00:00"},
+                           {"01 Jan 2010", "00:00:00"}}),
+              after);
+    // Midnight after both readings: the old day, its last second.
+    EXPECT_EQ(StampAcross({{"31 Dec 2009", "23:59:59"},
+                           {"31 Dec 2009", "23:59:59"},
+                           {"01 Jan 2010", "00:00:00"},
+                           {"01 Jan 2010", "00:00:00"}}),
+              after);
+    EXPECT_EQ(StampAcross({{"31 Dec 2009", "23:59:59"},
+                           {"31 Dec 2009", "23:59:59"},
+                           {"31 Dec 2009", "23:59:59"}}),
+              before);
+    // A given date reads only the time.
+    g_instants = {{"01 Jan 2010", "07:04:09"}};
+    g_reading = 0;
+    TimestampTimeSource = FakeTime;
+    EXPECT_EQ(MakeTimestamp("05 Mar 2010"), MakeTimestampAt("05 Mar 2010", "07:04:09"));
+    TimestampTimeSource = nullptr;
+    EXPECT_EQ(g_reading, 1u);
 }
