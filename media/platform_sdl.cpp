@@ -24,7 +24,27 @@ int VirtualKeyFromSdl(int scancode, int keycode) {
     // to the key's position.
     if (keycode >= 'a' && keycode <= 'z') return keycode - 'a' + 65;
     if (keycode >= '0' && keycode <= '9') return keycode;
-    if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) return scancode - SDL_SCANCODE_A + 65;
+    if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) {
+        // A letter place that types punctuation in this layout (Dvorak's
+        // quote key, AZERTY's comma key) is that punctuation key: naming it
+        // by position would give it the code of the letter key elsewhere on
+        // the board, and the two keys would share one entry of the tables.
+        switch (keycode) {
+            case ';': return 186;
+            case '=': return 187;
+            case ',': return 188;
+            case '-': return 189;
+            case '.': return 190;
+            case '/': return 191;
+            case '\'': return 192;
+            case '[': return 219;
+            case '\\': return 220;
+            case ']': return 221;
+            case '#': return 222;
+            case '`': return 223;
+            default: return scancode - SDL_SCANCODE_A + 65;
+        }
+    }
     if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9) return scancode - SDL_SCANCODE_1 + 49;
     if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F12) return scancode - SDL_SCANCODE_F1 + 112;
     if (scancode >= SDL_SCANCODE_F13 && scancode <= SDL_SCANCODE_F24) return scancode - SDL_SCANCODE_F13 + 124;

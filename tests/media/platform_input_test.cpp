@@ -221,6 +221,15 @@ TEST(KeyMapping, EveryNamedKeyCodeIsReachable) {
     // reports "a" and reads as A; a non-Latin label falls back to position.
     EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_Q, SDLK_a), 65);
     EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_Q, 0x0439), 81);
+    // A letter place that types punctuation is that punctuation key, not a
+    // second copy of the letter typed elsewhere: Dvorak's quote key sits
+    // where Q is, its Z is where "/" is, and its ";" where Z is.
+    EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_Q, SDLK_QUOTE), 192);
+    EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_SLASH, SDLK_z), 90);
+    EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_Z, SDLK_SEMICOLON), 186);
+    EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_M, SDLK_COMMA), 188);  // AZERTY
+    // AZERTY's digit row types symbols; its keys stay the digits.
+    EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_6, SDLK_MINUS), 54);
     EXPECT_EQ(VirtualKeyFromSdl(SDL_SCANCODE_APPLICATION + 200, 0), 0);
 }
 
