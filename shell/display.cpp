@@ -103,6 +103,10 @@ bool ApplyGraphicsSettings() {
         Settings[1] = 0;
         Settings[3] = 0;
     }
+    // Start-up hides the system pointer before any window exists, which the
+    // platform cannot apply yet; hidden again on every opening so only the
+    // game's own pointer shows.
+    HideMouse();
     Settings[2] = 0;
     ViewWidth = 1280;
     ViewHeight = 960;
