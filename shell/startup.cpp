@@ -49,7 +49,7 @@ ProgramOptions Options;
 void FillCredits() {
     static const char* lines[] = {
         "A Game by Brannoc",
-        "README.md | docs/ARCHITECTURE.md",
+        "README.md | docs/ASSETS.md",
         "",
         "Game",
         "Made in C++20 with SDL2 and OpenGL",
@@ -61,7 +61,7 @@ void FillCredits() {
         "and everyone who tried it",
         "",
         "Graphics",
-        "Font : Quicksand by Andrew Paglinawan",
+        "Font : Quicksand, Andrew Paglinawan",
         "Font : Roboto Condensed by Google",
         "Font : Leckerli One by Gesine Todt",
         "All other graphics by Brannoc",

@@ -123,3 +123,18 @@ TEST_F(Title, PodsBobWithAFullCycleEvery90Frames) {
     Frame();
     EXPECT_EQ(BobAngle, (a0 + 4) % 360);
 }
+
+TEST_F(Title, CreditsFitTheirPanel) {
+    // The panel is 320 wide at 16-pixel text, 416 wide on displays
+    // narrower than 900 where the text is 22 pixels; lines are centred in it.
+    const fs::path font = fs::path(WORMLOB_SOURCE_DIR) / "Files" / "Common" / "Plainhand.ttf";
+    struct Panel { int size, width; };
+    for (Panel p : {Panel{16, 320}, Panel{22, 416}}) {
+        FontRef f = LoadImageFont(font.string(), p.size, FONT_SMOOTH);
+        ASSERT_TRUE(f) << font;
+        SetImageFont(f);
+        for (int j = 1; j <= CreditCount; j++)
+            EXPECT_LE(TextWidth(Credits[j]), p.width - 10) << Credits[j] << " at " << p.size;
+    }
+    SetImageFont(nullptr);
+}
