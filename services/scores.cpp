@@ -20,6 +20,22 @@ namespace {
 // owed.
 std::string g_backupOwed;
 
+// Games filed this run whose write failed (full disk, read-only folder):
+// they live only in ScoreList. The display set-up reads the file again each
+// time the display is reopened, and that read must not replace them with
+// the older file.
+std::vector<std::weak_ptr<Scores>> g_unwritten;
+
+bool ListHoldsUnwrittenGames() {
+    for (const auto& w : g_unwritten) {
+        ScoreRef r = w.lock();
+        if (!r) continue;
+        for (const ScoreRef& s : ScoreList)
+            if (s == r) return true;
+    }
+    return false;
+}
+
 // The bytes that would break a record apart when read back: the field
 // separator, line ends and NUL (which ends a line for the reader).
 std::string FileSafeName(const std::string& name) {
@@ -109,6 +125,10 @@ ScoreRef ParseScoreRecord(const std::string& line, const std::string& best) {
 int ReadScoreFile(const std::string& path) {
     int type = FileType(path);
     if (type == 0) return 0;  // no file yet: keep the list and the name
+    if (ListHoldsUnwrittenGames()) {
+        LogLine("\t" + path + " is not read again: it lacks games of this run that could not be written");
+        return 0;
+    }
 
     if (g_backupOwed == path) g_backupOwed.clear();
     TStream* s = ReadFile(path);
@@ -164,6 +184,7 @@ bool WriteScoreFile(const std::string& path) {
         LogLine("\tCould not write " + path + "; the previous file is kept");
         return false;
     }
+    g_unwritten.clear();  // every game in the list is in the file now
     return true;
 }
 
@@ -179,6 +200,6 @@ ScoreRef FileScoreRecord(int64_t score, int mode, int quit) {
     r->Quit = quit ? 1 : 0;
     ScoreList.push_back(r);
     SortScoreList();
-    WriteScoreFile();
+    if (!WriteScoreFile()) g_unwritten.push_back(r);
     return r;
 }

@@ -61,7 +61,9 @@ ScoreRef ParseScoreRecord(const std::string& recordLine, const std::string& best
 // first record's name. A missing file changes nothing. A file that exists but
 // cannot be read, or is not empty yet holds no record, is logged, leaves the
 // list as it was, and is copied to "<path>.bak" before WriteScoreFile first
-// replaces it. Returns the number of records read.
+// replaces it. While the list holds a game filed this run whose write failed,
+// the file is older than the list and is not read (the list and the name stay).
+// Returns the number of records read.
 int ReadScoreFile(const std::string& path = "scores.dat");
 
 // Sorts ScoreList and writes it through a temporary file that is renamed over

@@ -303,3 +303,40 @@ TEST_F(ScoreFile, FilingAGameWritesTheFileAtOnce) {
     EXPECT_EQ(ScoreScroll, 0);
     EXPECT_EQ(ScorePick, 0);
 }
+
+TEST_F(ScoreFile, AGameThatCouldNotBeWrittenSurvivesTheReReadOfADisplayChange) {
+    PlayerName = "OLD";
+    ScoreList = {Make(1, MakeTimestampAt("01 Jan 2000", "00:00:00"), "OLD")};
+    ASSERT_TRUE(WriteScoreFile());
+    const std::string onDisk = Get("scores.dat");
+
+    // The write after the game fails (a folder stands where the temporary
+    // file goes, as a full disk or a read-only folder would refuse it).
+    fs::create_directory("scores.dat.tmp");
+    PlayerName = "NEW";
+    ScoreRef r = FileScoreRecord(900, 1, 0);
+    EXPECT_EQ(Get("scores.dat"), onDisk);
+
+    // Reopening the display reads the file again: the game stays listed and
+    // the name entered for it stays the default.
+    EXPECT_EQ(ReadScoreFile(), 0);
+    ASSERT_EQ(ScoreList.size(), 2u);
+    EXPECT_EQ(ScoreList.front(), r);
+    EXPECT_EQ(PlayerName, "NEW");
+    EXPECT_NE(Get("Debug.txt").find("scores.dat is not read again"), std::string::npos);
+
+    // Once a write goes through, the file is current and is read as usual.
+    fs::remove("scores.dat.tmp");
+    ASSERT_TRUE(WriteScoreFile());
+    ScoreList.clear();
+    ASSERT_EQ(ReadScoreFile(), 2);
+    EXPECT_EQ(ScoreList.front()->Score, 900);
+    EXPECT_EQ(ScoreList.front()->Name, "NEW");
+
+    // A record the list no longer holds (the list was replaced) blocks nothing.
+    fs::create_directory("scores.dat.tmp");
+    FileScoreRecord(5, 1, 0);
+    fs::remove("scores.dat.tmp");
+    ScoreList.clear();
+    EXPECT_EQ(ReadScoreFile(), 2);
+}
