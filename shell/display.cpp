@@ -26,12 +26,29 @@ SoundRef BadgeSound;
 ImageRef BadgeImages;
 SoundRef SoundEffects[201];
 
+namespace {
+DisplayModeSource g_modes;
+int ModesCount() { return g_modes.count ? g_modes.count() : CountDisplayModes(); }
+void ModeAt(int i, int& w, int& h, int& d, int& hz) {
+    if (g_modes.get) g_modes.get(i, w, h, d, hz);
+    else GetDisplayMode(i, w, h, d, hz);
+}
+bool ModeExists(int w, int h, int d, int hz) {
+    return g_modes.exists ? g_modes.exists(w, h, d, hz) : DisplayModeExists(w, h, d, hz);
+}
+}  // namespace
+
+void SetDisplayModeSource(const DisplayModeSource& source) { g_modes = source; }
+
 void BuildModeList() {
     ModeCount = 0;
-    int count = CountDisplayModes();
+    int count = ModesCount();
     for (int i = 0; i < count; i++) {
         int w = 0, h = 0, d = 0, hz = 0;
-        GetDisplayMode(i, w, h, d, hz);
+        ModeAt(i, w, h, d, hz);
+        // A mode that could not be read answers 0 x 0, which would pass
+        // the ratio test below.
+        if (w <= 0 || h <= 0) continue;
         if (!(h == w * 9 / 16 || h == w * 3 / 4)) continue;
         bool seen = false;
         for (int k = 1; k <= ModeCount; k++)
@@ -80,9 +97,9 @@ bool ApplyGraphicsSettings() {
     if (Settings[3] >= 0 && Settings[3] <= 2) SelectGraphicsBackend(BackendFor(Settings[3]), 2);
 
     int d = Settings[1] == 1 ? 32 : 0;
-    if (!DisplayModeExists(ScreenWidth, ScreenHeight, 32, 0)) {
+    if (!ModeExists(ScreenWidth, ScreenHeight, 32, 0)) {
         d = 16;
-        if (!DisplayModeExists(ScreenWidth, ScreenHeight, 16, 0)) d = 0;
+        if (!ModeExists(ScreenWidth, ScreenHeight, 16, 0)) d = 0;
     }
     LogLine("\tResolution : " + std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "," +
             std::to_string(d));

@@ -22,6 +22,16 @@ extern SoundRef SoundEffects[201];
 // no display at all could be opened (the reason is logged).
 bool ApplyGraphicsSettings();
 void LoadCommonAssets();
-// Fills ModeCount/ModeWidth/ModeHeight from the media layer's list; returns
-// the index of the requested size, 0 when absent (exposed for tests).
+// Fills ModeCount/ModeWidth/ModeHeight from the full-screen modes; when the
+// requested size (Settings 5 and 6) is listed, sets Settings 4 to its entry
+// and ScreenWidth/ScreenHeight to it.
 void BuildModeList();
+
+// Where the full-screen modes come from: the media layer by default; tests
+// supply their own lists. Null members keep the media layer's call.
+struct DisplayModeSource {
+    int (*count)() = nullptr;
+    void (*get)(int index, int& width, int& height, int& depth, int& hertz) = nullptr;
+    bool (*exists)(int width, int height, int depth, int hertz) = nullptr;
+};
+void SetDisplayModeSource(const DisplayModeSource& source);

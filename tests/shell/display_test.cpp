@@ -6,10 +6,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
 
 #include "media/graphics.h"
 #include "media/system.h"
 #include "shell/framehub.h"
+#include "shell/log.h"
 #include "shell/setup.h"
 #include "tests/support/headless.h"
 
@@ -47,4 +51,149 @@ TEST_F(Display, SystemPointerIsHiddenInTheOpenedWindow) {
     HideMouse();
     ASSERT_TRUE(ApplyGraphicsSettings());
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+}
+
+// ------------------------------------------------------------ mode list ---
+
+namespace {
+struct FakeMode {
+    int w, h, depth;
+};
+std::vector<FakeMode> g_fake;
+int FakeCount() { return (int)g_fake.size(); }
+void FakeGet(int i, int& w, int& h, int& d, int& hz) {
+    if (i < 0 || i >= (int)g_fake.size()) {
+        w = h = d = hz = 0;
+        return;
+    }
+    w = g_fake[i].w, h = g_fake[i].h, d = g_fake[i].depth, hz = 60;
+}
+bool FakeExists(int w, int h, int d, int) {
+    for (auto& m : g_fake)
+        if (m.w == w && m.h == h && (d == 0 || m.depth == d)) return true;
+    return false;
+}
+// Reports one more mode than it can read, as a list that shrank between
+// the count and the reads would.
+int ShrunkCount() { return (int)g_fake.size() + 1; }
+}  // namespace
+
+class ModeList : public Display {
+protected:
+    void SetUp() override {
+        Display::SetUp();
+        DisplayModeSource src;
+        src.count = FakeCount;
+        src.get = FakeGet;
+        src.exists = FakeExists;
+        SetDisplayModeSource(src);
+        ScreenWidth = 800;
+        ScreenHeight = 600;
+        Settings[4] = 0;
+    }
+    void TearDown() override {
+        SetDisplayModeSource(DisplayModeSource{});
+        SetNullDisplayMode(1280, 960);
+        ScreenWidth = 800;
+        ScreenHeight = 600;
+        Display::TearDown();
+    }
+    std::vector<std::pair<int, int>> Listed() {
+        std::vector<std::pair<int, int>> l;
+        for (int k = 1; k <= ModeCount; k++) l.push_back({ModeWidth[k], ModeHeight[k]});
+        return l;
+    }
+};
+
+TEST_F(ModeList, OnlyFourThreeAndSixteenNineEachOnceInReportedOrder) {
+    g_fake = {{1280, 1024, 32}, {1280, 720, 32}, {1024, 768, 32}, {1024, 768, 16}, {1280, 720, 32},
+              {1366, 768, 32},  {1280, 800, 32}, {800, 600, 16},  {1920, 1080, 32}};
+    Settings[5] = 1366;
+    Settings[6] = 768;
+    BuildModeList();
+    std::vector<std::pair<int, int>> expect = {{1280, 720}, {1024, 768}, {1366, 768}, {800, 600}, {1920, 1080}};
+    EXPECT_EQ(Listed(), expect);
+    EXPECT_EQ(Settings[4], 3);
+    EXPECT_EQ(ScreenWidth, 1366);
+    EXPECT_EQ(ScreenHeight, 768);
+
+    // A size that is not listed leaves the previous one.
+    Settings[5] = 1280;
+    Settings[6] = 1024;
+    BuildModeList();
+    EXPECT_EQ(ScreenWidth, 1366);
+}
+
+TEST_F(ModeList, UnreadableModesAndOverlongListsAreSafe) {
+    g_fake = {{1024, 768, 32}};
+    DisplayModeSource src;
+    src.count = ShrunkCount;
+    src.get = FakeGet;
+    src.exists = FakeExists;
+    SetDisplayModeSource(src);
+    BuildModeList();
+    ASSERT_EQ(ModeCount, 1);  // the mode that answered 0 x 0 is not offered
+    EXPECT_EQ(ModeWidth[1], 1024);
+
+    // More distinct modes than the table holds: the first 999 are offered.
+    g_fake.clear();
+    for (int i = 1; i <= 1500; i++) g_fake.push_back({4 * i, 3 * i, 32});
+    Settings[5] = 4 * 1400;
+    Settings[6] = 3 * 1400;
+    BuildModeList();
+    EXPECT_EQ(ModeCount, 999);
+    EXPECT_EQ(ModeWidth[999], 4 * 999);
+    EXPECT_EQ(ScreenWidth, 800);  // the requested size was past the cap
+}
+
+TEST_F(ModeList, DepthFallsBackTo16BitsThenToAWindow) {
+    ForceNullGraphics(true);
+    SetNullDisplayMode(1024, 768);
+    OpenLog("../Debug.txt");
+    auto logAfter = [&]() {
+        CloseLog();
+        std::ifstream f(tmp.dir / "Debug.txt", std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        OpenLog("../Debug.txt");
+        return ss.str();
+    };
+    // Window mode, no 32-bit full-screen mode of the size but a 16-bit one:
+    // full screen at 16 bits.
+    g_fake = {{1024, 768, 16}, {1280, 720, 32}};
+    Settings[1] = 0;
+    Settings[5] = 1024;
+    Settings[6] = 768;
+    ASSERT_TRUE(ApplyGraphicsSettings());
+    std::string log = logAfter();
+    EXPECT_NE(log.find("\tResolution : 1024x768,16\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("Widescreen"), std::string::npos);
+    EXPECT_EQ(ViewWidth, 1280);
+    EXPECT_EQ(ViewHeight, 960);
+
+    // Full screen asked, a 32-bit mode exists: 32 bits; 1280 x 720 is wide.
+    Settings[1] = 1;
+    Settings[5] = 1280;
+    Settings[6] = 720;
+    SetNullDisplayMode(1280, 720);  // the null back end opens only its own mode full screen
+    ASSERT_TRUE(ApplyGraphicsSettings());
+    log = logAfter();
+    EXPECT_NE(log.find("\tChanged Graphics Mode ingame.\r\n\tUsing OpenGL Driver\r\n"
+                       "\tResolution : 1280x720,32\r\n\tWidescreen mode!\r\n"),
+              std::string::npos) << log;
+    EXPECT_EQ(Settings[2], 1);
+    EXPECT_EQ(ViewWidth, 1600);
+    EXPECT_EQ(ViewHeight, 900);
+
+    // Full screen asked for a size with no full-screen mode at all: a window.
+    ScreenWidth = 1024;  // as if 1024 x 768 had been opened before and vanished
+    ScreenHeight = 768;
+    g_fake = {{1280, 720, 32}};
+    Settings[5] = 1024;
+    Settings[6] = 768;
+    ASSERT_TRUE(ApplyGraphicsSettings());
+    log = logAfter();
+    EXPECT_NE(log.find("\tResolution : 1024x768,0\r\n"), std::string::npos);
+    EXPECT_EQ(Settings[2], 0);
+    CloseLog();
 }
