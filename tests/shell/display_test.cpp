@@ -6,16 +6,20 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "media/graphics.h"
+#include "media/graphics_internal.h"
 #include "media/system.h"
 #include "shell/framehub.h"
 #include "shell/log.h"
 #include "shell/setup.h"
 #include "tests/support/headless.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 // The performance test stops after its second level at this rate.
@@ -196,4 +200,60 @@ TEST_F(ModeList, DepthFallsBackTo16BitsThenToAWindow) {
     EXPECT_NE(log.find("\tResolution : 1024x768,0\r\n"), std::string::npos);
     EXPECT_EQ(Settings[2], 0);
     CloseLog();
+}
+
+// ------------------------------------------------- common assets by size ---
+
+TEST_F(ModeList, FontSizesFollowTheDisplayWidth) {
+    ForceNullGraphics(true);
+    const fs::path common = fs::path(WORMLOB_SOURCE_DIR) / "Files" / "Common";
+    fs::create_directories(tmp.dir / "Common");
+    for (const char* f : {"Plainhand.ttf", "Roadsign.ttf", "Marquee.ttf"})
+        fs::copy_file(common / f, tmp.dir / "Common" / f);
+    g_fake = {{1024, 768, 32}, {800, 600, 32}, {512, 384, 32}};
+    struct Case {
+        int w, h;
+        int sizes[13];  // slots 1..12; 0 = empty
+    };
+    const Case cases[] = {
+        {1024, 768, {0, 24, 16, 16, 20, 96, 72, 32, 32, 0, 128, 96, 32}},
+        {800, 600, {0, 28, 22, 22, 24, 115, 86, 38, 38, 0, 128, 96, 32}},
+        {512, 384, {0, 36, 32, 32, 30, 144, 108, 48, 48, 0, 128, 96, 32}},
+    };
+    for (const Case& c : cases) {
+        Settings[5] = c.w;
+        Settings[6] = c.h;
+        SetNullDisplayMode(c.w, c.h);
+        ASSERT_TRUE(ApplyGraphicsSettings());
+        EXPECT_EQ(fs::current_path().filename(), "418");
+        for (int slot = 1; slot <= 12; slot++) {
+            if (c.sizes[slot] == 0) {
+                EXPECT_FALSE(Fonts[slot]) << "slot " << slot;
+                continue;
+            }
+            ASSERT_TRUE(Fonts[slot]) << "slot " << slot << " at " << c.w;
+            EXPECT_EQ(Fonts[slot]->size, c.sizes[slot]) << "slot " << slot << " at " << c.w;
+        }
+    }
+}
+
+TEST_F(ModeList, SoundEffectsAreLookedForFrom001To200) {
+    ForceNullGraphics(true);
+    SetNullDisplayMode(1024, 768);
+    g_fake = {{1024, 768, 32}};
+    Settings[5] = 1024;
+    Settings[6] = 768;
+    const fs::path wav = fs::path(WORMLOB_SOURCE_DIR) / "Files" / "418" / "001.wav";
+    for (const char* n : {"001.wav", "200.wav", "201.wav", "1.wav"}) fs::copy_file(wav, tmp.dir / "418" / n);
+    OpenLog("../Debug.txt");
+    ASSERT_TRUE(ApplyGraphicsSettings());
+    CloseLog();
+    std::ifstream f(tmp.dir / "Debug.txt", std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    EXPECT_NE(ss.str().find("Loading Sound effects\r\n\tSFX(1)\r\n\tSFX(200)\r\nSounds loaded\r\n"), std::string::npos)
+        << ss.str();
+    EXPECT_TRUE(SoundEffects[1]);
+    EXPECT_TRUE(SoundEffects[200]);
+    EXPECT_FALSE(SoundEffects[2]);
 }
