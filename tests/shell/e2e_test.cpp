@@ -163,6 +163,31 @@ TEST_F(Program, MissingAssetsDoNotCrash) {
     EXPECT_NE(Slurp(files / "Debug.txt").find("Play again, soon!!"), std::string::npos);
 }
 
+TEST_F(Program, OddSetupFileIsReadAndRewrittenSafely) {
+    std::string bad = "Master=2147483647\r\nMusic=-2147483648\r\nSound=99999999999\r\n"
+                      "Width=0\nHeight=-2147483648\n\xff\xfe=\x01\x02\nKey=-5,$FFFFFFFF\nAudioDriver\n";
+    bad.push_back('\0');
+    bad += "Fullscreen=on";
+    std::ofstream(files / "Setup.ini", std::ios::binary) << bad;
+    ASSERT_EQ(Run("--headless --virtual-clock --frames 340"), 0) << Slurp(root / "out.txt");
+    std::string setup = Slurp(files / "Setup.ini");
+    EXPECT_NE(setup.find("Width=800\r\nHeight=600\r\n"), std::string::npos) << setup;
+    EXPECT_NE(setup.find("Master = 2147483647\r\n"), std::string::npos) << setup;
+    EXPECT_NE(Slurp(files / "Debug.txt").find("Play again, soon!!"), std::string::npos);
+}
+
+TEST_F(Program, FilesThatCannotBeWrittenDoNotStopTheProgram) {
+    // Folders where the log, the setup and the score file belong: none can
+    // be opened or replaced, and the program still runs and ends normally.
+    fs::create_directories(files / "Debug.txt");
+    fs::create_directories(files / "Setup.ini");
+    fs::create_directories(files / "418" / "scores.dat");
+    ASSERT_EQ(Run("--headless --virtual-clock --frames 340"), 0) << Slurp(root / "out.txt");
+    EXPECT_NE(Slurp(root / "out.txt").find("cannot write Debug.txt"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(files / "Setup.ini"));
+    EXPECT_TRUE(fs::is_directory(files / "418" / "scores.dat"));
+}
+
 TEST_F(Program, TitleScreenIsDrawnOnRealOpenGL) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     // The real clock: software GL cannot hold 60 frames per second for long,
