@@ -156,6 +156,8 @@ void DrawImage(const ImageRef& image, float x, float y, int frame = 0);
 
 // ------------------------------------------------------- shapes and text ---
 void DrawRect(float x, float y, float width, float height);
+// The end points go through the matrix; the line is line_width window
+// pixels wide whatever the scale or the virtual resolution.
 void DrawLine(float x1, float y1, float x2, float y2, bool drawLastPixel = true);
 // Null when the file is missing or not a font, or no size from size down to
 // 1 is accepted. Character codes are Latin-1.
