@@ -45,13 +45,40 @@ std::string FileSafeName(const std::string& name) {
     return s;
 }
 
+// True when both files can be read and hold the same bytes.
+bool SameBytes(const std::string& a, const std::string& b) {
+    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    std::FILE* fb = fa ? std::fopen(b.c_str(), "rb") : nullptr;
+    bool same = fa && fb;
+    while (same) {
+        int ca = std::getc(fa), cb = std::getc(fb);
+        if (ca != cb) same = false;
+        if (ca == EOF || cb == EOF) break;
+    }
+    if (same && (std::ferror(fa) || std::ferror(fb))) same = false;
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return same;
+}
+
 // Copies the unusable file to "<path>.bak" (through a temporary file, so a
-// half-written copy never stands as the backup). True when the copy is in
-// place or when there is nothing left to copy.
+// half-written copy never stands as the backup). An earlier backup is never
+// overwritten: when "<path>.bak" holds other bytes, the copy goes to the
+// first free "<path>.bak.N" (and when it holds these very bytes, it already
+// is the copy). True when the copy is in place or when there is nothing left
+// to copy.
 bool BackUpUnusableFile(const std::string& path) {
     std::error_code ec;
     if (FileType(path) == 0) return true;  // gone meanwhile: nothing to keep
     std::string bak = path + ".bak";
+    for (int n = 1; FileType(bak) != 0; n++) {
+        if (SameBytes(path, bak)) {
+            LogLine("\tThe old " + path + " is already kept as " + bak);
+            return true;
+        }
+        if (n > 999) return false;
+        bak = path + ".bak." + std::to_string(n);
+    }
     std::string tmp = bak + ".tmp";
     std::filesystem::copy_file(path, tmp, std::filesystem::copy_options::overwrite_existing, ec);
     if (!ec) std::filesystem::rename(tmp, bak, ec);
@@ -159,7 +186,7 @@ int ReadScoreFile(const std::string& path) {
     if (readError || (records.empty() && nonEmpty)) {
         // Damaged or foreign: don't let the next write destroy it unseen.
         LogLine("\t" + path + (readError ? " could not be read" : " holds no score record") +
-                "; it is kept as " + path + ".bak before it is replaced");
+                "; it is copied aside before it is replaced");
         g_backupOwed = path;
         return 0;
     }

@@ -61,8 +61,9 @@ ScoreRef ParseScoreRecord(const std::string& recordLine, const std::string& best
 // first record's name. A missing file changes nothing. A file that exists but
 // cannot be read, or is not empty yet holds no record, is logged, leaves the
 // list as it was, and is copied to "<path>.bak" before WriteScoreFile first
-// replaces it. While the list holds a game filed this run whose write failed,
-// the file is older than the list and is not read (the list and the name stay).
+// replaces it (to "<path>.bak.N" when an earlier, different backup is
+// there). While the list holds a game filed this run whose write failed, the
+// file is older than the list and is not read (the list and the name stay).
 // Returns the number of records read.
 int ReadScoreFile(const std::string& path = "scores.dat");
 

@@ -340,3 +340,24 @@ TEST_F(ScoreFile, AGameThatCouldNotBeWrittenSurvivesTheReReadOfADisplayChange) {
     ScoreList.clear();
     EXPECT_EQ(ReadScoreFile(), 2);
 }
+
+TEST_F(ScoreFile, AnEarlierBackupIsNeverOverwritten) {
+    // A file damaged once was kept as scores.dat.bak; now it is damaged again.
+    Put("scores.dat.bak", "first damage");
+    Put("scores.dat", "second damage");
+    ScoreList = {Make(10, 10, "x")};
+    EXPECT_EQ(ReadScoreFile(), 0);
+    ASSERT_TRUE(WriteScoreFile());
+    EXPECT_EQ(Get("scores.dat.bak"), "first damage");
+    EXPECT_EQ(Get("scores.dat.bak.1"), "second damage");
+    EXPECT_NE(Get("Debug.txt").find("copied to scores.dat.bak.1"), std::string::npos);
+
+    // The same damaged bytes seen again (the replacement could not be
+    // written last time) are not copied a second time.
+    Put("scores.dat", "second damage");
+    EXPECT_EQ(ReadScoreFile(), 0);
+    ASSERT_TRUE(WriteScoreFile());
+    EXPECT_FALSE(fs::exists("scores.dat.bak.2"));
+    EXPECT_EQ(Get("scores.dat").rfind("10|x|", 0), 0u);
+    EXPECT_FALSE(fs::exists("scores.dat.bak.1.tmp"));
+}
