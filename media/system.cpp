@@ -1,6 +1,7 @@
 // Timing, random numbers, text-to-number, files and the input tables.
 #include "media/system.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -262,8 +263,19 @@ bool WriteFileAtomically(const std::string& path, const std::string* lines, int 
     if (ok && fsync(fileno(f)) != 0) ok = false;
     if (std::fclose(f) != 0) ok = false;
     if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) std::remove(tmp.c_str());
-    return ok;
+    if (!ok) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    // Sync the folder too, so the rename itself survives a power loss.
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+    return true;
 }
 
 // ----------------------------------------------------------------- input ---
