@@ -355,7 +355,15 @@ void PostInputEvent(const InputEvent& e) {
     }
 }
 
-void InstallPlatformHooks(const PlatformHooks& hooks) { g_hooks = hooks; }
+namespace {
+bool g_pointerHidden = false;
+}
+
+void InstallPlatformHooks(const PlatformHooks& hooks) {
+    g_hooks = hooks;
+    // A request made before the window existed applies to the new window.
+    if (g_pointerHidden && g_hooks.hideMouse) g_hooks.hideMouse();
+}
 
 void PumpInput() {
     if (g_inPump) return;  // a hook that queries input must not recurse
@@ -509,6 +517,7 @@ void MoveMousePos(float x, float y) {
 }
 
 void HideMouse() {
+    g_pointerHidden = true;
     if (g_hooks.hideMouse) g_hooks.hideMouse();
 }
 

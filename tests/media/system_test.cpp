@@ -318,6 +318,17 @@ TEST_F(Input, PointerScaleAndWarp) {
     InstallPlatformHooks(PlatformHooks{});
 }
 
+TEST_F(Input, HidingThePointerBeforeTheWindowExistsStillHidesIt) {
+    static int hides = 0;
+    InstallPlatformHooks(PlatformHooks{});
+    HideMouse();  // no window yet: nothing to hide
+    PlatformHooks h;
+    h.hideMouse = [] { hides++; };
+    InstallPlatformHooks(h);  // the window opens
+    EXPECT_EQ(hides, 1);
+    InstallPlatformHooks(PlatformHooks{});
+}
+
 TEST_F(Input, QueriesPumpThePlatformFirst) {
     static int pumps = 0;
     PlatformHooks h;
