@@ -119,6 +119,11 @@ bool ApplyGraphicsSettings() {
         ScreenHeight = Settings[6] = 600;
         Settings[1] = 0;
         Settings[3] = 0;
+        // Point the mode index at the size actually opened (0 when the list
+        // does not hold it), so the settings screen starts from it.
+        Settings[4] = 0;
+        for (int k = 1; k <= ModeCount; k++)
+            if (ModeWidth[k] == 800 && ModeHeight[k] == 600) Settings[4] = k;
     }
     // Start-up hides the system pointer before any window exists, which the
     // platform cannot apply yet; hidden again on every opening so only the

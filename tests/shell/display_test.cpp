@@ -202,6 +202,32 @@ TEST_F(ModeList, DepthFallsBackTo16BitsThenToAWindow) {
     CloseLog();
 }
 
+TEST_F(ModeList, AModeThatWillNotOpenFallsBackToAnOpenGLWindowAndIsStored) {
+    ForceNullGraphics(true);
+    SetNullDisplayMode(1280, 960);  // full screen opens only at this size
+    OpenLog("../Debug.txt");
+    g_fake = {{1024, 768, 32}, {800, 600, 32}};
+    Settings[1] = 1;
+    Settings[3] = 1;  // DirectX 9 asked: served by OpenGL
+    Settings[5] = 1024;
+    Settings[6] = 768;
+    ASSERT_TRUE(ApplyGraphicsSettings());
+    CloseLog();
+    std::ifstream f(tmp.dir / "Debug.txt", std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    std::string log = ss.str();
+    EXPECT_NE(log.find("\tUsing DirectX 9 Driver\r\n\tResolution : 1024x768,32\r\n\tCould not open the display"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("\tFalling back to an 800x600 OpenGL window"), std::string::npos);
+    EXPECT_EQ(ScreenWidth, 800);
+    EXPECT_EQ(Settings[5], 800);
+    EXPECT_EQ(Settings[6], 600);
+    EXPECT_EQ(Settings[1], 0);
+    EXPECT_EQ(Settings[3], 0);
+    EXPECT_EQ(Settings[4], 2);  // the 800 x 600 entry of the list
+}
+
 // ------------------------------------------------- common assets by size ---
 
 TEST_F(ModeList, FontSizesFollowTheDisplayWidth) {
