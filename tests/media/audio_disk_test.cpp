@@ -5,6 +5,7 @@
 #include "media/audio.h"
 #include "media/audio_internal.h"
 #include "media/system.h"
+#include "tests/support/audio_sounds.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +17,7 @@
 
 namespace {
 
-SoundRef Tone(double freq, double seconds) {
-    auto data = MakeToneSound(22050, 1, freq, 0.5, seconds);
-    std::vector<uint8_t> wav = EncodeWavMemory(*data, 16);
-    return LoadSoundFromMemory(wav.data(), wav.size(), 0);
-}
-
-bool WaitUntilDone(const ChannelRef& ch, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (!ch->Playing()) return true;
-        SleepMs(10);
-    }
-    return false;
-}
+SoundRef Tone(double freq, double seconds) { return LoadTone(22050, 1, freq, seconds); }
 
 struct Stretch {
     int from, to;  // frames

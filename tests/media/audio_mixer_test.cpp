@@ -5,6 +5,7 @@
 #include "media/audio.h"
 #include "media/audio_internal.h"
 #include "media/audio_mixer.h"
+#include "tests/support/audio_sounds.h"
 
 #include <gtest/gtest.h>
 
@@ -67,9 +68,7 @@ protected:
     }
     static SoundRef Tone(double freq, double seconds, int channels = 1, int rate = 22050, int flags = 0) {
         // A whole number of cycles per second, so a looped tone has no seam.
-        auto data = MakeToneSound(rate, channels, freq, 0.5, seconds);
-        std::vector<uint8_t> wav = EncodeWavMemory(*data, 16);
-        return LoadSoundFromMemory(wav.data(), wav.size(), flags);
+        return LoadTone(rate, channels, freq, seconds, flags);
     }
     ChannelRef Play(const SoundRef& s, float volume = 1, float pan = 0, float rate = 1) {
         ChannelRef ch = CueSound(s, AllocChannel());

@@ -5,6 +5,7 @@
 #include "media/audio.h"
 #include "media/audio_internal.h"
 #include "media/system.h"
+#include "tests/support/audio_sounds.h"
 
 #include <gtest/gtest.h>
 
@@ -37,9 +38,7 @@ TEST(NoSoundDevice, EveryDeviceBackEndFailsAndNullServes) {
     EXPECT_EQ(ListAudioDrivers(), names) << "no device names registered";
 
     // Sounds still load and channels still run, silently, on the clock.
-    auto data = MakeToneSound(8000, 1, 400, 0.5, 0.25);
-    std::vector<uint8_t> wav = EncodeWavMemory(*data, 8);
-    SoundRef s = LoadSoundFromMemory(wav.data(), wav.size(), 0);
+    SoundRef s = LoadTestSound(*MakeToneSound(8000, 1, 400, 0.5, 0.25), 8);
     ASSERT_TRUE(s);
     ChannelRef ch = CueSound(s, nullptr);
     ASSERT_TRUE(ch);

@@ -6,6 +6,7 @@
 #include "media/audio_internal.h"
 #include "media/audio_mixer.h"
 #include "media/system.h"
+#include "tests/support/audio_sounds.h"
 
 #include <gtest/gtest.h>
 
@@ -121,18 +122,7 @@ std::shared_ptr<TSoundData> ToneData(double freq, double seconds) {
     return MakeToneSound(22050, 1, freq, 0.5, seconds);
 }
 
-SoundRef Load(const std::shared_ptr<TSoundData>& data) {
-    std::vector<uint8_t> wav = EncodeWavMemory(*data, 16);
-    return LoadSoundFromMemory(wav.data(), wav.size(), 0);
-}
-
-bool WaitUntilDone(const ChannelRef& ch, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (!ch->Playing()) return true;
-        SleepMs(10);
-    }
-    return false;
-}
+SoundRef Load(const std::shared_ptr<TSoundData>& data) { return LoadTestSound(*data); }
 
 // The software mixer's level for the same tone, volume and pan.
 double MixerRms(const std::shared_ptr<TSoundData>& data, float volume, float pan, int ch) {

@@ -4,6 +4,7 @@
 #include "media/audio.h"
 #include "media/audio_internal.h"
 #include "media/system.h"
+#include "tests/support/audio_sounds.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,7 @@
 
 namespace {
 
-SoundRef Tone(double seconds, int rate = 8000, int flags = 0) {
-    auto data = MakeToneSound(rate, 1, 400, 0.5, seconds);
-    std::vector<uint8_t> wav = EncodeWavMemory(*data, 16);
-    return LoadSoundFromMemory(wav.data(), wav.size(), flags);
-}
+SoundRef Tone(double seconds, int rate = 8000, int flags = 0) { return LoadTone(rate, 1, 400, seconds, flags); }
 
 class AudioRegistry : public ::testing::Test {
 protected:
