@@ -125,10 +125,6 @@ bool ApplyGraphicsSettings() {
         for (int k = 1; k <= ModeCount; k++)
             if (ModeWidth[k] == 800 && ModeHeight[k] == 600) Settings[4] = k;
     }
-    // Start-up hides the system pointer before any window exists, which the
-    // platform cannot apply yet; hidden again on every opening so only the
-    // game's own pointer shows.
-    HideMouse();
     Settings[2] = 0;
     ViewWidth = 1280;
     ViewHeight = 960;
