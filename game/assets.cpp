@@ -35,4 +35,3 @@ void LoadGameImagesAndMusic() {
     TitleMusic = LoadSound("wormlob.ogg", 0);
 }
 
-void CreateGameTables() {}
