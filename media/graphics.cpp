@@ -330,6 +330,10 @@ void Flip(int sync) {
     }
 }
 
+void SubmitDrawing() {
+    if (g_open && g_gl) gfx::GlSubmit();
+}
+
 long GraphicsDrawCalls() { return gfx::GlDrawCalls(); }
 
 // ------------------------------------------------------- drawing state ---

@@ -113,6 +113,11 @@ void ClearScreen();
 // sync 0: present now; 1: at the next retrace; -1: the window's software
 // pacing (hertz given at opening) or the full-screen vertical sync.
 void Flip(int sync);
+// Hands everything drawn so far to the back end and tells it to start work
+// on it, without presenting. A caller that waits before Flip (the frame
+// hub's pacing) calls this first, so that the rasteriser fills pixels while
+// the program sleeps instead of after the wait.
+void SubmitDrawing();
 // Number of GL draw calls issued since the display opened (batching check).
 long GraphicsDrawCalls();
 

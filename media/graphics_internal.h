@@ -122,6 +122,8 @@ void GlSwap();
 void GlSetSwapInterval(int interval);
 void GlSetBlend(int mode);
 void GlFlush();
+// GlFlush, then glFlush: the queued commands start executing now.
+void GlSubmit();
 // Makes (or refreshes) the frame's texture; returns its name, 0 on failure.
 unsigned GlFrameTexture(TImageFrame& frame, int imageFlags);
 unsigned GlWhiteTexture();

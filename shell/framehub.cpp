@@ -120,6 +120,9 @@ int FinishFrame(int showPointer) {
     FrameLeftClicks = MouseHitCount(1);
     FrameRightClicks = MouseHitCount(2);
 
+    // The frame's drawing goes to GL before the wait, so that a slow (or
+    // software) rasteriser fills pixels while we sleep rather than after.
+    SubmitDrawing();
     // 2 ms short of a 60th of a second after the previous frame's end; the
     // bound is real-valued (14.67 ms), so a whole-millisecond clock needs 15.
     do {
