@@ -157,13 +157,7 @@ void ShowSplash() {
     DrawImage(LogoImage, 0.4f * ViewHeight, 0.3f * ViewHeight, 0);
     DrawImage(SiteLogoImage, ViewWidth - 0.4f * ViewHeight, 0.7f * ViewHeight, 0);
     SetDrawScale(1);
-    if (BadgeSound) {
-        Channels[256] = CueSound(BadgeSound, AllocChannel());
-        if (Channels[256]) {
-            Channels[256]->SetVolume(SlotVolume(256));
-            Channels[256]->SetPaused(false);
-        }
-    }
+    PlayOnSlot(256, BadgeSound);
     for (auto& g : Options.grabs)
         if (g.first == 0) SavePixmapAsPng(GrabPixmap(0, 0, WindowWidth(), WindowHeight()), g.second, 6);
     Flip(-1);

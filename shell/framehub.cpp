@@ -41,6 +41,23 @@ float SlotVolume(int slot) {
     return (float)v / 100.0f;
 }
 
+ChannelRef PlayOnSlot(int slot, const SoundRef& sound, float rate, float pan, float volume) {
+    if (slot < 0 || slot >= 260) return nullptr;
+    // Stopped before a new channel is made: a back end may hand out the
+    // old channel's voice again once it is free.
+    if (Channels[slot]) Channels[slot]->Stop();
+    Channels[slot].reset();
+    if (!sound) return nullptr;
+    ChannelRef ch = CueSound(sound, AllocChannel());
+    if (!ch) return nullptr;
+    ch->SetVolume(SlotVolume(slot) * volume);
+    ch->SetPan(pan);
+    ch->SetRate(rate);
+    ch->SetPaused(false);
+    Channels[slot] = ch;
+    return ch;
+}
+
 namespace {
 void ChannelUpkeep() {
     for (int slot = 0; slot <= 256; slot++) {

@@ -145,17 +145,9 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
 }
 
 void PlayMusicOnSlot(const SoundRef& sound, int slot) {
-    if (slot < 0 || slot >= 260) return;
-    if (Channels[slot]) Channels[slot]->Stop();
-    Channels[slot].reset();
     // A missing music file leaves the slot empty rather than holding a
     // silent channel that would be re-made every frame.
-    if (!sound) return;
-    Channels[slot] = AllocChannel();
-    if (!Channels[slot]) return;
-    CueSound(sound, Channels[slot]);
-    Channels[slot]->SetVolume(SlotVolume(0));  // the music volume, whatever the slot
-    Channels[slot]->SetPaused(false);
+    PlayOnSlot(slot, sound);
 }
 
 namespace {

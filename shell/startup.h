@@ -58,6 +58,7 @@ int RunProgram(int argc, char** argv);
 [[noreturn]] void ShutDown();
 // Waits, drawing nothing, until the program's clock reaches deadline.
 void WaitUntilMs(int deadline);
+// The title music's start: PlayOnSlot at rate 1, centre, full volume.
 void PlayMusicOnSlot(const SoundRef& sound, int slot);
 
 // The game itself; until the game arrives this returns at once.
