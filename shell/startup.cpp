@@ -141,6 +141,13 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             return false;
         }
     }
+    // The script is read and checked now, before anything is opened, so a
+    // typo in it stops the run with nothing to tidy up.
+    std::string error;
+    if (!Options.inputScript.empty() && !ReadInputScript(Options.inputScript, Options.script, error)) {
+        std::cerr << "wormlob2: input script " << Options.inputScript << ": " << error << "\n";
+        return false;
+    }
     return true;
 }
 
@@ -253,20 +260,20 @@ int RunProgram(int argc, char** argv) {
     if (!ChangeDir(std::to_string(WeekNumber) + "/")) {
         LogLine("\tThe game folder is missing");
         std::cerr << "wormlob2: the game folder " << WeekNumber << "/ is missing in " << files << "\n";
+        CloseLog();
+        ShutdownAudio();
         return 1;
     }
     // Scripted input times count from here, so a script does not depend on
     // how long the options and the log took.
-    if (!Options.inputScript.empty() && !LoadInputScript(Options.inputScript)) {
-        std::cerr << "wormlob2: cannot read the input script " << Options.inputScript << "\n";
-        return 2;
-    }
+    if (!Options.inputScript.empty()) StartInputScript(Options.script);
     SplashDeadline = (int)((uint32_t)Millisecs() + 2500u);
     FillCredits();
     MarginX = 24;
     RowStep = 32;
     if (!ApplyGraphicsSettings()) {
         CloseLog();
+        ShutdownAudio();
         return 1;
     }
     MouseGame = 1;

@@ -138,6 +138,15 @@ TEST_F(Program, BadUsageAndMissingFolderFailCleanly) {
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_NE(Slurp(root / "out.txt").find("--virtual-clock"), std::string::npos);
     EXPECT_EQ(Run("--headless --files nowhere"), 1);
+    // A script with a typo, or none to read, is refused before anything is
+    // opened: no log is written and no audio device is left open.
+    std::ofstream(root / "typo.txt") << "100 key down 27\n200 kye up 27\n";
+    EXPECT_EQ(Run("--headless --virtual-clock --input typo.txt"), 2);
+    EXPECT_NE(Slurp(root / "out.txt").find("typo.txt: line 2: unknown event \"kye\""), std::string::npos)
+        << Slurp(root / "out.txt");
+    EXPECT_EQ(Run("--headless --virtual-clock --input absent.txt"), 2);
+    EXPECT_NE(Slurp(root / "out.txt").find("absent.txt: cannot be read"), std::string::npos);
+    EXPECT_FALSE(fs::exists(files / "Debug.txt"));
 }
 
 TEST_F(Program, NoDisplayAtAllExitsWithAReason) {
