@@ -25,6 +25,10 @@ using SoundDataRef = std::shared_ptr<const TSoundData>;
 // mixer's fixed-point play position in range and bounds what a hostile
 // header or an endless Vorbis stream can make us allocate.
 constexpr int64_t kMaxSoundFrames = int64_t(1) << 30;
+// Most samples a compressed (Vorbis) stream may decode to: ten minutes of
+// 48 kHz stereo, 115 MB, far beyond any game music. A small hostile stream
+// could otherwise claim hours of audio and have us allocate gigabytes.
+constexpr int64_t kMaxDecodedSamples = int64_t(10) * 60 * 48000 * 2;
 // Highest sample rate accepted; rates above this are not real recordings.
 constexpr uint32_t kMaxSoundRate = 384000;
 // Biggest sound file read into memory.

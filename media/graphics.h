@@ -177,7 +177,9 @@ int TextHeight();
 TPixmap GrabPixmap(int x, int y, int width, int height);
 bool SavePixmapAsPng(const TPixmap& pixmap, const std::string& path, int level);
 // Pixel-exact in drawing coordinates, on the stored pixels (alpha >= 128
-// is solid); the drawing state is not touched.
+// is solid); the drawing state is not touched. Where the two images share
+// more than 2^18 screen pixels (absurd scales) an even grid of about that
+// many is tested instead, so no call takes long.
 bool ImagesOverlap(const ImageRef& image1, float x1, float y1, int frame1,
                    float rot1, float sx1, float sy1,
                    const ImageRef& image2, float x2, float y2, int frame2,

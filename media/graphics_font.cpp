@@ -169,7 +169,7 @@ const TImageGlyph* FontGlyph(TImageFont& font, int c) {
 FontRef LoadImageFont(const std::string& path, int size, int style) {
     if (size < 1 || !EnsureFreeType()) return nullptr;
     auto font = std::make_shared<TImageFont>();
-    if (!gfx::ReadWholeFile(path, font->fileData) || font->fileData.empty()) return nullptr;
+    if (!gfx::ReadWholeFile(path, font->fileData, gfx::kMaxFontFileBytes) || font->fileData.empty()) return nullptr;
     FT_Face face = nullptr;
     if (FT_New_Memory_Face(g_ft, font->fileData.data(), (FT_Long)font->fileData.size(), 0, &face) != 0)
         return nullptr;

@@ -79,7 +79,13 @@ bool DecodePng(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeJpeg(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeBmp(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeTga(const uint8_t* data, size_t size, Decoded& out);
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out);
+// Reads a file into memory; false (and nothing kept) when it cannot be read
+// or holds more than maxBytes.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes);
+// Biggest image and font files read: far above any real asset, well below
+// what would strain memory.
+constexpr size_t kMaxImageFileBytes = size_t(64) << 20;
+constexpr size_t kMaxFontFileBytes = size_t(32) << 20;
 
 // Applies the mask-colour rule to RGBA pixels whose source had no alpha.
 void ApplyMask(uint8_t* rgba, int width, int height, int mr, int mg, int mb);
