@@ -13,5 +13,5 @@ extern int MarginX, RowStep;
 void LoadGameAssets();
 // The loading part of LoadGameAssets, without the performance test before it.
 void LoadGameImagesAndMusic();
-// Creates the game's tables and lists (start-up step 18).
+// Creates the game's tables and lists, once at start-up before the title.
 void CreateGameTables();

@@ -9,7 +9,7 @@ extern int Keys[101];
 // Snapshot of ListAudioDrivers taken at start-up; Settings[14] indexes it.
 extern std::vector<std::string> AudioDriverNames;
 
-// Default bindings and settings (start-up step 6).
+// Default bindings and settings, filled at start-up before Setup.ini is read.
 void SetDefaultSettings();
 
 std::string FieldOf(const std::string& text, const std::string& separator, int n);

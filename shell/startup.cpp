@@ -189,7 +189,8 @@ void WaitUntilMs(int deadline) {
     }
 }
 
-// Outer loop step 2: one whole game, started from the title's button.
+// One whole game, started from the title's button: the title music stops,
+// and on return the title slides in again with its latches set.
 void StartGameFromTitle() {
     if (Channels[1] && Channels[1]->Playing()) {
         Channels[1]->Stop();
