@@ -4,6 +4,7 @@
 #include "media/audio.h"
 #include "media/audio_internal.h"
 
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
@@ -319,7 +320,7 @@ int ZeroCrossings(const std::vector<int16_t>& s, int channels, int channel, int6
 }  // namespace
 
 TEST(OggDecode, DecodesWholeStreamKeepingRateChannelsAndPitch) {
-    if (!FindEncoder()) GTEST_SKIP() << "libvorbisenc not installed";
+    if (!FindEncoder()) WORMLOB_SKIP("libvorbisenc not installed");
     auto tone = MakeToneSound(22050, 2, 441.0, 0.5, 0.5);
     const Bytes ogg = EncodeVorbis(*tone);
     ASSERT_GT(ogg.size(), 100u);
@@ -340,7 +341,7 @@ TEST(OggDecode, DecodesWholeStreamKeepingRateChannelsAndPitch) {
 }
 
 TEST(OggDecode, TruncatedOrCorruptStreamsAreSafe) {
-    if (!FindEncoder()) GTEST_SKIP() << "libvorbisenc not installed";
+    if (!FindEncoder()) WORMLOB_SKIP("libvorbisenc not installed");
     auto tone = MakeToneSound(16000, 1, 300.0, 0.5, 0.3);
     const Bytes ogg = EncodeVorbis(*tone);
     ASSERT_FALSE(ogg.empty());
@@ -364,7 +365,7 @@ TEST(OggDecode, TruncatedOrCorruptStreamsAreSafe) {
 // A short stream whose last page claims hours of audio: refused, rather
 // than trusted with an allocation of gigabytes.
 TEST(OggDecode, StreamClaimingMoreThanTenMinutesIsRefused) {
-    if (!FindEncoder()) GTEST_SKIP() << "libvorbisenc not installed";
+    if (!FindEncoder()) WORMLOB_SKIP("libvorbisenc not installed");
     // Long enough for several pages: the length is read from the last
     // page's position less where the first audio page starts.
     auto tone = MakeToneSound(48000, 2, 300.0, 0.5, 3.0);

@@ -4,6 +4,7 @@
 #include "media/system.h"
 #include "tests/support/gfx_images.h"
 
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 
 #ifdef WORMLOB_HAVE_JPEG
@@ -315,7 +316,7 @@ TEST_F(NullGraphics, DefaultFontWidthsAndHeight) {
 
 TEST_F(NullGraphics, TrueTypeFontMeasuresWithAdvancesAndLatin1) {
     const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    if (FileType(path) != 1) GTEST_SKIP() << "DejaVu Sans is not installed";
+    if (FileType(path) != 1) WORMLOB_SKIP("DejaVu Sans is not installed");
     FontRef f = LoadImageFont(path, 20, FONT_SMOOTH);
     ASSERT_TRUE(f);
     SetImageFont(f);

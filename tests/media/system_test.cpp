@@ -1,5 +1,6 @@
 #include "media/system.h"
 
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -204,7 +205,7 @@ TEST_F(Files, AtomicWriteKeepsOldFileOnFailure) {
 }
 
 TEST_F(Files, WriteLineReportsAFullDisk) {
-    if (FileType("/dev/full") == 0) GTEST_SKIP() << "no /dev/full";
+    if (FileType("/dev/full") == 0) WORMLOB_SKIP("no /dev/full");
     TStream* s = WriteFile("/dev/full");
     ASSERT_NE(s, nullptr);
     std::string big(1 << 16, 'x');

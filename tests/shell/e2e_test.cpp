@@ -1,4 +1,5 @@
 // End-to-end runs of the real program in a temporary copy of Files/.
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -198,7 +199,7 @@ TEST_F(Program, FilesThatCannotBeWrittenDoNotStopTheProgram) {
 }
 
 TEST_F(Program, TitleScreenIsDrawnOnRealOpenGL) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    if (!std::getenv("DISPLAY")) WORMLOB_SKIP("needs an X display (run under xvfb-run)");
     // The real clock: software GL cannot hold 60 frames per second for long,
     // so the performance test stops early and the title is up by frame 700.
     ASSERT_EQ(Run("--frames 710 --grab 700:title.png", 300), 0) << Slurp(root / "out.txt");
