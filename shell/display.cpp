@@ -145,13 +145,7 @@ namespace {
 void ShowSplash() {
     BeginFrame(1);
     ResetDrawState();
-    float c = 50;
-    SetDrawAngle(-45);
-    for (int i = 0; i <= ViewHeight; i += 10) {
-        c += 0.5f;
-        SetColor(0, 0, (int)c);
-        DrawRect(-100, (float)(3 * i), (float)(ViewWidth + 1800), 30);
-    }
+    DrawStripes(false);
     ResetDrawState();
     SetDrawScale(1.5f);
     DrawImage(LogoImage, 0.4f * ViewHeight, 0.3f * ViewHeight, 0);
