@@ -17,7 +17,9 @@ struct TSoundData {
     std::vector<int16_t> samples;
     int rate = 0;      // frames per second, > 0
     int channels = 0;  // 1 or 2
-    int64_t frames = 0;  // > 0; samples.size() == frames * channels
+    int64_t frames = 0;  // > 0; samples.size() == frames * channels, except in
+                         // a sound OpenAL holds: its samples are in OpenAL
+                         // and samples is empty
 };
 using SoundDataRef = std::shared_ptr<const TSoundData>;
 

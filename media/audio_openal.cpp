@@ -219,7 +219,14 @@ public:
             return nullptr;
         }
         auto s = std::make_shared<ALSound>();
-        s->data = std::move(data);
+        // OpenAL keeps its own copy of the samples: ours are dropped, the
+        // sound keeps only their layout (the title music would otherwise be
+        // held twice).
+        auto layout = std::make_shared<TSoundData>();
+        layout->rate = data->rate;
+        layout->channels = data->channels;
+        layout->frames = data->frames;
+        s->data = std::move(layout);
         s->loop = loop;
         s->owner = run_;
         s->buffer = buf;

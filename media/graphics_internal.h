@@ -107,6 +107,7 @@ const TImageGlyph* FontGlyph(TImageFont& font, int c);
 // levels of the atlas do not mix neighbouring glyphs.
 constexpr int kAtlasGap = 4;
 constexpr int kAtlasMipLevels = 2;  // levels beyond 0 kept for shrunken text
+constexpr int kAtlasMaxSide = 2048;  // the atlas grows in height up to this
 // The built-in font's bitmap: 16 bytes per character 32..127, one byte per
 // row, bit 7 the leftmost pixel.
 extern const uint8_t kFont8x16[96][16];

@@ -418,6 +418,23 @@ TEST_F(Pixels, GlyphsBeyondAFullAtlasStillDraw) {
     int lit = 0;
     for (size_t i = 0; i < pm.pixels.size(); i += 4) lit += pm.pixels[i] > 128;
     EXPECT_GT(lit, 50);
+    // "A" went into the atlas before it grew taller: it still draws as from
+    // a font that has loaded nothing else (at scale 1, so both textures are
+    // read at their full-size level).
+    auto drawA = [&](const FontRef& font) {
+        SetImageFont(font);
+        SetScale(1, 1);
+        ClearScreen();
+        DrawText("A", 0, -60);
+        return GrabPixmap(0, 0, 200, 200).pixels;
+    };
+    auto grown = drawA(big), fresh = drawA(LoadImageFont(path, 300, FONT_SMOOTH));
+    ASSERT_EQ(grown.size(), fresh.size());
+    int worst = 0, litA = 0;
+    for (size_t i = 0; i < grown.size(); ++i) worst = std::max(worst, std::abs(grown[i] - fresh[i]));
+    for (size_t i = 0; i < fresh.size(); i += 4) litA += fresh[i] > 128;
+    EXPECT_GT(litA, 1000);
+    EXPECT_LE(worst, 8);
     SetImageFont(nullptr);
 }
 
