@@ -26,17 +26,9 @@ void PlaySfx(int id, float rate, float volume, float pan) {
     volume = std::fmin(std::fmax(volume, 0.0f), 1.0f);
     rate = std::fmin(std::fmax(rate, 0.25f), 4.0f);
     pan = std::fmin(std::fmax(pan, -1.0f), 1.0f);
-    ChannelRef& slot = Channels[SfxSlot];
-    if (slot && slot->Playing()) slot->Stop();
-    slot = AllocChannel();
-    if (!slot) return;
-    CueSound(SoundEffects[id], slot);
     // The effect's own volume scales the effect-and-master volume the frame
-    // hub keeps every effect slot at.
-    slot->SetVolume(SlotVolume(SfxSlot) * volume);
-    slot->SetPan(pan);
-    slot->SetRate(rate);
-    slot->SetPaused(false);
+    // hub keeps every effect slot at; whatever still plays there is stopped.
+    PlayOnSlot(SfxSlot, SoundEffects[id], rate, pan, volume);
 }
 
 void AddPoints(int points, int x, int y, int r, int g, int b) {
