@@ -31,6 +31,7 @@ protected:
         SlideIn = StartLatch = StartHeld = 0;
         CurrentMode = 1;
         PanelOffset = -300;
+        SettingsOpen = 0;
         FillCredits();
     }
     void TearDown() override {
@@ -73,6 +74,7 @@ TEST_F(Title, StartButtonOnlyWorksOnceSlidInAndWithThePanelAway) {
     for (int i = 0; i < 40; i++) Frame();
     EXPECT_EQ(SlideIn, 32);
 
+    SettingsOpen = 1;
     PanelOffset = -250;  // settings panel still sliding
     Button(true);
     Frame();
@@ -81,6 +83,7 @@ TEST_F(Title, StartButtonOnlyWorksOnceSlidInAndWithThePanelAway) {
     Button(false);
     Frame();
 
+    SettingsOpen = 0;
     PanelOffset = -300;
     Button(true);
     Frame();  // the hold is seen
