@@ -190,6 +190,9 @@ TEST_F(Hub, PointerAndClicksAreSampledOncePerFrame) {
     EXPECT_EQ(FrameMouseY, 200);
     // The settings panel's pass took the click before the sampling.
     EXPECT_EQ(FrameLeftClicks, 0);
+    InputEvent mu{INPUT_MOUSE_UP};
+    mu.code = 1;
+    PostInputEvent(mu);
     PostInputEvent(md);
     SettingsPanel();
     EXPECT_EQ(FrameLeftClicks, 1);
