@@ -18,6 +18,11 @@ void LoadGameAssets() {
 }
 
 void LoadGameImagesAndMusic() {
+    LoadGameImages();
+    TitleMusic = LoadSound("wormlob.ogg", 0);
+}
+
+void LoadGameImages() {
     for (int i = 1; i <= 5; i++) {
         PodImage[i] = LoadImage("pod" + std::to_string(i) + ".png");
         PodImage[i + 5] = LoadImage("pod" + std::to_string(i) + "g.png");
@@ -32,7 +37,5 @@ void LoadGameImagesAndMusic() {
     NetGlow = LoadImage("netg.png");
     SpikeImage = LoadImage("spike.png");
     SpikeGlow = LoadImage("spikeg.png");
-    TitleMusic = LoadSound("wormlob.ogg", 0);
 }
 
-void CreateGameTables() {}

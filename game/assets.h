@@ -13,5 +13,6 @@ extern int MarginX, RowStep;
 void LoadGameAssets();
 // The loading part of LoadGameAssets, without the performance test before it.
 void LoadGameImagesAndMusic();
-// Creates the game's tables and lists (start-up step 18).
+void LoadGameImages();
+// Creates the tables and lists of the game (an empty game state).
 void CreateGameTables();

@@ -41,6 +41,24 @@ float SlotVolume(int slot) {
     return (float)v / 100.0f;
 }
 
+long long ExtraPresents;
+
+void PresentFrame(int sync, bool outsideHub) {
+    // Pictures are numbered by the frames ended so far plus the pictures
+    // presented outside the frame hub; --grab saves the first presented
+    // picture at or after the number asked for (a frame that frame skipping
+    // does not present has no sprites).
+    long long number = FrameCounter + 1 + ExtraPresents;
+    for (auto& g : Options.grabs) {
+        if (g.first > 0 && g.first <= number) {
+            SavePixmapAsPng(GrabPixmap(0, 0, WindowWidth(), WindowHeight()), g.second, 6);
+            g.first = -1;
+        }
+    }
+    Flip(sync);
+    if (outsideHub) ExtraPresents++;
+}
+
 namespace {
 void ChannelUpkeep() {
     for (int slot = 0; slot <= 256; slot++) {
@@ -130,15 +148,7 @@ int FinishFrame(int showPointer) {
     DrawMessages();
 
     bool present = Settings[7] != 1 || FrameSkipPhase == 0;
-    // --grab saves the first presented frame at or after the one asked for
-    // (a frame that frame skipping does not present has no sprites).
-    for (auto& g : Options.grabs) {
-        if (present && g.first > 0 && g.first <= FrameCounter + 1) {
-            SavePixmapAsPng(GrabPixmap(0, 0, WindowWidth(), WindowHeight()), g.second, 6);
-            g.first = -1;
-        }
-    }
-    if (present) Flip(0);
+    if (present) PresentFrame(0, false);
 
     int dt = MsDiff(Millisecs(), FrameTimeMark);
     if (dt < 1) dt = 1;

@@ -25,6 +25,12 @@ struct Message {
 extern std::list<std::shared_ptr<Message>> MessageList;
 void AddMessage(const std::string& text, int c = 0);
 
+// Presents the back buffer (Flip with sync), saving it first when --grab
+// asks for this picture. Screens that present outside FinishFrame (the
+// game's "Game Over") pass outsideHub = true, so their pictures count.
+void PresentFrame(int sync, bool outsideHub);
+extern long long ExtraPresents;
+
 // Ends a frame; returns the pause screen's result when it ran, else 0.
 int FinishFrame(int showPointer);
 

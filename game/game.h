@@ -1,0 +1,46 @@
+// The game's routines, called by the game loop (loop.cpp) and by tests.
+#pragma once
+
+#include "game/state.h"
+
+// Colours of the seven segment classes, rows 1..7.
+extern const int SegmentColours[8][3];
+
+// Whole game and its waves.
+void ResetGame();  // a new game's state, the first ball and wave 1
+void StartWave();
+// Steps 1 to 24 of a game frame: everything but the frame hub and the ending.
+void GameFrameBody();
+// One whole frame: the body, FinishFrame and the quit result. True while the
+// game goes on.
+bool GameFrame();
+void DrawGameOver();
+
+// Centipedes.
+void SpawnCentipede(int length, int speed);
+void PodLook(Pod& p);
+void UpdateSegment(Pod& p);
+
+// Bat and balls.
+void UpdateBat();
+void UpdateBall(Pod& p);
+// The velocity after a bounce off the bat (balls and loose pods alike).
+void BatBounce(Pod& p);
+
+// Loose pods, strikes, mushrooms and the net.
+void UpdateLoosePod(Pod& p);
+void StrikeCheck(Pod& p, int index);
+void MushroomPass();
+void UpdateNet();
+
+// Power-ups.
+void NetRow();
+void EvaluateCaughtPods();
+
+// Drawing.
+void DrawBackground();
+void SparkPass();
+void DrawClearTexts(int balls);
+void DrawTallyTexts();
+void DrawHud();
+void DrawWaveBanner(int s);
