@@ -106,3 +106,27 @@ TEST_F(Panel, ApplyReopensTheDisplayInTheNextMode) {
     std::string setup = Slurp(files / "Setup.ini");
     EXPECT_NE(setup.find("Width=1280\r\nHeight=960\r\n"), std::string::npos) << setup;
 }
+
+TEST_F(Panel, ApplyDuringAGameThenQuitFromThePause) {
+    // A game started from the title; Tab and "Apply" during it (the display
+    // re-opens and the performance test runs inside the game's frame); then
+    // Escape pauses, Up highlights "Quit" and Space confirms; name entry is
+    // confirmed with Enter.
+    std::string script =
+        "6000 move 400 300\n6050 mouse down 1\n6100 mouse up 1\n"
+        "7000 key down 9\n7050 key up 9\n"
+        "7500 move 20 180\n7550 mouse down 1\n7600 mouse up 1\n"
+        "13000 key down 27\n13100 key up 27\n"
+        "13500 key down 38\n13550 key up 38\n14000 key down 32\n14050 key up 32\n"
+        "17000 key down 13\n17050 key up 13\n";
+    ASSERT_EQ(Run(script, "--headless --frames 1300"), 0) << Slurp(root / "out.txt");
+    std::string log = Slurp(files / "Debug.txt");
+    size_t loaded = log.find("Finished Loading");
+    ASSERT_NE(loaded, std::string::npos);
+    EXPECT_NE(log.find("\tChanged Graphics Mode ingame.", loaded), std::string::npos) << log;
+    // One record, filed as quit (the last field of its first line).
+    std::string scores = Slurp(files / "418" / "scores.dat");
+    std::string first = scores.substr(0, scores.find("\r\n"));
+    EXPECT_NE(first.find("|Player|"), std::string::npos) << scores;
+    EXPECT_EQ(first.substr(first.rfind('|')), "|1") << scores;
+}
