@@ -93,7 +93,7 @@ int CaptureBinding() {
         // Only buttons 0..18 have codes (30 + b stays below the next
         // joystick's range); the device's mask may claim up to 32 buttons,
         // and a negative mask (all 32 bits) claims none.
-        int last = JoyButtons[j] - 1;
+        long long last = (long long)JoyButtons[j] - 1;
         if (last > 18) last = 18;
         for (int b = 0; b <= last; b++)
             if (JoystickButtonDown(b, port)) return base + 30 + b;
