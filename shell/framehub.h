@@ -49,12 +49,12 @@ float SlotVolume(int slot);
 ChannelRef PlayOnSlot(int slot, const SoundRef& sound, float rate = 1, float pan = 0,
                       float volume = 1);
 
-// Hooks for the parts that arrive later (screenshot, pause screen, settings
-// panel); the bodies are empty until then.
+// The framework screens the hub runs (screens/): the screenshot, the pause
+// screen (1 continue, 99 quit) and the settings panel.
 void TakeScreenshot();
 int PauseScreen();
 void SettingsPanel();
-extern float PanelOffset;  // the settings panel's slide offset; rests at -300
+extern int PanelOffset;  // the settings panel's slide offset; rests at -300
 
 // Test seam: when set, the frame rate computed at the end of each frame is
 // replaced by what this returns (the performance test's rate curve).

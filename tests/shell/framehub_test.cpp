@@ -230,6 +230,13 @@ TEST_F(Hub, PointerAndClicksAreSampledOncePerFrame) {
     FinishFrame(1);
     EXPECT_EQ(FrameMouseX, 100);
     EXPECT_EQ(FrameMouseY, 200);
+    // The settings panel's pass took the click before the sampling.
+    EXPECT_EQ(FrameLeftClicks, 0);
+    InputEvent mu{INPUT_MOUSE_UP};
+    mu.code = 1;
+    PostInputEvent(mu);
+    PostInputEvent(md);
+    SettingsPanel();
     EXPECT_EQ(FrameLeftClicks, 1);
     mv.x = 300;
     PostInputEvent(mv);

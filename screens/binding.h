@@ -1,0 +1,20 @@
+// Control bindings: the name of every binding code, capturing a new binding
+// from whatever the player holds, the binding button of the settings panel
+// and the polling of a bound control.
+#pragma once
+#include <string>
+
+// Binding codes: 1..255 keyboard keys (virtual-key numbering); 300 and up a
+// joystick input, j * 50 + 250 + offset for joystick j = 1..4 (offsets 0..11
+// axes below/above rest, 20/23/25/28 hat up/left/right/down, 30 + b button b).
+std::string KeyName(int code);
+// The code of the first input held right now (lowest key first, then each
+// enabled joystick's axes, hat and buttons), or 0.
+int CaptureBinding();
+// The 48 x 48 binding button of one Keys slot at (x, y); the caller sets the
+// colour and the font.
+void BindingButton(int slot, int x, int y);
+// 1 while control c of player p is held (keyboard bindings only).
+int ControlDown(int c, int p);
+// 1 when code is a keyboard code 10..254 and that key is held.
+int KeyCodeDown(int code);
