@@ -47,6 +47,11 @@ struct ProgramOptions {
     // --grab N:FILE: save the back buffer of frame N as a PNG (before it is
     // presented), for looking at screens in automated runs.
     std::vector<std::pair<long long, std::string>> grabs;
+    // --autoplay: the built-in demo player works the mouse and keys.
+    bool autoplay = false;
+    int mode = -1;         // --mode easy|medium|hard: the mode chosen at start
+    long long seed = -1;   // --seed N: the random generator's start, -1 as is
+    long long games = 0;   // --games N: end the program after N filed games
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.
