@@ -60,4 +60,14 @@ BENCHMARK(BM_OverlapRotatedScaledHit);
 
 }  // namespace
 
+
+// A pair scaled to 100 000 times its size whose solid parts do not meet:
+// without a bound the shared box alone would be 10^12 pixels.
+void BM_OverlapAbsurdScaleMiss(benchmark::State& state) {
+    ImageRef a = Disc();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ImagesOverlap(a, 0, 0, 0, 0, 1e5f, 1e5f, a, 2.1e6f, 2.1e6f, 0, 0, 1e5f, 1e5f));
+}
+BENCHMARK(BM_OverlapAbsurdScaleMiss);
+
 BENCHMARK_MAIN();

@@ -14,5 +14,5 @@ void LoadGameAssets();
 // The loading part of LoadGameAssets, without the performance test before it.
 void LoadGameImagesAndMusic();
 void LoadGameImages();
-// Creates the tables and lists of the game (an empty game state).
+// Creates the game's tables and lists, once at start-up before the title.
 void CreateGameTables();

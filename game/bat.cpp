@@ -47,6 +47,26 @@ void UpdateBat() {
                        WhiteSquareGlow, 1.5f, 0.4f);
 }
 
+void BounceOffWalls(Pod& p, float margin) {
+    const int W = ViewWidth;
+    float cap = (float)Game.PodSpeedCap;
+    if (p.y < margin) {
+        p.gy = std::fabs(p.gy) + (float)RandomFloat(-1, 1);
+        if (p.gy < 3) p.gy = (float)RandomFloat(3, 4);
+        if (p.gy > cap) p.gy = (float)RandomFloat(cap, cap + 2);
+    }
+    if (p.x < margin) {
+        p.gx = std::fabs(p.gx) + (float)RandomFloat(-1, 1);
+        if (p.gx < 3) p.gx = (float)RandomFloat(3, 4);
+        if (p.gx > cap) p.gx = (float)RandomFloat(cap, cap + 2);
+    }
+    if (p.x > (float)W - margin) {
+        p.gx = -std::fabs(p.gx) + (float)RandomFloat(-1, 1);
+        if (p.gx > -3) p.gx = (float)RandomFloat(-4, -3);
+        if (p.gx < -cap) p.gx = (float)RandomFloat(-cap - 2, -cap);
+    }
+}
+
 void BatBounce(Pod& p) {
     float cap = (float)Game.PodSpeedCap;
     p.gy = -std::fabs(p.gy) + (float)RandomFloat(-1, 1);
@@ -65,7 +85,7 @@ bool TouchesBat(const Pod& p, const ImageRef& image, float scale) {
 }
 
 void UpdateBall(Pod& p) {
-    const int W = ViewWidth, H = ViewHeight;
+    const int H = ViewHeight;
     if (Game.HomingPhase == 1) {
         p.laugh = -1;
         p.x -= (p.x - (float)Game.RestX) / 16;
@@ -84,22 +104,7 @@ void UpdateBall(Pod& p) {
     p.x += 2 * p.gx;
     p.y += 2 * p.gy;
 
-    float cap = (float)Game.PodSpeedCap;
-    if (p.y < 24) {
-        p.gy = std::fabs(p.gy) + (float)RandomFloat(-1, 1);
-        if (p.gy < 3) p.gy = (float)RandomFloat(3, 4);
-        if (p.gy > cap) p.gy = (float)RandomFloat(cap, cap + 2);
-    }
-    if (p.x < 24) {
-        p.gx = std::fabs(p.gx) + (float)RandomFloat(-1, 1);
-        if (p.gx < 3) p.gx = (float)RandomFloat(3, 4);
-        if (p.gx > cap) p.gx = (float)RandomFloat(cap, cap + 2);
-    }
-    if (p.x > (float)(W - 24)) {
-        p.gx = -std::fabs(p.gx) + (float)RandomFloat(-1, 1);
-        if (p.gx > -3) p.gx = (float)RandomFloat(-4, -3);
-        if (p.gx < -cap) p.gx = (float)RandomFloat(-cap - 2, -cap);
-    }
+    BounceOffWalls(p, 24);
 
     // The flaming colour is drawn every frame, whether or not the sprite is.
     SetDrawAngle(p.rot);

@@ -48,6 +48,37 @@ bool Overlaps(const Pod& p, const Mushroom& m) {
                          MushroomImage[1], (float)(m.x - 19), (float)(m.y - 19), 0, 0, 0.3f, 0.3f);
 }
 
+// The pixel test of an unrotated segment against a mushroom depends only
+// on the whole-pixel offset between them: both stand on whole pixels, and
+// the test maps screen pixel centres back through differences that are
+// exact at any position on or near the screen. So each offset is tested
+// once with the real test and remembered, per pod image. The images are
+// held, so a reloaded image starts a fresh table.
+struct OffsetMemo {
+    ImageRef pod, mushroom;
+    int reach = 0;
+    std::vector<signed char> known;  // -1 not yet tested, else the answer
+};
+OffsetMemo memos[12];
+
+bool OverlapsMemo(const Pod& p, const Mushroom& m, float reachSum) {
+    if (p.rot != 0 || p.health < 0 || p.health >= 12) return Overlaps(p, m);
+    OffsetMemo& memo = memos[p.health];
+    if (memo.pod != PodImage[p.health] || memo.mushroom != MushroomImage[1]) {
+        memo.pod = PodImage[p.health];
+        memo.mushroom = MushroomImage[1];
+        memo.reach = (int)std::ceil(reachSum) + 1;
+        int side = 2 * memo.reach + 1;
+        memo.known.assign((size_t)side * side, -1);
+    }
+    long long dx = (long long)Trunc(p.x) - (m.x - 19), dy = (long long)Trunc(p.y) - (m.y - 19);
+    if (dx < -memo.reach || dx > memo.reach || dy < -memo.reach || dy > memo.reach) return Overlaps(p, m);
+    int side = 2 * memo.reach + 1;
+    signed char& k = memo.known[(size_t)(dy + memo.reach) * side + (size_t)(dx + memo.reach)];
+    if (k < 0) k = Overlaps(p, m) ? 1 : 0;
+    return k == 1;
+}
+
 void FileMushroom(Mushroom& m) { mushCells[CellOf(m.x - 19, m.y - 19)].push_back(&m); }
 
 void FilePod(int index, const Pod& p) {
@@ -67,8 +98,11 @@ void BeginPodPass() {
     if (!active) return;
     nx = (ViewWidth + 2 * Border) / Cell + 1;
     ny = (ViewHeight + 2 * Border) / Cell + 1;
-    mushCells.assign((size_t)nx * ny, {});
-    podCells.assign((size_t)nx * ny, {});
+    // Cleared rather than rebuilt, so the cells keep their memory.
+    mushCells.resize((size_t)nx * ny);
+    podCells.resize((size_t)nx * ny);
+    for (auto& c : mushCells) c.clear();
+    for (auto& c : podCells) c.clear();
     for (Mushroom& m : Game.MushroomList) FileMushroom(m);
     order.clear();
     for (Pod& p : Game.PodList) order.push_back(&p);
@@ -112,7 +146,7 @@ bool SegmentTouchesMushroom(const Pod& p) {
     for (int cy = y0; cy <= y1; cy++)
         for (int cx = x0; cx <= x1; cx++)
             for (Mushroom* m : mushCells[cy * nx + cx])
-                if (Overlaps(p, *m)) return true;
+                if (OverlapsMemo(p, *m, r)) return true;
     return false;
 }
 

@@ -23,6 +23,14 @@ void Drift(float& value, float& dir) {
     }
 }
 
+// The texts are drawn at full size and upright, whatever the bodies drawn
+// before them left: at the sparks' scale (0.15) or the bat's flattened one
+// they could not be read.
+void TextState() {
+    SetDrawScale(1);
+    SetDrawAngle(0);
+}
+
 void Centred(int y, const std::string& text, float r, float g, float b) {
     SetTint(r, g, b, 0.8f);
     DrawTextAligned(ViewWidth / 2, y, text, 1, 1);
@@ -57,6 +65,7 @@ void SparkPass() {
 }
 
 void DrawClearTexts(int balls) {
+    TextState();
     SetImageFont(Fonts[8]);
     Centred(100, "Centipedes Exterminated", 80, 255, 80);
     Centred(140, "Drop the Pods", 180, 255, 80);
@@ -65,6 +74,7 @@ void DrawClearTexts(int balls) {
 }
 
 void DrawTallyTexts() {
+    TextState();
     SetImageFont(Fonts[8]);
     Centred(80, "Wave Complete", 255, 255, 80);
     Centred(180, "Mushroom Bonus", 80, 255, 80);
@@ -75,6 +85,7 @@ void DrawWaveBanner(int s) {
     const int W = ViewWidth, H = ViewHeight;
     char number[16];
     std::snprintf(number, sizeof number, "%02d", Game.WaveNumber);
+    TextState();
     SetImageFont(Fonts[10]);
     SetTint(180, 180, 255, 0.8f);
     DrawTextAligned(W / 2 + (s - 60) * 25, H / 2 - 40, std::string("WAVE ") + number, 1, 1);

@@ -24,6 +24,9 @@ void UpdateSegment(Pod& p);
 // Bat and balls.
 void UpdateBat();
 void UpdateBall(Pod& p);
+// Turns the velocity inward at the top and side walls (no floor), margin
+// pixels from the edges: 24 for balls, 30 for loose pods.
+void BounceOffWalls(Pod& p, float margin);
 // The velocity after a bounce off the bat (balls and loose pods alike).
 void BatBounce(Pod& p);
 

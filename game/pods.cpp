@@ -14,7 +14,7 @@
 bool TouchesBat(const Pod& p, const ImageRef& image, float scale);  // bat.cpp
 
 void UpdateLoosePod(Pod& p) {
-    const int W = ViewWidth, H = ViewHeight;
+    const int H = ViewHeight;
     PodLook(p);
     Game.FrameLoose++;
 
@@ -22,22 +22,7 @@ void UpdateLoosePod(Pod& p) {
     p.y += 2 * p.gy;
     if (p.gy > 0 && Game.LoveBatTimer > 0) p.gx = (float)((FrameMouseX - p.x) / 100.0);
 
-    float cap = (float)Game.PodSpeedCap;
-    if (p.y < 30) {
-        p.gy = std::fabs(p.gy) + (float)RandomFloat(-1, 1);
-        if (p.gy < 3) p.gy = (float)RandomFloat(3, 4);
-        if (p.gy > cap) p.gy = (float)RandomFloat(cap, cap + 2);
-    }
-    if (p.x < 30) {
-        p.gx = std::fabs(p.gx) + (float)RandomFloat(-1, 1);
-        if (p.gx < 3) p.gx = (float)RandomFloat(3, 4);
-        if (p.gx > cap) p.gx = (float)RandomFloat(cap, cap + 2);
-    }
-    if (p.x > (float)(W - 30)) {
-        p.gx = -std::fabs(p.gx) + (float)RandomFloat(-1, 1);
-        if (p.gx > -3) p.gx = (float)RandomFloat(-4, -3);
-        if (p.gx < -cap) p.gx = (float)RandomFloat(-cap - 2, -cap);
-    }
+    BounceOffWalls(p, 30);
 
     if (p.gy > 0 && Game.NetOpen == 1 && Game.BatLostClock == 0 &&
         ImagesOverlap(PodImage[p.health], (float)Trunc(p.x), (float)Trunc(p.y), 0, p.rot, 0.5f, 0.5f, NetImage,

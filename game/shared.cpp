@@ -2,6 +2,7 @@
 // mushrooms, new balls, the colour classes and the state checksum.
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "game/assets.h"
 #include "game/state.h"
@@ -17,12 +18,6 @@ int SfxSlot = 19;
 
 void CreateGameTables() { Game = GameState{}; }
 
-int Trunc(double v) {
-    if (!(v == v)) return 0;  // NaN
-    if (v >= 2147483647.0) return 2147483647;
-    if (v <= -2147483648.0) return (int)-2147483647 - 1;
-    return (int)v;
-}
 
 void PlaySfx(int id, float rate, float volume, float pan) {
     if (id < 1 || id > 200 || !SoundEffects[id]) return;
@@ -31,17 +26,9 @@ void PlaySfx(int id, float rate, float volume, float pan) {
     volume = std::fmin(std::fmax(volume, 0.0f), 1.0f);
     rate = std::fmin(std::fmax(rate, 0.25f), 4.0f);
     pan = std::fmin(std::fmax(pan, -1.0f), 1.0f);
-    ChannelRef& slot = Channels[SfxSlot];
-    if (slot && slot->Playing()) slot->Stop();
-    slot = AllocChannel();
-    if (!slot) return;
-    CueSound(SoundEffects[id], slot);
     // The effect's own volume scales the effect-and-master volume the frame
-    // hub keeps every effect slot at.
-    slot->SetVolume(SlotVolume(SfxSlot) * volume);
-    slot->SetPan(pan);
-    slot->SetRate(rate);
-    slot->SetPaused(false);
+    // hub keeps every effect slot at; whatever still plays there is stopped.
+    PlayOnSlot(SfxSlot, SoundEffects[id], rate, pan, volume);
 }
 
 void AddPoints(int points, int x, int y, int r, int g, int b) {
@@ -89,11 +76,12 @@ Mushroom& AddMushroom(int x, int y, int r, int g, int b) {
     m.r = r;
     m.g = g;
     m.b = b;
-    Game.MushroomList.push_back(m);
-    Mushroom& added = Game.MushroomList.back();
-    // std::list::sort is stable: mushrooms of equal height keep their order.
-    Game.MushroomList.sort([](const Mushroom& a, const Mushroom& b) { return a.Compare(b) < 0; });
-    return added;
+    // The list is always sorted, so a stable re-sort after appending puts
+    // the new one just after the last mushroom that does not sort after it:
+    // insert it there directly.
+    auto at = Game.MushroomList.end();
+    while (at != Game.MushroomList.begin() && std::prev(at)->Compare(m) > 0) --at;
+    return *Game.MushroomList.insert(at, m);
 }
 
 void AddRestingBall(int r, int g, int b) {

@@ -101,7 +101,12 @@ void AddPoints(int points, int x, int y, int r, int g, int b);
 
 // Float to int, truncating toward zero; values beyond the int range (a body
 // flung far off screen) saturate instead of being undefined.
-int Trunc(double v);
+inline int Trunc(double v) {
+    if (!(v == v)) return 0;  // NaN
+    if (v >= 2147483647.0) return 2147483647;
+    if (v <= -2147483648.0) return (int)-2147483647 - 1;
+    return (int)v;
+}
 // The colour class 1..7 a pod's colour belongs to.
 int ColourClass(int r, int g, int b);
 // Appends a spark at (x, y) with velocity (gx, gy).

@@ -125,10 +125,11 @@ std::shared_ptr<TSoundData> DecodeOggMemory(const uint8_t* bytes, size_t size) {
         snd->rate = int(info->rate);
         snd->channels = info->channels;
         const ogg_int64_t total = ov_pcm_total(&vf, -1);
-        if (total > 0 && total <= kMaxSoundFrames) snd->samples.reserve(size_t(total * info->channels));
+        if (total > kMaxDecodedSamples / info->channels) snd.reset();
+        else if (total > 0) snd->samples.reserve(size_t(total * info->channels));
         char buf[8192];
         int firstLink = -1;
-        for (;;) {
+        while (snd) {
             int link = 0;
             long got = ov_read(&vf, buf, sizeof buf, 0 /*little endian*/, 2, 1, &link);
             if (got == 0) break;
@@ -142,7 +143,7 @@ std::shared_ptr<TSoundData> DecodeOggMemory(const uint8_t* bytes, size_t size) {
                 firstLink = link;
             }
             const size_t n = size_t(got) / 2;
-            if (int64_t(snd->samples.size() + n) > kMaxSoundFrames * snd->channels) { snd.reset(); break; }
+            if (int64_t(snd->samples.size() + n) > kMaxDecodedSamples) { snd.reset(); break; }
             const size_t at = snd->samples.size();
             snd->samples.resize(at + n);
             std::memcpy(snd->samples.data() + at, buf, n * 2);

@@ -17,7 +17,9 @@ struct TSoundData {
     std::vector<int16_t> samples;
     int rate = 0;      // frames per second, > 0
     int channels = 0;  // 1 or 2
-    int64_t frames = 0;  // > 0; samples.size() == frames * channels
+    int64_t frames = 0;  // > 0; samples.size() == frames * channels, except in
+                         // a sound OpenAL holds: its samples are in OpenAL
+                         // and samples is empty
 };
 using SoundDataRef = std::shared_ptr<const TSoundData>;
 
@@ -25,6 +27,10 @@ using SoundDataRef = std::shared_ptr<const TSoundData>;
 // mixer's fixed-point play position in range and bounds what a hostile
 // header or an endless Vorbis stream can make us allocate.
 constexpr int64_t kMaxSoundFrames = int64_t(1) << 30;
+// Most samples a compressed (Vorbis) stream may decode to: ten minutes of
+// 48 kHz stereo, 115 MB, far beyond any game music. A small hostile stream
+// could otherwise claim hours of audio and have us allocate gigabytes.
+constexpr int64_t kMaxDecodedSamples = int64_t(10) * 60 * 48000 * 2;
 // Highest sample rate accepted; rates above this are not real recordings.
 constexpr uint32_t kMaxSoundRate = 384000;
 // Biggest sound file read into memory.

@@ -6,7 +6,6 @@
 
 #include <AL/al.h>
 #include <AL/alc.h>
-#include <AL/alext.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,82 +20,13 @@ struct SourceSlot {
     SoundRef sound;
 };
 
-// OpenAL Soft does not pan a mono source at constant power: at the centre
-// each side gets about 0.6 instead of the mixer's 0.707, so the same sound
-// would be quieter here. The device's power at evenly spaced pans is
-// measured once through a loopback device and each voice's gain corrected
-// by it, so both back ends play a voice equally loud at any pan.
-constexpr int kPanSteps = 16;  // measured at pan -1, -1 + 2/16, ..., 1
-
 struct ALRun {
     ALCdevice* device = nullptr;
     ALCcontext* context = nullptr;
     std::vector<SourceSlot> slots;
     uint64_t nextToken = 0;
     bool alive = false;
-    std::vector<float> panGain;  // kPanSteps + 1 corrections, all 1 when unmeasured
-    float listenerGain = 1.0f;   // headroom for corrections above 1 (source gains stop at 1)
 };
-
-// Gain that brings a voice at each measured pan to unit power, or an empty
-// table when the loopback extension is missing.
-std::vector<float> MeasurePanCorrection() {
-    std::vector<float> gains;
-    if (!alcIsExtensionPresent(nullptr, "ALC_SOFT_loopback")) return gains;
-    auto openLoopback =
-        reinterpret_cast<LPALCLOOPBACKOPENDEVICESOFT>(alcGetProcAddress(nullptr, "alcLoopbackOpenDeviceSOFT"));
-    auto render = reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
-    if (!openLoopback || !render) return gains;
-    ALCdevice* dev = openLoopback(nullptr);
-    if (!dev) return gains;
-    const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_FLOAT_SOFT,
-                            ALC_FREQUENCY, 48000, 0};
-    ALCcontext* ctx = alcCreateContext(dev, attrs);
-    ALCcontext* previous = alcGetCurrentContext();
-    if (ctx && alcMakeContextCurrent(ctx)) {
-        // 480 Hz at 48 kHz: a whole number of cycles in every window.
-        std::vector<int16_t> tone(4800);
-        for (size_t i = 0; i < tone.size(); ++i) tone[i] = int16_t(16384 * std::sin(2 * M_PI * double(i) / 100.0));
-        ALuint buf = 0, src = 0;
-        alGenBuffers(1, &buf);
-        alBufferData(buf, AL_FORMAT_MONO16, tone.data(), ALsizei(tone.size() * 2), 48000);
-        alGenSources(1, &src);
-        alSourcei(src, AL_BUFFER, ALint(buf));
-        alSourcei(src, AL_LOOPING, AL_TRUE);
-        alSourcei(src, AL_SOURCE_RELATIVE, AL_TRUE);
-        alSourcef(src, AL_ROLLOFF_FACTOR, 0.0f);
-        const double sourcePower = 0.5 * 0.5 / 2.0;
-        std::vector<float> out(2 * 3000);
-        for (int k = 0; k <= kPanSteps && alGetError() == AL_NO_ERROR; ++k) {
-            const double angle = (-1.0 + 2.0 * k / kPanSteps) * (M_PI / 2.0);
-            alSource3f(src, AL_POSITION, float(std::sin(angle)), 0.0f, float(-std::cos(angle)));
-            alSourceRewind(src);
-            alSourcePlay(src);
-            render(dev, out.data(), 3000);  // the first 1000 frames settle gain ramps
-            double power = 0;
-            for (int i = 1000; i < 3000; ++i) power += double(out[2 * i]) * out[2 * i] + double(out[2 * i + 1]) * out[2 * i + 1];
-            power /= 2000.0;
-            if (power < sourcePower * 0.25) break;  // implausible: keep OpenAL's own levels
-            gains.push_back(float(std::sqrt(sourcePower / power)));
-            alSourceStop(src);
-        }
-        alDeleteSources(1, &src);
-        alDeleteBuffers(1, &buf);
-    }
-    alcMakeContextCurrent(previous);
-    if (ctx) alcDestroyContext(ctx);
-    alcCloseDevice(dev);
-    if (gains.size() != size_t(kPanSteps + 1)) gains.clear();
-    return gains;
-}
-
-float PanCorrection(const ALRun& run, float pan) {
-    if (run.panGain.empty()) return 1.0f;
-    const float x = (pan + 1.0f) * 0.5f * kPanSteps;
-    const int i = std::clamp(int(x), 0, kPanSteps - 1);
-    const float f = std::clamp(x - float(i), 0.0f, 1.0f);
-    return run.panGain[size_t(i)] + (run.panGain[size_t(i) + 1] - run.panGain[size_t(i)]) * f;
-}
 
 struct ALSound : TSound {
     std::weak_ptr<ALRun> owner;
@@ -212,17 +142,13 @@ private:
         return int(slots.size() - 1);
     }
     void ApplySettings() {
-        const SourceSlot& slot = run_->slots[size_t(slot_)];
-        const ALuint src = slot.source;
+        const ALuint src = run_->slots[size_t(slot_)].source;
         const double angle = double(pan_) * (M_PI / 2.0);
         alSource3f(src, AL_POSITION, float(std::sin(angle)), 0.0f, float(-std::cos(angle)));
-        // The correction evens out how OpenAL pans a mono source. A stereo
-        // buffer is not placed at all: its two sides already play at the
-        // source gain, as the mixer plays them at the centre, so correcting
-        // it would make the music louder here than on the mixer.
-        const bool stereo = slot.sound && slot.sound->data && slot.sound->data->channels == 2;
-        const float correction = stereo ? 1.0f : PanCorrection(*run_, pan_);
-        alSourcef(src, AL_GAIN, std::min(1.0f, volume_ * correction / run_->listenerGain));
+        // The channel volume is the source gain as it is: OpenAL's own pan
+        // law decides how loud each side is (a stereo buffer is not placed
+        // at all, its sides play at the gain).
+        alSourcef(src, AL_GAIN, volume_);
         alSourcef(src, AL_PITCH, rate_);
     }
 
@@ -241,7 +167,6 @@ public:
 
     bool Startup() override {
         Shutdown();
-        const std::vector<float> panGain = MeasurePanCorrection();
         ALCdevice* dev = alcOpenDevice(device_.empty() ? nullptr : device_.c_str());
         if (!dev && fallbacks_) dev = alcOpenDevice("Generic Hardware");
         if (!dev && fallbacks_) dev = alcOpenDevice("Generic Software");
@@ -256,10 +181,7 @@ public:
         run_->device = dev;
         run_->context = ctx;
         run_->alive = true;
-        run_->panGain = panGain;
-        for (float g : panGain) run_->listenerGain = std::max(run_->listenerGain, g);
         alListener3f(AL_POSITION, 0.0f, 0.0f, 0.0f);
-        alListenerf(AL_GAIN, run_->listenerGain);
         return true;
     }
 
@@ -297,7 +219,14 @@ public:
             return nullptr;
         }
         auto s = std::make_shared<ALSound>();
-        s->data = std::move(data);
+        // OpenAL keeps its own copy of the samples: ours are dropped, the
+        // sound keeps only their layout (the title music would otherwise be
+        // held twice).
+        auto layout = std::make_shared<TSoundData>();
+        layout->rate = data->rate;
+        layout->channels = data->channels;
+        layout->frames = data->frames;
+        s->data = std::move(layout);
         s->loop = loop;
         s->owner = run_;
         s->buffer = buf;

@@ -330,6 +330,10 @@ void Flip(int sync) {
     }
 }
 
+void SubmitDrawing() {
+    if (g_open && g_gl) gfx::GlSubmit();
+}
+
 long GraphicsDrawCalls() { return gfx::GlDrawCalls(); }
 
 // ------------------------------------------------------- drawing state ---
@@ -388,7 +392,7 @@ ImageRef LoadImageFromMemory(const uint8_t* data, size_t size, int flags) {
 
 ImageRef LoadImage(const std::string& path, int flags) {
     std::vector<uint8_t> bytes;
-    if (!gfx::ReadWholeFile(path, bytes)) return nullptr;
+    if (!gfx::ReadWholeFile(path, bytes, gfx::kMaxImageFileBytes)) return nullptr;
     return LoadImageFromMemory(bytes.data(), bytes.size(), flags);
 }
 
@@ -397,7 +401,7 @@ ImageRef LoadImageStrip(const std::string& path, int cellWidth, int cellHeight, 
     if (cellWidth <= 0 || cellHeight <= 0 || firstCell < 0 || cellCount <= 0) return nullptr;
     std::vector<uint8_t> bytes;
     gfx::Decoded d;
-    if (!gfx::ReadWholeFile(path, bytes) || !gfx::DecodeImage(bytes.data(), bytes.size(), d))
+    if (!gfx::ReadWholeFile(path, bytes, gfx::kMaxImageFileBytes) || !gfx::DecodeImage(bytes.data(), bytes.size(), d))
         return nullptr;
     long perRow = d.width / cellWidth, rows = d.height / cellHeight;
     if (perRow * rows < (long)firstCell + cellCount) return nullptr;
@@ -616,20 +620,30 @@ bool ImagesOverlap(const ImageRef& image1, float x1, float y1, int frame1, float
     // Bounding boxes first: most pairs the game asks about are far apart.
     float lx = std::max(p.minX, q.minX), hx = std::min(p.maxX, q.maxX);
     float ly = std::max(p.minY, q.minY), hy = std::min(p.maxY, q.maxY);
-    if (lx >= hx || ly >= hy) return false;
+    if (!(lx < hx) || !(ly < hy)) return false;
     // Screen pixels whose centres lie in the shared box; each centre is
-    // mapped back into both frames and must hit a solid pixel in each.
-    int px0 = (int)std::floor(lx - 0.5f) , px1 = (int)std::ceil(hx - 0.5f);
+    // mapped back into both frames and must hit a solid pixel in each. An
+    // absurd scale can make that box millions of pixels wide: beyond
+    // kOverlapSamples pixels an even grid of about that many is tested
+    // instead, which keeps one call under a few milliseconds.
+    constexpr double kOverlapSamples = 1 << 18;
+    constexpr float kFar = 1 << 24;  // positions beyond are clipped, not exact
+    lx = std::max(lx, -kFar), hx = std::min(hx, kFar);
+    ly = std::max(ly, -kFar), hy = std::min(hy, kFar);
+    if (!(lx < hx) || !(ly < hy)) return false;
+    double area = ((double)hx - lx + 1) * ((double)hy - ly + 1);
+    int step = area > kOverlapSamples ? (int)std::ceil(std::sqrt(area / kOverlapSamples)) : 1;
+    int px0 = (int)std::floor(lx - 0.5f), px1 = (int)std::ceil(hx - 0.5f);
     int py0 = (int)std::floor(ly - 0.5f), py1 = (int)std::ceil(hy - 0.5f);
-    for (int py = py0; py <= py1; ++py) {
+    for (int py = py0; py <= py1; py += step) {
         double cy = py + 0.5;
         double pyr = cy - p.ty, qyr = cy - q.ty;
         double cx = px0 + 0.5;
         double pu = p.a * (cx - p.tx) + p.b * pyr + p.hx, pv = p.c * (cx - p.tx) + p.d * pyr + p.hy;
         double qu = q.a * (cx - q.tx) + q.b * qyr + q.hx, qv = q.c * (cx - q.tx) + q.d * qyr + q.hy;
-        for (int px = px0; px <= px1; ++px) {
+        for (int px = px0; px <= px1; px += step) {
             if (SolidAt(p, pu, pv) && SolidAt(q, qu, qv)) return true;
-            pu += p.a, pv += p.c, qu += q.a, qv += q.c;
+            pu += p.a * step, pv += p.c * step, qu += q.a * step, qv += q.c * step;
         }
     }
     return false;

@@ -113,6 +113,11 @@ void ClearScreen();
 // sync 0: present now; 1: at the next retrace; -1: the window's software
 // pacing (hertz given at opening) or the full-screen vertical sync.
 void Flip(int sync);
+// Hands everything drawn so far to the back end and tells it to start work
+// on it, without presenting. A caller that waits before Flip (the frame
+// hub's pacing) calls this first, so that the rasteriser fills pixels while
+// the program sleeps instead of after the wait.
+void SubmitDrawing();
 // Number of GL draw calls issued since the display opened (batching check).
 long GraphicsDrawCalls();
 
@@ -172,7 +177,9 @@ int TextHeight();
 TPixmap GrabPixmap(int x, int y, int width, int height);
 bool SavePixmapAsPng(const TPixmap& pixmap, const std::string& path, int level);
 // Pixel-exact in drawing coordinates, on the stored pixels (alpha >= 128
-// is solid); the drawing state is not touched.
+// is solid); the drawing state is not touched. Where the two images share
+// more than 2^18 screen pixels (absurd scales) an even grid of about that
+// many is tested instead, so no call takes long.
 bool ImagesOverlap(const ImageRef& image1, float x1, float y1, int frame1,
                    float rot1, float sx1, float sy1,
                    const ImageRef& image2, float x2, float y2, int frame2,

@@ -16,15 +16,24 @@
 
 namespace gfx {
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes) {
     out.clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     uint8_t buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-    bool ok = !std::ferror(f);
+    // A regular file too big is refused without reading it.
+    bool ok = std::fseek(f, 0, SEEK_END) != 0 || (unsigned long)std::ftell(f) <= maxBytes;
+    std::rewind(f);
+    // Read in blocks and stop past the limit: a file that is not regular
+    // (a pipe, a device) has no size to ask for beforehand.
+    while (ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        if (out.size() + n > maxBytes) ok = false;
+        else out.insert(out.end(), buf, buf + n);
+    }
+    ok = ok && !std::ferror(f);
     std::fclose(f);
+    if (!ok) out.clear();
     return ok;
 }
 
@@ -117,6 +126,29 @@ static uint32_t Le32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
+namespace {
+// One colour channel of a 16- or 32-bit BMP pixel, given by its bit mask.
+struct BmpChannel {
+    uint32_t mask = 0;
+    int shift = 0;
+    uint32_t max = 0;  // the mask shifted down: the channel's full value
+};
+
+BmpChannel BmpMask(uint32_t mask) {
+    BmpChannel c;
+    c.mask = mask;
+    if (!mask) return c;
+    while (!((mask >> c.shift) & 1)) ++c.shift;
+    c.max = mask >> c.shift;
+    return c;
+}
+
+uint8_t BmpValue(uint32_t px, const BmpChannel& c) {
+    if (!c.mask) return 0;
+    return (uint8_t)(((uint64_t)((px & c.mask) >> c.shift) * 255 + c.max / 2) / c.max);
+}
+}  // namespace
+
 bool DecodeBmp(const uint8_t* data, size_t size, Decoded& out) {
     if (size < 54 || data[0] != 'B' || data[1] != 'M') return false;
     uint32_t pixOffset = Le32(data + 10);
@@ -131,9 +163,11 @@ bool DecodeBmp(const uint8_t* data, size_t size, Decoded& out) {
     bool topDown = hRaw < 0;
     int32_t h = topDown ? -hRaw : hRaw;
     if (!SizeAcceptable(w, h)) return false;
-    // Uncompressed only (BI_RGB, or BI_BITFIELDS with the usual masks).
-    if (comp != 0 && !(comp == 3 && (bpp == 32 || bpp == 16))) return false;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return false;
+    // Uncompressed only: BI_RGB, or for 16 and 32 bits BI_BITFIELDS (3) and
+    // BI_ALPHABITFIELDS (6), whose masks say where each channel sits.
+    bool fields = comp == 3 || comp == 6;
+    if (comp != 0 && !(fields && (bpp == 16 || bpp == 32))) return false;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
     size_t rowBytes = (((size_t)w * bpp + 31) / 32) * 4;
     if (pixOffset > size || rowBytes * (size_t)h > size - pixOffset) return false;
     const uint8_t* palette = data + 14 + hdrSize;
@@ -142,10 +176,31 @@ bool DecodeBmp(const uint8_t* data, size_t size, Decoded& out) {
         palCount = colours ? colours : (1u << bpp);
         if (palCount > 256 || palette + (size_t)palCount * 4 > data + size) return false;
     }
+    // The masks: inside a header of 52 bytes or more, else right after the
+    // 40-byte one. Without them: 5-5-5 for 16 bits, B G R and a fourth byte
+    // for 32 bits, which is alpha when any pixel sets it (many writers
+    // leave it 0 for an opaque picture).
+    BmpChannel r, g, b, a;
+    bool alphaByte = false;
+    if (fields) {
+        size_t at = 14 + 40, count = hdrSize >= 56 || comp == 6 ? 4 : 3;
+        if (at + count * 4 > size) return false;
+        r = BmpMask(Le32(data + at)), g = BmpMask(Le32(data + at + 4)), b = BmpMask(Le32(data + at + 8));
+        if (count == 4) a = BmpMask(Le32(data + at + 12));
+    } else if (bpp == 16) {
+        r = BmpMask(0x7C00), g = BmpMask(0x03E0), b = BmpMask(0x001F);
+    } else if (bpp == 32) {
+        r = BmpMask(0x00FF0000), g = BmpMask(0x0000FF00), b = BmpMask(0x000000FF);
+        for (int32_t y = 0; y < h && !alphaByte; ++y) {
+            const uint8_t* row = data + pixOffset + rowBytes * (size_t)y;
+            for (int32_t x = 0; x < w && !alphaByte; ++x) alphaByte = row[(size_t)x * 4 + 3] != 0;
+        }
+        if (alphaByte) a = BmpMask(0xFF000000);
+    }
     out.rgba.assign((size_t)w * h * 4, 0);
     out.width = w;
     out.height = h;
-    out.hasAlpha = false;
+    out.hasAlpha = a.mask != 0;
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* row = data + pixOffset + rowBytes * (size_t)(topDown ? y : h - 1 - y);
         uint8_t* dst = out.rgba.data() + (size_t)y * w * 4;
@@ -156,9 +211,13 @@ bool DecodeBmp(const uint8_t* data, size_t size, Decoded& out) {
                 if (idx >= palCount) idx = 0;
                 const uint8_t* c = palette + idx * 4;
                 dst[0] = c[2], dst[1] = c[1], dst[2] = c[0], dst[3] = 255;
-            } else {
-                const uint8_t* c = row + (size_t)x * (bpp / 8);
+            } else if (bpp == 24) {
+                const uint8_t* c = row + (size_t)x * 3;
                 dst[0] = c[2], dst[1] = c[1], dst[2] = c[0], dst[3] = 255;
+            } else {
+                uint32_t px = bpp == 16 ? Le16(row + (size_t)x * 2) : Le32(row + (size_t)x * 4);
+                dst[0] = BmpValue(px, r), dst[1] = BmpValue(px, g), dst[2] = BmpValue(px, b);
+                dst[3] = a.mask ? BmpValue(px, a) : 255;
             }
         }
     }

@@ -37,16 +37,43 @@ ImageRef MakeGlyphImage(const uint8_t* rgba, int w, int h, int flags) {
     return img;
 }
 
+// Doubles the atlas's height. Glyphs placed so far keep their texels, so
+// only their v coordinates shrink; the texture is remade at the new size.
+void GrowAtlas(TImageFont& font) {
+    const int oldH = font.atlasH;
+    font.atlasH *= 2;
+    font.atlasPx.resize((size_t)font.atlasW * font.atlasH * 4, 0);
+    for (size_t i = (size_t)font.atlasW * oldH * 4; i < font.atlasPx.size(); i += 4)
+        font.atlasPx[i] = font.atlasPx[i + 1] = font.atlasPx[i + 2] = 255;
+    const float k = (float)oldH / (float)font.atlasH;
+    for (TImageGlyph& g : font.glyphs) {
+        if (!g.image || g.image->frames.empty()) continue;
+        TImageFrame& f = *g.image->frames[0];
+        if (f.atlas != &font) continue;
+        f.v0 *= k;
+        f.v1 *= k;
+    }
+    if (font.atlasTex && font.atlasSeq == gfx::DisplaySequence() && gfx::GlIsOpen())
+        gfx::GlDeleteTexture(font.atlasTex);  // queued quads using it go first
+    font.atlasTex = 0;
+    font.atlasSeq = -1;
+}
+
 // Puts a glyph image's pixels into the font's atlas and points its frame
 // there. A glyph that no longer fits keeps a texture of its own.
 void PlaceInAtlas(TImageFont& font, TImage& img) {
     const int w = img.width, h = img.height, gap = gfx::kAtlasGap;
     if (font.atlasPx.empty()) {
+        // Eight cells wide and two rows high to begin with, growing in height
+        // as glyphs arrive: a large font that shows a few words (the
+        // title's) holds a few megabytes, not a 2048 x 2048 picture here and
+        // again in GL.
         int cell = std::max(font.lineHeight, font.size) + 2 + gap;
-        int side = 128;
-        while (side < 2048 && (long)side * side < 224L * cell * cell) side *= 2;
-        font.atlasW = font.atlasH = side;
-        font.atlasPx.assign((size_t)side * side * 4, 0);
+        int width = 128, height = 32;
+        while (width < gfx::kAtlasMaxSide && width < 8 * cell) width *= 2;
+        while (height < gfx::kAtlasMaxSide && height < 2 * cell) height *= 2;
+        font.atlasW = width, font.atlasH = height;
+        font.atlasPx.assign((size_t)width * height * 4, 0);
         // Empty texels are white and clear, like the glyphs' own borders,
         // so filtering next to a glyph fades its alpha, not its colour.
         for (size_t i = 0; i < font.atlasPx.size(); i += 4)
@@ -59,7 +86,9 @@ void PlaceInAtlas(TImageFont& font, TImage& img) {
         font.shelfY += font.shelfH + gap;
         font.shelfH = 0;
     }
-    if (font.shelfX + w + gap > font.atlasW || font.shelfY + h + gap > font.atlasH) return;
+    if (font.shelfX + w + gap > font.atlasW) return;
+    while (font.shelfY + h + gap > font.atlasH && font.atlasH < gfx::kAtlasMaxSide) GrowAtlas(font);
+    if (font.shelfY + h + gap > font.atlasH) return;
     int x = font.shelfX, y = font.shelfY;
     font.shelfX += w + gap;
     font.shelfH = std::max(font.shelfH, h);
@@ -169,7 +198,7 @@ const TImageGlyph* FontGlyph(TImageFont& font, int c) {
 FontRef LoadImageFont(const std::string& path, int size, int style) {
     if (size < 1 || !EnsureFreeType()) return nullptr;
     auto font = std::make_shared<TImageFont>();
-    if (!gfx::ReadWholeFile(path, font->fileData) || font->fileData.empty()) return nullptr;
+    if (!gfx::ReadWholeFile(path, font->fileData, gfx::kMaxFontFileBytes) || font->fileData.empty()) return nullptr;
     FT_Face face = nullptr;
     if (FT_New_Memory_Face(g_ft, font->fileData.data(), (FT_Long)font->fileData.size(), 0, &face) != 0)
         return nullptr;

@@ -192,6 +192,11 @@ void GlFlush() {
     g_batch.clear();
 }
 
+void GlSubmit() {
+    GlFlush();
+    if (g_window) glFlush();
+}
+
 void GlQuad(unsigned tex, const float* xy, float u0, float v0, float u1, float v1, uint32_t rgba) {
     if (tex != g_batchTex || g_batch.size() + 4 > (size_t)kBatchQuads * 4) {
         GlFlush();

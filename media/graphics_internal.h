@@ -79,7 +79,13 @@ bool DecodePng(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeJpeg(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeBmp(const uint8_t* data, size_t size, Decoded& out);
 bool DecodeTga(const uint8_t* data, size_t size, Decoded& out);
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out);
+// Reads a file into memory; false (and nothing kept) when it cannot be read
+// or holds more than maxBytes.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes);
+// Biggest image and font files read: far above any real asset, well below
+// what would strain memory.
+constexpr size_t kMaxImageFileBytes = size_t(64) << 20;
+constexpr size_t kMaxFontFileBytes = size_t(32) << 20;
 
 // Applies the mask-colour rule to RGBA pixels whose source had no alpha.
 void ApplyMask(uint8_t* rgba, int width, int height, int mr, int mg, int mb);
@@ -101,6 +107,7 @@ const TImageGlyph* FontGlyph(TImageFont& font, int c);
 // levels of the atlas do not mix neighbouring glyphs.
 constexpr int kAtlasGap = 4;
 constexpr int kAtlasMipLevels = 2;  // levels beyond 0 kept for shrunken text
+constexpr int kAtlasMaxSide = 2048;  // the atlas grows in height up to this
 // The built-in font's bitmap: 16 bytes per character 32..127, one byte per
 // row, bit 7 the leftmost pixel.
 extern const uint8_t kFont8x16[96][16];
@@ -122,6 +129,8 @@ void GlSwap();
 void GlSetSwapInterval(int interval);
 void GlSetBlend(int mode);
 void GlFlush();
+// GlFlush, then glFlush: the queued commands start executing now.
+void GlSubmit();
 // Makes (or refreshes) the frame's texture; returns its name, 0 on failure.
 unsigned GlFrameTexture(TImageFrame& frame, int imageFlags);
 unsigned GlWhiteTexture();

@@ -295,11 +295,7 @@ InputTables g_in;
 PlatformHooks g_hooks;
 float g_mouseScaleX = 1.0f, g_mouseScaleY = 1.0f;
 
-struct ScriptedEvent {
-    uint32_t at;  // offset from the script's start, in ms
-    InputEvent e;
-};
-std::deque<ScriptedEvent> g_script;
+std::deque<ScriptedInput> g_script;
 int g_scriptStart = 0;
 bool g_inPump = false;
 
@@ -385,67 +381,148 @@ void PumpInput() {
     g_inPump = false;
 }
 
-bool LoadInputScriptText(const std::string& text) {
-    g_script.clear();
-    g_scriptStart = Millisecs();
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        size_t hash = line.find('#');
-        std::string body = hash == std::string::npos ? line : line.substr(0, hash);
-        std::istringstream ls(body);
-        long long at;
-        std::string verb;
-        if (!(ls >> at >> verb) || at < 0) continue;
-        ScriptedEvent se{(uint32_t)at, InputEvent{INPUT_KEY_DOWN}};
-        if (verb == "key" || verb == "mouse") {
-            std::string dir;
-            int code;
-            if (!(ls >> dir >> code)) continue;
-            bool down = dir == "down";
-            if (!down && dir != "up") continue;
-            if (verb == "key") se.e.type = down ? INPUT_KEY_DOWN : INPUT_KEY_UP;
-            else se.e.type = down ? INPUT_MOUSE_DOWN : INPUT_MOUSE_UP;
-            se.e.code = code;
-        } else if (verb == "move") {
-            if (!(ls >> se.e.x >> se.e.y)) continue;
-            se.e.type = INPUT_MOUSE_MOVE;
-        } else if (verb == "char") {
-            if (!(ls >> se.e.code)) continue;
-            se.e.type = INPUT_CHAR;
-        } else if (verb == "text") {
-            // Everything after one blank is typed, byte by byte (Latin-1).
-            std::string rest;
-            std::getline(ls, rest);
-            if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
-            for (unsigned char c : rest) {
-                ScriptedEvent ce{(uint32_t)at, InputEvent{INPUT_CHAR}};
-                ce.e.code = c;
-                g_script.push_back(ce);
-            }
-            continue;
-        } else if (verb == "suspend") {
-            se.e.type = INPUT_SUSPEND;
-        } else if (verb == "resume") {
-            se.e.type = INPUT_RESUME;
-        } else {
-            continue;
-        }
-        g_script.push_back(se);
+namespace {
+// Reads a whole number that must fill the next word; false (with what) when
+// it is missing, not a number or outside lo..hi.
+bool ScriptNumber(std::istringstream& ls, const char* name, long long lo, long long hi, long long& out,
+                  std::string& what) {
+    std::string word;
+    if (!(ls >> word)) {
+        what = std::string("missing ") + name;
+        return false;
     }
-    // Keep events in time order even when the file is not.
-    std::stable_sort(g_script.begin(), g_script.end(),
-                     [](const ScriptedEvent& a, const ScriptedEvent& b) { return a.at < b.at; });
+    size_t used = 0;
+    bool ok = true;
+    try {
+        out = std::stoll(word, &used);
+    } catch (...) {
+        ok = false;
+    }
+    if (!ok || used != word.size()) {
+        what = std::string(name) + " \"" + word + "\" is not a whole number";
+        return false;
+    }
+    if (out < lo || out > hi) {
+        what = std::string(name) + " " + word + " is out of range " + std::to_string(lo) + ".." +
+               std::to_string(hi);
+        return false;
+    }
     return true;
 }
 
-bool LoadInputScript(const std::string& path) {
+// One line's events (none for a blank or comment line); false with what on
+// the first thing wrong with it.
+bool ParseScriptLine(const std::string& line, std::vector<ScriptedInput>& out, std::string& what) {
+    size_t hash = line.find('#');
+    std::string body = hash == std::string::npos ? line : line.substr(0, hash);
+    if (body.find_first_not_of(" \t") == std::string::npos) return true;  // blank or comment only
+    std::istringstream ls(body);
+    long long at = 0;
+    // Up to about 24 days of program time: the clock wraps at 2^31 ms.
+    if (!ScriptNumber(ls, "time", 0, INT32_MAX, at, what)) return false;
+    std::string verb;
+    if (!(ls >> verb)) {
+        what = "missing event after the time";
+        return false;
+    }
+    ScriptedInput se{(uint32_t)at, InputEvent{INPUT_KEY_DOWN}};
+    long long n = 0, m = 0;
+    if (verb == "key" || verb == "mouse") {
+        std::string dir;
+        ls >> dir;
+        if (dir != "down" && dir != "up") {
+            what = verb + " wants \"down\" or \"up\"" + (dir.empty() ? "" : ", not \"" + dir + "\"");
+            return false;
+        }
+        bool down = dir == "down";
+        if (verb == "key") {
+            if (!ScriptNumber(ls, "key code", 0, 255, n, what)) return false;
+            se.e.type = down ? INPUT_KEY_DOWN : INPUT_KEY_UP;
+        } else {
+            if (!ScriptNumber(ls, "mouse button", 1, 3, n, what)) return false;
+            se.e.type = down ? INPUT_MOUSE_DOWN : INPUT_MOUSE_UP;
+        }
+        se.e.code = (int)n;
+    } else if (verb == "move") {
+        if (!ScriptNumber(ls, "x", INT32_MIN, INT32_MAX, n, what) ||
+            !ScriptNumber(ls, "y", INT32_MIN, INT32_MAX, m, what))
+            return false;
+        se.e.type = INPUT_MOUSE_MOVE;
+        se.e.x = (int)n, se.e.y = (int)m;
+    } else if (verb == "char") {
+        if (!ScriptNumber(ls, "character code", 0, 65535, n, what)) return false;
+        se.e.type = INPUT_CHAR;
+        se.e.code = (int)n;
+    } else if (verb == "text") {
+        // Everything after one blank is typed, byte by byte (Latin-1), up
+        // to a '#'.
+        std::string rest;
+        std::getline(ls, rest);
+        if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+        for (unsigned char c : rest) {
+            ScriptedInput ce{(uint32_t)at, InputEvent{INPUT_CHAR}};
+            ce.e.code = c;
+            out.push_back(ce);
+        }
+        return true;
+    } else if (verb == "suspend" || verb == "resume") {
+        se.e.type = verb == "suspend" ? INPUT_SUSPEND : INPUT_RESUME;
+    } else {
+        what = "unknown event \"" + verb + "\" (key, mouse, move, char, text, suspend or resume)";
+        return false;
+    }
+    std::string extra;
+    if (ls >> extra) {
+        what = "unexpected \"" + extra + "\" after the event";
+        return false;
+    }
+    out.push_back(se);
+    return true;
+}
+}  // namespace
+
+bool ParseInputScript(const std::string& text, std::vector<ScriptedInput>& events, std::string& error) {
+    events.clear();
+    error.clear();
+    std::istringstream in(text);
+    std::string line, what;
+    for (int number = 1; std::getline(in, line); number++) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!ParseScriptLine(line, events, what)) {
+            error = "line " + std::to_string(number) + ": " + what;
+            events.clear();
+            return false;
+        }
+    }
+    // Keep events in time order even when the file is not.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const ScriptedInput& a, const ScriptedInput& b) { return a.at < b.at; });
+    return true;
+}
+
+bool ReadInputScript(const std::string& path, std::vector<ScriptedInput>& events, std::string& error) {
     std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
     std::stringstream ss;
-    ss << f.rdbuf();
-    return LoadInputScriptText(ss.str());
+    if (f) ss << f.rdbuf();
+    if (!f || f.bad()) {
+        events.clear();
+        error = "cannot be read";
+        return false;
+    }
+    return ParseInputScript(ss.str(), events, error);
+}
+
+void StartInputScript(const std::vector<ScriptedInput>& events) {
+    g_script.assign(events.begin(), events.end());
+    g_scriptStart = Millisecs();
+}
+
+bool LoadInputScriptText(const std::string& text) {
+    std::vector<ScriptedInput> events;
+    std::string error;
+    bool ok = ParseInputScript(text, events, error);
+    StartInputScript(events);
+    return ok;
 }
 
 int PendingScriptedEvents() { return (int)g_script.size(); }

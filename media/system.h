@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // ---------------------------------------------------------------- timing ---
 
@@ -120,14 +121,24 @@ void InstallPlatformHooks(const PlatformHooks& hooks);
 void PumpInput();
 
 // Scripted input (--input FILE): timed events delivered by PumpInput as soon
-// as the program's clock passes their time. Returns false when the file
-// cannot be read; lines that do not parse are skipped. Format, one event per
-// line, '#' starts a comment:
-//   <ms> key down|up <code>      <ms> mouse down|up <button>
-//   <ms> move <x> <y>            <ms> text <characters...>
-//   <ms> char <code>             <ms> suspend | resume
-// Times count from the moment the script is loaded.
-bool LoadInputScript(const std::string& path);
+// as the program's clock passes their time. Format, one event per line, '#'
+// starts a comment, blank lines are skipped:
+//   <ms> key down|up <code 0..255>    <ms> mouse down|up <button 1..3>
+//   <ms> move <x> <y>                 <ms> text <characters...>
+//   <ms> char <code 0..65535>         <ms> suspend | resume
+// Times (0 or more) count from StartInputScript.
+struct ScriptedInput {
+    uint32_t at;  // offset from the script's start, in ms
+    InputEvent e;
+};
+// Parses a whole script; on the first malformed line gives false, no
+// events, and error = "line N: what is wrong".
+bool ParseInputScript(const std::string& text, std::vector<ScriptedInput>& events, std::string& error);
+// The same from a file; an unreadable file gives error "cannot be read".
+bool ReadInputScript(const std::string& path, std::vector<ScriptedInput>& events, std::string& error);
+// Replaces the queued script by these events, their times counting from now.
+void StartInputScript(const std::vector<ScriptedInput>& events);
+// Parse and start in one (tests); a malformed script starts empty.
 bool LoadInputScriptText(const std::string& text);
 int PendingScriptedEvents();
 

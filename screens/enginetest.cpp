@@ -27,13 +27,7 @@ void EngineTest(int aim, int spriteScale) {
         for (int f = 0; f < 8; f++) {
             BeginFrame(1);
             ResetDrawState();
-            SetDrawAngle(-45);
-            float c = 50;
-            for (int i = 0; i <= ViewHeight; i += 10) {
-                c += 0.5f;
-                SetTint(0, 0, c);
-                DrawRect(-100, (float)(3 * i), (float)(ViewWidth + 1800), 30);
-            }
+            DrawStripes(false);
             ResetDrawState();
             SetDrawScale(1.5f);
             DrawImage(LogoImage, ViewWidth * 0.3f, ViewHeight * 0.3f, 0);

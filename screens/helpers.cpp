@@ -4,6 +4,7 @@
 
 #include "media/graphics.h"
 #include "media/system.h"
+#include "shell/display.h"
 #include "shell/framehub.h"
 #include "shell/setup.h"
 
@@ -111,4 +112,14 @@ void BeginFrame(int clear) {
 
 int MouseInRect(int x, int y, int w, int h) {
     return (FrameMouseX > x && FrameMouseY > y && FrameMouseX < x + w && FrameMouseY < y + h) ? 1 : 0;
+}
+
+void DrawStripes(bool redFade, void (*rect)(float x, float y, float w, float h)) {
+    float c = 50;
+    SetDrawAngle(-45);
+    for (int i = 0; i <= ViewHeight; i += 10) {
+        c += 0.5f;
+        SetTint(redFade ? 100 - c : 0, 0, c);
+        rect(-100, (float)(3 * i), (float)(ViewWidth + 1800), 30);
+    }
 }

@@ -22,3 +22,9 @@ void DrawGlowSprite(const ImageRef& image, int x, int y, int frame, const ImageR
 void BeginFrame(int clear);
 float ClampFloat(float v, float lo, float hi);
 int MouseInRect(int x, int y, int w, int h);
+// The striped backdrop of the splash, the performance test, the title and
+// name entry: wide bars turned by -45 degrees whose blue brightens from one
+// corner to the other; with redFade the red falls as the blue rises. Leaves
+// the rotation set (callers reset the state). rect draws each bar (name
+// entry passes its recorded variant).
+void DrawStripes(bool redFade, void (*rect)(float x, float y, float w, float h) = DrawRect);

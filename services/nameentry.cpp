@@ -24,13 +24,7 @@ void WaitForRelease() {
 
 void DrawBackground() {
     ClearScreen();
-    float hue = 50;
-    SetDrawAngle(-45);
-    for (int y = 0; y <= ViewHeight; y += 10) {
-        hue += 0.5f;
-        SetTint(100 - hue, 0, hue);
-        LoggedRect(-100, (float)(y * 3), (float)(ViewWidth + 1800), 30);
-    }
+    DrawStripes(true, LoggedRect);
     ResetDrawState();
 }
 }  // namespace

@@ -7,7 +7,7 @@
 #include "media/system.h"
 #include "services/datetext.h"
 #include "shell/log.h"
-#include "shell/setup.h"
+#include "shell/text.h"
 
 std::list<ScoreRef> ScoreList;
 std::string PlayerName = "Player";

@@ -48,13 +48,7 @@ void StartSequencer() {
 }
 
 void PlayDrumOnSlot(int slot, const SoundRef& sound) {
-    if (slot < 0 || slot >= 260 || !sound) return;
-    if (Channels[slot] && Channels[slot]->Playing()) Channels[slot]->Stop();
-    ChannelRef ch = CueSound(sound, AllocChannel());
-    Channels[slot] = ch;
-    if (!ch) return;
-    ch->SetVolume((float)Settings[13] * (float)Settings[11] / 100.0f / 100.0f);
-    ch->SetPaused(false);
+    if (sound) PlayOnSlot(slot, sound);
 }
 
 namespace {

@@ -28,7 +28,7 @@ void StartSequencer();
 // clock while at rest.
 void SequencerTick();
 // Stops what the channel in that slot of Channels plays and plays sound on a
-// fresh channel there at music volume.
+// fresh channel there (PlayOnSlot: the slot's volume, music for 0..19).
 void PlayDrumOnSlot(int slot, const SoundRef& sound);
 
 // Test seam: when set, a step that hits drum n (with a loaded sample) calls

@@ -145,25 +145,13 @@ namespace {
 void ShowSplash() {
     BeginFrame(1);
     ResetDrawState();
-    float c = 50;
-    SetDrawAngle(-45);
-    for (int i = 0; i <= ViewHeight; i += 10) {
-        c += 0.5f;
-        SetColor(0, 0, (int)c);
-        DrawRect(-100, (float)(3 * i), (float)(ViewWidth + 1800), 30);
-    }
+    DrawStripes(false);
     ResetDrawState();
     SetDrawScale(1.5f);
     DrawImage(LogoImage, 0.4f * ViewHeight, 0.3f * ViewHeight, 0);
     DrawImage(SiteLogoImage, ViewWidth - 0.4f * ViewHeight, 0.7f * ViewHeight, 0);
     SetDrawScale(1);
-    if (BadgeSound) {
-        Channels[256] = CueSound(BadgeSound, AllocChannel());
-        if (Channels[256]) {
-            Channels[256]->SetVolume(SlotVolume(256));
-            Channels[256]->SetPaused(false);
-        }
-    }
+    PlayOnSlot(256, BadgeSound);
     for (auto& g : Options.grabs)
         if (g.first == 0) SavePixmapAsPng(GrabPixmap(0, 0, WindowWidth(), WindowHeight()), g.second, 6);
     Flip(-1);

@@ -59,6 +59,23 @@ void PresentFrame(int sync, bool outsideHub) {
     if (outsideHub) ExtraPresents++;
 }
 
+ChannelRef PlayOnSlot(int slot, const SoundRef& sound, float rate, float pan, float volume) {
+    if (slot < 0 || slot >= 260) return nullptr;
+    // Stopped before a new channel is made: a back end may hand out the
+    // old channel's voice again once it is free.
+    if (Channels[slot]) Channels[slot]->Stop();
+    Channels[slot].reset();
+    if (!sound) return nullptr;
+    ChannelRef ch = CueSound(sound, AllocChannel());
+    if (!ch) return nullptr;
+    ch->SetVolume(SlotVolume(slot) * volume);
+    ch->SetPan(pan);
+    ch->SetRate(rate);
+    ch->SetPaused(false);
+    Channels[slot] = ch;
+    return ch;
+}
+
 namespace {
 void ChannelUpkeep() {
     for (int slot = 0; slot <= 256; slot++) {
@@ -138,6 +155,9 @@ int FinishFrame(int showPointer) {
     FrameLeftClicks = MouseHitCount(1);
     FrameRightClicks = MouseHitCount(2);
 
+    // The frame's drawing goes to GL before the wait, so that a slow (or
+    // software) rasteriser fills pixels while we sleep rather than after.
+    SubmitDrawing();
     // 2 ms short of a 60th of a second after the previous frame's end; the
     // bound is real-valued (14.67 ms), so a whole-millisecond clock needs 15.
     do {

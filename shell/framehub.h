@@ -38,6 +38,17 @@ int FinishFrame(int showPointer);
 // Channels plays at: music x master for slots 0..19, sound x master above.
 float SlotVolume(int slot);
 
+// Plays a sound on a channel slot: the one way the program starts a sound
+// (title music, drum hits, the splash jingle, the game's effects). Stops
+// whatever the slot's channel still holds, cues the sound on a fresh
+// channel stored in the slot, sets its volume to SlotVolume(slot) x volume
+// (the rule the upkeep keeps to every frame), its pan and rate, and starts
+// it. The caller clamps volume, rate and pan to its own ranges. A slot
+// outside 0..259 does nothing; no sound, or no channel to be had, leaves the
+// slot empty. Returns the slot's channel (null when empty).
+ChannelRef PlayOnSlot(int slot, const SoundRef& sound, float rate = 1, float pan = 0,
+                      float volume = 1);
+
 // The framework screens the hub runs (screens/): the screenshot, the pause
 // screen (1 continue, 99 quit) and the settings panel.
 void TakeScreenshot();

@@ -4,18 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "shell/text.h"
+
 extern int Settings[100];
 extern int Keys[101];
 // Snapshot of ListAudioDrivers taken at start-up; Settings[14] indexes it.
 extern std::vector<std::string> AudioDriverNames;
 
-// Default bindings and settings (start-up step 6).
+// Default bindings and settings, filled at start-up before Setup.ini is read.
 void SetDefaultSettings();
 
-std::string FieldOf(const std::string& text, const std::string& separator, int n);
-// Trims characters with codes below 33 at both ends.
-std::string TrimText(const std::string& text);
-std::string UpperText(const std::string& text);
 
 // How LoadSetup installs the audio back end. The real calls by default;
 // tests replace them.

@@ -141,21 +141,20 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             return false;
         }
     }
+    // The script is read and checked now, before anything is opened, so a
+    // typo in it stops the run with nothing to tidy up.
+    std::string error;
+    if (!Options.inputScript.empty() && !ReadInputScript(Options.inputScript, Options.script, error)) {
+        std::cerr << "wormlob2: input script " << Options.inputScript << ": " << error << "\n";
+        return false;
+    }
     return true;
 }
 
 void PlayMusicOnSlot(const SoundRef& sound, int slot) {
-    if (slot < 0 || slot >= 260) return;
-    if (Channels[slot]) Channels[slot]->Stop();
-    Channels[slot].reset();
     // A missing music file leaves the slot empty rather than holding a
     // silent channel that would be re-made every frame.
-    if (!sound) return;
-    Channels[slot] = AllocChannel();
-    if (!Channels[slot]) return;
-    CueSound(sound, Channels[slot]);
-    Channels[slot]->SetVolume(SlotVolume(0));  // the music volume, whatever the slot
-    Channels[slot]->SetPaused(false);
+    PlayOnSlot(slot, sound);
 }
 
 namespace {
@@ -190,7 +189,8 @@ void WaitUntilMs(int deadline) {
     }
 }
 
-// Outer loop step 2: one whole game, started from the title's button.
+// One whole game, started from the title's button: the title music stops,
+// and on return the title slides in again with its latches set.
 void StartGameFromTitle() {
     if (Channels[1] && Channels[1]->Playing()) {
         Channels[1]->Stop();
@@ -261,20 +261,20 @@ int RunProgram(int argc, char** argv) {
     if (!ChangeDir(std::to_string(WeekNumber) + "/")) {
         LogLine("\tThe game folder is missing");
         std::cerr << "wormlob2: the game folder " << WeekNumber << "/ is missing in " << files << "\n";
+        CloseLog();
+        ShutdownAudio();
         return 1;
     }
     // Scripted input times count from here, so a script does not depend on
     // how long the options and the log took.
-    if (!Options.inputScript.empty() && !LoadInputScript(Options.inputScript)) {
-        std::cerr << "wormlob2: cannot read the input script " << Options.inputScript << "\n";
-        return 2;
-    }
+    if (!Options.inputScript.empty()) StartInputScript(Options.script);
     SplashDeadline = (int)((uint32_t)Millisecs() + 2500u);
     FillCredits();
     MarginX = 24;
     RowStep = 32;
     if (!ApplyGraphicsSettings()) {
         CloseLog();
+        ShutdownAudio();
         return 1;
     }
     MouseGame = 1;

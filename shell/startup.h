@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "media/audio.h"
+#include "media/system.h"
 
 constexpr int WeekNumber = 418;
 extern const std::string GameTitle;
@@ -39,6 +40,7 @@ struct ProgramOptions {
     bool virtualClock = false;
     bool headless = false;
     std::string inputScript;
+    std::vector<ScriptedInput> script;  // its events, read with the options
     long long frames = 0;       // 0 = run until the player quits
     int headlessWidth = 1280, headlessHeight = 960;
     std::string filesDir;      // the folder that holds Files/ contents; "" = ./Files
@@ -58,6 +60,7 @@ int RunProgram(int argc, char** argv);
 [[noreturn]] void ShutDown();
 // Waits, drawing nothing, until the program's clock reaches deadline.
 void WaitUntilMs(int deadline);
+// The title music's start: PlayOnSlot at rate 1, centre, full volume.
 void PlayMusicOnSlot(const SoundRef& sound, int slot);
 
 // The game itself; until the game arrives this returns at once.

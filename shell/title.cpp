@@ -25,13 +25,7 @@ void TitleFrame() {
     int s = 800 - 25 * SlideIn;
 
     // Diagonal stripes fading from dark red to dark blue.
-    float c = 50;
-    SetDrawAngle(-45);
-    for (int i = 0; i <= VH; i += 10) {
-        c += 0.5f;
-        SetColor((int)(100 - c), 0, (int)c);
-        DrawRect(-100, (float)(3 * i), (float)(VW + 1800), 30);
-    }
+    DrawStripes(true);
 
     // Seven bobbing pods.
     ResetDrawState();

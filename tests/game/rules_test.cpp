@@ -391,3 +391,30 @@ TEST_F(GameRules, LosingTheLastBallEndsTheGame) {
     EXPECT_EQ(frames, 120);
 }
 }  // namespace
+
+namespace {
+// At the default 800 x 600 window a drawing unit is 1/1.6 of a pixel: a
+// pointer inside the band must stay exactly where the player put it.
+TEST_F(GameRules, PointerConfinementMovesOnlyAPointerOutsideTheBand) {
+    SetMouseScale(1.6f, 1.6f);
+    InputEvent move{INPUT_MOUSE_MOVE};
+    move.x = 401, move.y = 251;
+    PostInputEvent(move);
+    for (int f = 0; f < 30; f++) StepGame(d);
+    EXPECT_FLOAT_EQ(MouseXPos(), 401 * 1.6f);
+    EXPECT_FLOAT_EQ(MouseYPos(), 251 * 1.6f);
+    move.y = 50;  // drawing y 80, above the band
+    PostInputEvent(move);
+    SettingsOpen = 1;
+    StepGame(d);
+    EXPECT_FLOAT_EQ(MouseYPos(), 50 * 1.6f) << "not while the settings panel is open";
+    SettingsOpen = 0;
+    StepGame(d);
+    EXPECT_FLOAT_EQ(MouseYPos(), 125 * 1.6f);
+    move.y = 599;
+    PostInputEvent(move);
+    StepGame(d);
+    EXPECT_FLOAT_EQ(MouseYPos(), 375 * 1.6f);
+    SetMouseScale(1, 1);
+}
+}  // namespace

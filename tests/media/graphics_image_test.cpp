@@ -4,6 +4,7 @@
 #include "media/system.h"
 #include "tests/support/gfx_images.h"
 
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 
 #ifdef WORMLOB_HAVE_JPEG
@@ -12,6 +13,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -284,6 +286,23 @@ TEST_F(NullGraphics, LoadImageStripCutsCellsRowByRow) {
     EXPECT_EQ(LoadImageStrip(odd, 0, 16, 0, 1), nullptr);
 }
 
+// Image files over 64 MB and font files over 32 MB are refused like any
+// unreadable file, though these would decode: the padding is ignored.
+TEST_F(NullGraphics, OversizedImageAndFontFilesAreRefused) {
+    std::string png = Png("padded.png", GfxFill(8, 8, 10, 20, 30, 255), 8, 8, true);
+    ASSERT_TRUE(LoadImage(png));
+    std::filesystem::resize_file(png, (64u << 20) + 1);  // sparse: costs no disk
+    EXPECT_EQ(LoadImage(png), nullptr);
+    EXPECT_EQ(LoadImageStrip(png, 4, 4, 0, 1), nullptr);
+    std::string ttf = GfxTempPath("padded.ttf");
+    files_.push_back(ttf);
+    std::filesystem::copy_file(std::string(WORMLOB_SOURCE_DIR) + "/Files/Common/Plainhand.ttf", ttf,
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(LoadImageFont(ttf, 12, FONT_SMOOTH));
+    std::filesystem::resize_file(ttf, (32u << 20) + 1);
+    EXPECT_EQ(LoadImageFont(ttf, 12, FONT_SMOOTH), nullptr);
+}
+
 TEST_F(NullGraphics, DefaultFontWidthsAndHeight) {
     EXPECT_EQ(TextWidth(""), 0);
     EXPECT_EQ(TextWidth("A"), 8);
@@ -297,7 +316,7 @@ TEST_F(NullGraphics, DefaultFontWidthsAndHeight) {
 
 TEST_F(NullGraphics, TrueTypeFontMeasuresWithAdvancesAndLatin1) {
     const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    if (FileType(path) != 1) GTEST_SKIP() << "DejaVu Sans is not installed";
+    if (FileType(path) != 1) WORMLOB_SKIP("DejaVu Sans is not installed");
     FontRef f = LoadImageFont(path, 20, FONT_SMOOTH);
     ASSERT_TRUE(f);
     SetImageFont(f);
@@ -394,6 +413,16 @@ TEST_F(Overlap, RotationAndScaleActAboutTheHandle) {
     EXPECT_EQ(sy, 4.0f);
 }
 
+// Scales that make the shared box billions of pixels still give the right
+// answer for large solid areas (the grid), and nonsense scales give none.
+TEST_F(Overlap, AbsurdScalesStayCorrectAndFinite) {
+    EXPECT_TRUE(ImagesOverlap(half, 0, 0, 0, 0, 1e5f, 1e5f, solid, 0, 0, 0, 0, 1e5f, 1e5f));
+    EXPECT_FALSE(ImagesOverlap(half, 0, 0, 0, 0, 1e5f, 1e5f, solid, 4e5f, 0, 0, 0, 1e5f, 1e5f));
+    EXPECT_TRUE(ImagesOverlap(solid, 0, 0, 0, 0, 1e30f, 1e30f, solid, 5, 5, 0, 0, 1e30f, 1e30f));
+    EXPECT_FALSE(ImagesOverlap(solid, 0, 0, 0, 0, NAN, 1, solid, 0, 0, 0, 0, 1, 1));
+    EXPECT_FALSE(ImagesOverlap(solid, 0, 0, 0, 0, INFINITY, 1, solid, 0, 0, 0, 0, 1, 1));
+}
+
 TEST_F(Overlap, HandleOutsideTheImageStillFindsTheHit) {
     // half's handle 20 pixels left of its own left edge: drawn at (0, 0) its
     // pixels cover x 20..27, and rotated by 90 degrees they hang below.
@@ -465,6 +494,63 @@ TEST_F(NullGraphics, BmpAndTgaDecode) {
     // A run longer than the picture is refused.
     tga[18] = 0x85;
     EXPECT_EQ(LoadImageFromMemory(tga.data(), tga.size(), 0), nullptr);
+}
+
+namespace {
+// A 2 x 1 BMP: the masks sit inside a header of 52 bytes or more, else
+// right after the 40-byte one.
+std::vector<uint8_t> Bmp2x1(uint32_t hdrSize, int bpp, int comp, const std::vector<uint32_t>& masks,
+                            uint32_t px0, uint32_t px1) {
+    size_t pixOffset = 14 + std::max<size_t>(hdrSize, 40 + masks.size() * 4);
+    std::vector<uint8_t> b(pixOffset + 8, 0);
+    auto le = [&](size_t at, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    le(2, (uint32_t)b.size(), 4);
+    le(10, (uint32_t)pixOffset, 4);
+    le(14, hdrSize, 4);
+    le(18, 2, 4);
+    le(22, 1, 4);
+    le(26, 1, 2);
+    le(28, (uint32_t)bpp, 2);
+    le(30, (uint32_t)comp, 4);
+    for (size_t i = 0; i < masks.size(); ++i) le(54 + 4 * i, masks[i], 4);
+    le(pixOffset, px0, bpp / 8);
+    le(pixOffset + bpp / 8, px1, bpp / 8);
+    return b;
+}
+}  // namespace
+
+// 16- and 32-bit BMP files: their bit-field masks place the channels, and
+// an alpha channel is used as it is (masking leaves it alone).
+TEST_F(NullGraphics, BmpBitFieldsAndAlpha) {
+    struct {
+        const char* what;
+        std::vector<uint8_t> file;
+        std::vector<uint8_t> rgba;
+    } cases[] = {
+        {"32-bit, fourth byte all 0: opaque; black masked, taking its neighbour's colour",
+         Bmp2x1(40, 32, 0, {}, 0x00102030, 0), {0x10, 0x20, 0x30, 255, 0x10, 0x20, 0x30, 0}},
+        {"32-bit with alpha bytes: kept",
+         Bmp2x1(40, 32, 0, {}, 0x80102030, 0x00000000), {0x10, 0x20, 0x30, 0x80, 0, 0, 0, 0}},
+        {"bit fields after a 40-byte header, R G B X order",
+         Bmp2x1(40, 32, 3, {0xFF, 0xFF00, 0xFF0000}, 0x00302010, 0xFF0000FF), {0x10, 0x20, 0x30, 255, 255, 0, 0, 255}},
+        {"bit fields and alpha mask inside a 56-byte header",
+         Bmp2x1(56, 32, 3, {0xFF00, 0xFF0000, 0xFF000000, 0xFF}, 0x30201040, 0), {0x10, 0x20, 0x30, 0x40, 0, 0, 0, 0}},
+        {"16-bit, 5-5-5 by default", Bmp2x1(40, 16, 0, {}, 0x7C00, 0x001F), {255, 0, 0, 255, 0, 0, 255, 255}},
+        {"16-bit bit fields, 5-6-5", Bmp2x1(40, 16, 3, {0xF800, 0x07E0, 0x001F}, 0x07E0, 0x8000),
+         {0, 255, 0, 255, 132, 0, 0, 255}},
+    };
+    for (auto& c : cases) {
+        ImageRef img = LoadImageFromMemory(c.file.data(), c.file.size(), IMAGE_MASKED);
+        ASSERT_TRUE(img) << c.what;
+        EXPECT_EQ(ImageFramePixels(img, 0)->pixels, c.rgba) << c.what;
+    }
+    // Masks that would lie past the end of the file are refused.
+    auto cut = Bmp2x1(40, 32, 3, {0xFF, 0xFF00, 0xFF0000}, 0, 0);
+    cut.resize(60);
+    EXPECT_EQ(LoadImageFromMemory(cut.data(), cut.size(), 0), nullptr);
 }
 
 TEST_F(NullGraphics, JpegDecodesWhenBuiltWithLibjpeg) {

@@ -6,6 +6,7 @@
 #include "media/system.h"
 
 #include <SDL.h>
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,7 +17,7 @@ namespace {
 class SdlInput : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (run under xvfb-run)";
+        if (!std::getenv("DISPLAY")) WORMLOB_SKIP("no X display (run under xvfb-run)");
         ForceNullGraphics(false);
         SelectGraphicsBackend(OpenGLBackend(), 2);
         ASSERT_NE(OpenDisplay(800, 600, 0, 0, 0), nullptr) << DisplayError();

@@ -1,5 +1,6 @@
 #include "media/system.h"
 
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -204,7 +205,7 @@ TEST_F(Files, AtomicWriteKeepsOldFileOnFailure) {
 }
 
 TEST_F(Files, WriteLineReportsAFullDisk) {
-    if (FileType("/dev/full") == 0) GTEST_SKIP() << "no /dev/full";
+    if (FileType("/dev/full") == 0) WORMLOB_SKIP("no /dev/full");
     TStream* s = WriteFile("/dev/full");
     ASSERT_NE(s, nullptr);
     std::string big(1 << 16, 'x');
@@ -352,7 +353,7 @@ TEST_F(Input, ScriptedEventsArriveWhenTheClockPassesThem) {
         "# comment\n"
         "50 key down 27\n"
         "10 move 100 200\n"
-        "bogus line\n"
+        "\t  # indented comment\n"
         "60 key up 27\n"
         "70 text Hi|\n"
         "80 mouse down 1\n"));
@@ -374,5 +375,34 @@ TEST_F(Input, ScriptedEventsArriveWhenTheClockPassesThem) {
     EXPECT_EQ(MouseIsDown(1), 1);
     EXPECT_EQ(PendingScriptedEvents(), 0);
     UseRealClock();
-    EXPECT_FALSE(LoadInputScript("/nonexistent/script.txt"));
+}
+
+// A typo in a test script must stop the run, saying where and what.
+TEST_F(Input, MalformedScriptLinesAreRefusedWithLineAndReason) {
+    struct {
+        const char* line;
+        const char* error;
+    } cases[] = {
+        {"garbage line", "time \"garbage\" is not a whole number"},
+        {"-5 key down 27", "time -5 is out of range 0..2147483647"},
+        {"10 jump 3", "unknown event \"jump\""},
+        {"10 key down 256", "key code 256 is out of range 0..255"},
+        {"10 key press 27", "key wants \"down\" or \"up\", not \"press\""},
+        {"10 mouse down 4", "mouse button 4 is out of range 1..3"},
+        {"10 move 5", "missing y"},
+        {"10 key up 27 28", "unexpected \"28\" after the event"},
+        {"10", "missing event after the time"},
+        {"10 char 1e3", "character code \"1e3\" is not a whole number"},
+    };
+    for (auto& c : cases) {
+        std::vector<ScriptedInput> events;
+        std::string error;
+        EXPECT_FALSE(ParseInputScript("# first line\n5 key down 9\n" + std::string(c.line) + "\n", events, error));
+        EXPECT_EQ(error.rfind("line 3: " + std::string(c.error), 0), 0u) << c.line << " gave " << error;
+        EXPECT_TRUE(events.empty());
+    }
+    std::vector<ScriptedInput> events;
+    std::string error;
+    EXPECT_FALSE(ReadInputScript("/nonexistent/script.txt", events, error));
+    EXPECT_EQ(error, "cannot be read");
 }

@@ -135,3 +135,35 @@ TEST_F(Helpers, GlowSpriteBudgetsAreIndependentAndStateIsRestored) {
     SpriteBudget[1] = 50000;
     SpriteBudget[2] = 50000;
 }
+
+namespace {
+struct Bar {
+    float y;
+    int r, b;
+};
+std::vector<Bar> g_bars;
+void RecordBar(float, float y, float, float) {
+    int r, g, b;
+    GetColor(r, g, b);
+    g_bars.push_back({y, r, b});
+}
+}  // namespace
+
+// One bar every 10 rows of the view, 30 drawing units apart, turned by
+// -45 degrees; the blue rises by half a step per bar from 50.5 (truncated),
+// and with the red fade the red is 100 less the blue.
+TEST_F(Helpers, StripesBrightenBarByBar) {
+    for (bool redFade : {false, true}) {
+        g_bars.clear();
+        ResetDrawState();
+        DrawStripes(redFade, RecordBar);
+        ASSERT_EQ(g_bars.size(), 97u);  // rows 0, 10, ..., 960
+        EXPECT_FLOAT_EQ(GetRotation(), -45);
+        EXPECT_EQ(g_bars[0].b, 50);
+        EXPECT_EQ(g_bars[1].b, 51);
+        EXPECT_EQ(g_bars[96].b, 98);
+        EXPECT_FLOAT_EQ(g_bars[96].y, 2880);
+        EXPECT_EQ(g_bars[0].r, redFade ? 49 : 0);
+        EXPECT_EQ(g_bars[96].r, redFade ? 1 : 0);
+    }
+}

@@ -1,6 +1,7 @@
 // The score table drawn through OpenGL (under a virtual X server): checks
 // pixels of the frame, the separator, the picked row and the detail box, and
 // leaves a picture of the panel in the build folder ("scoretable.png").
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 
 #include "media/graphics.h"
@@ -26,7 +27,7 @@ Rgb At(const TPixmap& pm, int x, int y) {
 TEST(TablePixels, PanelRowsAndDetailBoxReachTheScreen) {
     ForceNullGraphics(false);
     SelectGraphicsBackend(OpenGLBackend(), 2);
-    if (!OpenDisplay(1280, 960, 0, 60, 0)) GTEST_SKIP() << "no OpenGL display: " << DisplayError();
+    if (!OpenDisplay(1280, 960, 0, 60, 0)) WORMLOB_SKIP("no OpenGL display: " << DisplayError());
     SetResolution(1280, 960);
     ViewWidth = 1280;
     ViewHeight = 960;

@@ -2,6 +2,7 @@
 #include "shell/display.h"
 
 #include <SDL.h>
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -48,7 +49,7 @@ protected:
 };
 
 TEST_F(Display, SystemPointerIsHiddenInTheOpenedWindow) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    if (!std::getenv("DISPLAY")) WORMLOB_SKIP("needs an X display (run under xvfb-run)");
     ForceNullGraphics(false);
     // Start-up hides the pointer before any window exists; the game draws
     // its own, so the system one must not show over the opened window.

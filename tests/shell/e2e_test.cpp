@@ -1,4 +1,5 @@
 // End-to-end runs of the real program in a temporary copy of Files/.
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +139,15 @@ TEST_F(Program, BadUsageAndMissingFolderFailCleanly) {
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_NE(Slurp(root / "out.txt").find("--virtual-clock"), std::string::npos);
     EXPECT_EQ(Run("--headless --files nowhere"), 1);
+    // A script with a typo, or none to read, is refused before anything is
+    // opened: no log is written and no audio device is left open.
+    std::ofstream(root / "typo.txt") << "100 key down 27\n200 kye up 27\n";
+    EXPECT_EQ(Run("--headless --virtual-clock --input typo.txt"), 2);
+    EXPECT_NE(Slurp(root / "out.txt").find("typo.txt: line 2: unknown event \"kye\""), std::string::npos)
+        << Slurp(root / "out.txt");
+    EXPECT_EQ(Run("--headless --virtual-clock --input absent.txt"), 2);
+    EXPECT_NE(Slurp(root / "out.txt").find("absent.txt: cannot be read"), std::string::npos);
+    EXPECT_FALSE(fs::exists(files / "Debug.txt"));
 }
 
 TEST_F(Program, NoDisplayAtAllExitsWithAReason) {
@@ -189,7 +199,7 @@ TEST_F(Program, FilesThatCannotBeWrittenDoNotStopTheProgram) {
 }
 
 TEST_F(Program, TitleScreenIsDrawnOnRealOpenGL) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    if (!std::getenv("DISPLAY")) WORMLOB_SKIP("needs an X display (run under xvfb-run)");
     // The real clock: software GL cannot hold 60 frames per second for long,
     // so the performance test stops early and the title is up by frame 700.
     ASSERT_EQ(Run("--frames 710 --grab 700:title.png", 300), 0) << Slurp(root / "out.txt");
@@ -226,4 +236,35 @@ TEST(Splash, WaitHoldsUntilTheDeadlineOnTheRealClock) {
     WaitUntilMs((int)((uint32_t)start + 2500u));
     EXPECT_EQ(MsDiff(Millisecs(), start), 2500);
     UseRealClock();
+}
+
+// A Hard game left to itself: the start click, then nothing but an Enter
+// now and then for the name prompt. The game ends on its own and files one
+// record; the same script plays the same game again.
+TEST_F(Program, UntouchedHardGameEndsAndFilesTheSameRecordEachTime) {
+    std::ofstream script(root / "in.txt");
+    // Window pixels at 800 x 600 are drawing coordinates / 1.6: "Hard" at
+    // (600, 800), the start button at (640, 480).
+    script << "100 move 375 500\n9000 mouse down 1\n9050 mouse up 1\n"
+           << "9200 move 400 300\n9500 mouse down 1\n9550 mouse up 1\n";
+    for (int t = 20000; t < 200000; t += 3000) script << t << " key down 13\n" << t + 50 << " key up 13\n";
+    script.close();
+    for (int run = 0; run < 2; run++)
+        ASSERT_EQ(Run("--headless --virtual-clock --input in.txt --frames 12000"), 0) << Slurp(root / "out.txt");
+    std::vector<std::string> lines = Lines(Slurp(files / "418" / "scores.dat"));
+    ASSERT_GE(lines.size(), 4u);
+    std::vector<std::string> records[2];
+    for (int r = 0; r < 2; r++) {
+        std::stringstream ss(lines[2 * r]);
+        std::string field;
+        while (std::getline(ss, field, '|')) records[r].push_back(field);
+        ASSERT_EQ(records[r].size(), 8u);
+        long score = std::stol(records[r][0]);
+        EXPECT_GT(score, 0);
+        EXPECT_EQ(score % 5, 0);
+        EXPECT_EQ(records[r][5], "2");  // mode
+        EXPECT_EQ(records[r][7], "0");  // not quit
+    }
+    records[0][3] = records[1][3] = "";  // time stamps aside
+    EXPECT_EQ(records[0], records[1]);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "shell/log.h"
 #include "shell/setup.h"
 #include "shell/startup.h"
+#include "tests/support/audio_sounds.h"
 #include "tests/support/headless.h"
 
 namespace fs = std::filesystem;
@@ -174,6 +176,46 @@ TEST_F(Hub, VolumesFromAnOddSetupFileStayWithinRange) {
     Settings[11] = 33;
     Settings[13] = 33;
     EXPECT_FLOAT_EQ(SlotVolume(19), 0.10f);
+}
+
+// Title music (slot 1), drums (2), effects and the jingle (256) all start
+// at the level the upkeep then keeps: the integer share of the settings
+// (33 x 33 / 100 = 10 %, not 10.89 %) times the caller's volume.
+TEST_F(Hub, PlayOnSlotStartsAtTheLevelTheUpkeepKeeps) {
+    ASSERT_TRUE(SetAudioDriver("FreeAudio"));
+    int rate = 0;
+    ASSERT_TRUE(AudioCaptureBegin(&rate));
+    SoundRef tone = LoadTone(rate, 1, 441, 1.0);
+    ASSERT_TRUE(tone);
+    std::vector<float> out(2 * (size_t)rate / 10);
+    auto peak = [&] {
+        AudioCaptureMix(out.data(), rate / 10);  // past any volume ramp
+        AudioCaptureMix(out.data(), rate / 10);
+        float p = 0;
+        for (size_t i = 0; i < out.size(); i += 2) p = std::max(p, std::fabs(out[i]));
+        return p;
+    };
+    ChannelRef ref = CueSound(tone, AllocChannel());
+    ref->SetPaused(false);
+    float full = peak();
+    ref->Stop();
+    ASSERT_GT(full, 0.1f);
+
+    Settings[11] = 33, Settings[12] = 90, Settings[13] = 33;
+    struct {
+        int slot;
+        float volume, level;
+    } cases[] = {{1, 1, 0.10f}, {2, 1, 0.10f}, {19, 2, 0.20f}, {20, 0.5f, 0.145f}, {256, 1, 0.29f}};
+    for (auto& c : cases) {
+        ChannelRef ch = PlayOnSlot(c.slot, tone, 1, 0, c.volume);
+        ASSERT_TRUE(ch);
+        EXPECT_EQ(Channels[c.slot], ch);
+        EXPECT_NEAR(peak() / full, c.level, 0.005f) << "slot " << c.slot;
+        EXPECT_FALSE(PlayOnSlot(c.slot, nullptr)) << "no sound empties the slot";
+        EXPECT_FALSE(Channels[c.slot]);
+        EXPECT_FALSE(ch->Playing());
+    }
+    ShutdownAudio();
 }
 
 TEST_F(Hub, PointerAndClicksAreSampledOncePerFrame) {

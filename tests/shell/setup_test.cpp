@@ -78,7 +78,7 @@ TEST(FieldOf, Fields) {
     EXPECT_EQ(FieldOf("12|ANN|0|99|0|1|0|0", "|", 2), "ANN");
 }
 
-TEST(AudioDefault, RuleOnTheListsOfTheReferencePlatform) {
+TEST(AudioDefault, PrefersDirectSoundThenOpenALThenTheMixer) {
     std::vector<std::string> full = {"OpenAL", "FreeAudio", "FreeAudio Multimedia",
                                      "FreeAudio DirectSound", "DirectSound", "Null"};
     EXPECT_EQ(full[DefaultAudioDriverIndex(full)], "DirectSound");

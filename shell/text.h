@@ -1,0 +1,13 @@
+// Text helpers shared by the setup file, the settings panel and the score
+// file: trimming, upper case and the field splitter.
+#pragma once
+#include <string>
+
+// Field n (1-based) of the trimmed text split at separator: the text after
+// the (n-1)-th separator up to the next one, the last field running to the
+// end. On a text that has separators, a field beyond the last one present
+// reads as the marker "-+-".
+std::string FieldOf(const std::string& text, const std::string& separator, int n);
+// Trims characters with codes below 33 at both ends.
+std::string TrimText(const std::string& text);
+std::string UpperText(const std::string& text);
