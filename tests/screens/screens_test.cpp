@@ -215,6 +215,17 @@ TEST_F(Screens, BindingButtonsOfTheControlsBlock) {
     MouseGame = 1;
 }
 
+TEST_F(Screens, ApplyLeavesNoClickForTheWidgetsAfterIt) {
+    DisplayReady = 1;
+    SettingsOpen = 1;
+    PanelOffset = 20;
+    FrameMouseX = 30, FrameMouseY = 290;  // over "Apply" at (18, 278)
+    Post(INPUT_MOUSE_DOWN, 1);
+    SettingsPanel();
+    EXPECT_EQ(SettingsOpen, 0);
+    EXPECT_EQ(FrameLeftClicks, 0);
+}
+
 TEST_F(Screens, EscapeInAGamePausesUntilAChoice) {
     alarm(60);
     PlayState = 1;
