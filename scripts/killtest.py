@@ -2,7 +2,9 @@
 """The score file under crashes: the demo player files short Hard games one
 after another while the program is killed (SIGKILL) at random moments and
 started again. After every kill "scores.dat" must parse, and every game the
-program reported filed before the kill must still be in it. Runs until the
+program reported filed before the kill must still be in it (unless the
+score table's own rule dropped it: older than 50 newer games and out of
+its mode's 25 best). Runs until the
 given number of games has been filed. Not part of CI.
 
     python3 scripts/killtest.py [build dir] [games] [random seed]
@@ -45,6 +47,16 @@ def read_records(path):
     return records
 
 
+def pruned_by_design(record, after):
+    """The title's score table drops a record once 50 newer games are kept
+    and it no longer ranks among its mode's 25 best: such a record leaves
+    the file by design, not by a crash. (All games here are Hard.)"""
+    score, stamp = record
+    newer = sum(1 for s, t in after if t >= stamp)
+    best = sorted((s for s, _ in after), reverse=True)[:25]
+    return newer >= 50 and len(best) == 25 and score <= best[-1]
+
+
 def main():
     tmp = tempfile.mkdtemp(prefix="wl2_kill_")
     shutil.copytree(os.path.join(ROOT, "Files"), os.path.join(tmp, "Files"),
@@ -52,7 +64,7 @@ def main():
     scores = os.path.join(tmp, "Files", "418", "scores.dat")
     env = dict(os.environ, SDL_AUDIODRIVER="dummy", ALSOFT_DRIVERS="null")
     filed = 0            # games the program said it filed
-    kills = starts = 0
+    kills = starts = pruned = 0
     seed = 0
     while filed < GAMES:
         seed += 1
@@ -73,8 +85,10 @@ def main():
         reported = out.count("autoplay:")
         after = read_records(scores)  # raises when the file does not parse
         missing = collections.Counter(before) - collections.Counter(after)
-        if missing:
-            raise SystemExit("FAIL: records lost after a kill: %s" % sorted(missing.elements()))
+        unexplained = [r for r in missing.elements() if not pruned_by_design(r, after)]
+        if unexplained:
+            raise SystemExit("FAIL: records lost after a kill: %s" % sorted(unexplained))
+        pruned += sum(missing.values())
         if len(after) < len(before) + reported:
             raise SystemExit("FAIL: %d games reported, only %d new records" % (reported, len(after) - len(before)))
         filed += reported
@@ -82,7 +96,7 @@ def main():
               % (starts, reported, filed, "killed" if p.returncode == -signal.SIGKILL else "ended", len(after)))
     shutil.rmtree(tmp)
     print("PASS: %d games filed over %d starts, %d kills; the file parsed after every one and lost nothing"
-          % (filed, starts, kills))
+          " (%d old records left the table by its 50-game rule)" % (filed, starts, kills, pruned))
 
 
 if __name__ == "__main__":
