@@ -76,7 +76,11 @@ TEST_F(Installed, PutsProgramAssetsDesktopEntryAndIconUnderThePrefix) {
     EXPECT_TRUE(fs::is_regular_file(prefix / "share/wormlob2/Files/Common/Plainhand.ttf"));
     EXPECT_FALSE(fs::exists(prefix / "share/wormlob2/Files/418/scores.dat"));
     EXPECT_FALSE(fs::exists(prefix / "share/wormlob2/Files/Setup.ini"));
-    EXPECT_TRUE(fs::is_regular_file(prefix / "share/icons/hicolor/128x128/apps/wormlob2.png"));
+    // A PNG whose header says 128 x 128, as its folder claims.
+    std::string icon = Slurp(prefix / "share/icons/hicolor/128x128/apps/wormlob2.png");
+    ASSERT_GT(icon.size(), 24u);
+    EXPECT_EQ(icon.substr(1, 3), "PNG");
+    EXPECT_EQ(icon.substr(16, 8), std::string("\0\0\0\x80\0\0\0\x80", 8));
     std::string entry = Slurp(prefix / "share/applications/wormlob2.desktop");
     EXPECT_NE(entry.find("Exec=\"" + (prefix / "bin/wormlob2").string() + "\"\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("Icon=wormlob2\n"), std::string::npos);
