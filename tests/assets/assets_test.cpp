@@ -556,21 +556,3 @@ TEST(AssetGenerator, RegeneratesExactlyWhatIsCommitted) {
     }
     fs::remove_all(out);
 }
-
-TEST(AssetGenerator, RegeneratesTheCommittedDesktopIcon) {
-    std::string tool = std::string(WORMLOB_BINARY_DIR) + "/tools/assetgen/assetgen";
-    if (!fs::exists(tool)) WORMLOB_SKIP("assetgen is not built (" << tool << ")");
-    fs::path out = fs::temp_directory_path() / ("wormlob_icon_" + std::to_string(getpid()) + ".png");
-    std::string cmd = "\"" + tool + "\" --icon \"" + out.string() + "\"";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    Png made, committed;
-    ASSERT_TRUE(ReadPng(out.string(), made));
-    ASSERT_TRUE(ReadPng(std::string(WORMLOB_SOURCE_DIR) + "/dist/wormlob2.png", committed));
-    fs::remove(out);
-    ASSERT_EQ(made.w, 128);
-    ASSERT_EQ(made.h, 128);
-    ASSERT_EQ(committed.px.size(), made.px.size());
-    int worst = 0;
-    for (size_t i = 0; i < made.px.size(); i++) worst = std::max(worst, std::abs(made.px[i] - committed.px[i]));
-    EXPECT_LE(worst, 1);
-}
