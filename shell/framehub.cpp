@@ -1,5 +1,7 @@
 #include "shell/framehub.h"
 
+#include <algorithm>
+
 #include "game/autoplay.h"
 
 #include "media/graphics.h"
@@ -88,9 +90,13 @@ void ChannelUpkeep() {
 }
 
 void DrawMessages() {
-    int y = ViewHeight - 16;
     SetDrawScale(1);
     SetImageFont(Fonts[3]);
+    // The font is larger on small displays (16 pixels high at 1280 x 960,
+    // more at 800 x 600): a line must still fit above the bottom edge, and
+    // the lines above it must not overlap it.
+    int line = std::max(16, TextHeight());
+    int y = ViewHeight - line;
     for (auto it = MessageList.begin(); it != MessageList.end();) {
         Message& m = **it;
         m.tick++;
@@ -108,7 +114,7 @@ void DrawMessages() {
             SetAlpha(1);
         }
         DrawText(m.txt, 0, (float)y);
-        y -= 14;
+        y -= std::max(14, line - 2);
         if (m.tick == 180) it = MessageList.erase(it);
         else ++it;
     }
