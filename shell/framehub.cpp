@@ -6,6 +6,7 @@
 #include "services/popups.h"
 #include "services/sequencer.h"
 #include "shell/display.h"
+#include "shell/replay.h"
 #include "shell/setup.h"
 #include "shell/startup.h"
 
@@ -179,6 +180,7 @@ int FinishFrame(int showPointer) {
     FrameSkipPhase = 1 - FrameSkipPhase;
 
     FrameCounter++;
+    JournalFrameEnd();
     if (Options.frames > 0 && FrameCounter >= Options.frames) ShutDown();
     return pauseResult;
 }

@@ -16,6 +16,7 @@
 #include "shell/display.h"
 #include "shell/framehub.h"
 #include "shell/log.h"
+#include "shell/replay.h"
 #include "shell/setup.h"
 #include "shell/title.h"
 
@@ -83,7 +84,10 @@ std::string UsageText() {
            "  --input FILE        scripted input: one timed event per line (see README)\n"
            "  --frames N          end the program (as Escape would) at the N-th frame\n"
            "  --files DIR         use DIR instead of ./Files as the data folder\n"
-           "  --grab N:FILE       save frame N's picture as a PNG file (repeatable; 0 is the splash)\n";
+           "  --grab N:FILE       save frame N's picture as a PNG file (repeatable; 0 is the splash)\n"
+           "  --record FILE       journal the run (clock readings, input) so that it can be replayed\n"
+           "  --replay FILE       run a journaled run again, exactly (headless or watched)\n"
+           "  --checksums FILE    write the game state's checksum at the end of every frame\n";
 }
 
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
@@ -134,6 +138,12 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
                 return false;
             }
             Options.grabs.push_back({n, std::filesystem::absolute(v.substr(colon + 1)).string()});
+        } else if (a == "--record" || a == "--replay" || a == "--checksums") {
+            if (!next(v)) return false;
+            std::string& file = a == "--record" ? Options.recordFile
+                                : a == "--replay" ? Options.replayFile
+                                                  : Options.checksumFile;
+            file = std::filesystem::absolute(v).string();
         } else if (a == "--files") {
             if (!next(Options.filesDir)) return false;
         } else {
@@ -148,7 +158,7 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
         std::cerr << "wormlob2: input script " << Options.inputScript << ": " << error << "\n";
         return false;
     }
-    return true;
+    return CheckJournalOptions();
 }
 
 void PlayMusicOnSlot(const SoundRef& sound, int slot) {
@@ -161,7 +171,9 @@ namespace {
 int g_escapeLatch = 0;
 
 void EnumerateJoysticks() {
-    if (Options.headless) return;  // headless input comes only from scripts
+    // Headless input comes only from scripts. The count is still asked for,
+    // so that a journal holds it whether or not the run had a window.
+    if (Options.headless) IgnoreJoysticks();
     JoyCount = JoystickCount();
     if (JoyCount > 4) JoyCount = 4;
     for (int j = 1; j <= JoyCount; j++) {
@@ -207,6 +219,7 @@ void StartGameFromTitle() {
 }
 
 void ShutDown() {
+    int status = EndRunJournal();
     SaveSetup();
     WriteScoreFile();
     LogLine("Closing Up");
@@ -220,7 +233,7 @@ void ShutDown() {
     std::fflush(nullptr);
     // No static destructors: the audio thread and the platform libraries are
     // already shut down, and nothing else needs tearing down.
-    std::_Exit(0);
+    std::_Exit(status);
 }
 
 int RunProgram(int argc, char** argv) {
@@ -230,6 +243,8 @@ int RunProgram(int argc, char** argv) {
         std::cout << UsageText();
         return 0;
     }
+    // The journal starts before the program's first clock reading.
+    if (!StartRunJournal()) return 2;
     if (Options.virtualClock) UseVirtualClock(0);
     if (Options.headless) {
         ForceNullGraphics(true);

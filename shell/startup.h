@@ -47,6 +47,9 @@ struct ProgramOptions {
     // --grab N:FILE: save the back buffer of frame N as a PNG (before it is
     // presented), for looking at screens in automated runs.
     std::vector<std::pair<long long, std::string>> grabs;
+    // --record FILE / --replay FILE: the run journal; --checksums FILE: one
+    // line per frame with the game state's checksum (all made absolute).
+    std::string recordFile, replayFile, checksumFile;
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.
