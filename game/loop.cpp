@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "game/assets.h"
+#include "game/autoplay.h"
 #include "game/broadphase.h"
 #include "game/game.h"
 #include "media/system.h"
@@ -300,4 +301,5 @@ void RunGame() {
     PlayState = 0;
     EnterName();
     FileScoreRecord(Game.GameScore, CurrentMode, Game.ExitCode == 99 ? 1 : 0);
+    if (Options.autoplay) ReportAutoplayGame();
 }

@@ -28,7 +28,8 @@ void TakeScreenshot() {
     DrawTextAligned(ViewWidth / 2, ViewHeight / 2 - 30, "Saving Screenshot", 1, 1);
     SetImageFont(Fonts[6]);
     DrawTextAligned(ViewWidth / 2, ViewHeight / 2 + 30, "Sometimes, this takes a while!", 1, 1);
-    Flip(-1);
+    // Shown over the frozen frame while the file is written.
+    PresentFrame(-1, true);
 
     std::string name =
         FileSafeName(GameTitle + " " + GameTagline + " (Screenshot_" + DateText() + "_" + TimeText() + ")") + ".png";

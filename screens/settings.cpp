@@ -18,8 +18,10 @@
 int PanelOffset = -300;
 
 namespace {
-// Set while "Apply" re-opens the display: the performance test that follows
-// ends its frames through the frame hub, which draws this panel again.
+// Set while "Apply" re-opens the display. The performance test that follows
+// ends its frames through the frame hub, which draws this panel again while
+// it slides away; a click on its "Apply" then must not start a second
+// display change inside the first.
 bool g_applying = false;
 
 // The display could not be opened at all after "Apply", not even in the

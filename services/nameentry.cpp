@@ -29,6 +29,8 @@ void DrawBackground() {
 }
 }  // namespace
 
+int NameEntryActive;
+
 bool NameCharAccepted(int code) { return code >= 32 && code <= 255 && code != '|'; }
 
 void EnterName() {
@@ -38,6 +40,7 @@ void EnterName() {
 
     FlushInput();
     WaitForRelease();
+    NameEntryActive = 1;
 
     bool confirmed = false;
     while (!confirmed) {
@@ -63,6 +66,7 @@ void EnterName() {
         FinishFrame(1);
     }
 
+    NameEntryActive = 0;
     SeedRandom(Millisecs());
     WaitForRelease();
     PlayState = savedPlayState;

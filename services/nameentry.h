@@ -11,6 +11,8 @@
 // separator); Backspace drops the last character. Seeds the random
 // generator from the clock at the end.
 void EnterName();
+// 1 while the prompt's frames run (the demo player answers it).
+extern int NameEntryActive;
 
 // True when name entry accepts the typed character code.
 bool NameCharAccepted(int code);

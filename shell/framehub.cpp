@@ -1,5 +1,7 @@
 #include "shell/framehub.h"
 
+#include "game/autoplay.h"
+
 #include "media/graphics.h"
 #include "media/system.h"
 #include "screens/helpers.h"
@@ -148,6 +150,10 @@ int FinishFrame(int showPointer) {
         SetColor(255, 255, 255);
         DrawImage(IconSheetSmooth, (float)(FrameMouseX + 12), (float)(FrameMouseY + 12), 63);
     }
+
+    // The demo player acts as the mouse and keys would, before this frame's
+    // pointer and clicks are taken for the next.
+    if (Options.autoplay) AutoplayTick();
 
     PrevMouseX = FrameMouseX;
     PrevMouseY = FrameMouseY;

@@ -87,7 +87,11 @@ std::string UsageText() {
            "  --grab N:FILE       save frame N's picture as a PNG file (repeatable; 0 is the splash)\n"
            "  --record FILE       journal the run (clock readings, input) so that it can be replayed\n"
            "  --replay FILE       run a journaled run again, exactly (headless or watched)\n"
-           "  --checksums FILE    write the game state's checksum at the end of every frame\n";
+           "  --checksums FILE    write the game state's checksum at the end of every frame\n"
+           "  --autoplay          a built-in player plays game after game (a demo)\n"
+           "  --mode M            start with mode M selected: easy, medium or hard\n"
+           "  --seed N            start the random generator at N (0 or more)\n"
+           "  --games N           end the program (as Escape would) after N finished games\n";
 }
 
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
@@ -146,6 +150,27 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             file = std::filesystem::absolute(v).string();
         } else if (a == "--files") {
             if (!next(Options.filesDir)) return false;
+        } else if (a == "--autoplay") {
+            Options.autoplay = true;
+        } else if (a == "--mode") {
+            if (!next(v)) return false;
+            static const char* names[3] = {"easy", "medium", "hard"};
+            Options.mode = -1;
+            for (int m = 0; m < 3; m++)
+                if (v == names[m]) Options.mode = m;
+            if (Options.mode < 0) {
+                std::cerr << "wormlob2: --mode wants easy, medium or hard\n";
+                return false;
+            }
+        } else if (a == "--seed" || a == "--games") {
+            if (!next(v)) return false;
+            bool digits = !v.empty() && v.size() < 10 && v.find_first_not_of("0123456789") == std::string::npos;
+            long long n = digits ? TextToLong(v) : -1;
+            if (n < 0 || (a == "--games" && n == 0)) {
+                std::cerr << "wormlob2: " << a << " needs a " << (a == "--games" ? "positive" : "whole") << " number\n";
+                return false;
+            }
+            (a == "--seed" ? Options.seed : Options.games) = n;
         } else {
             std::cerr << "wormlob2: unknown option " << a << "\n" << UsageText();
             return false;
@@ -212,6 +237,8 @@ void StartGameFromTitle() {
     GameStartTime = Millisecs();
     RunGame();
     PlayState = 0;
+    static long long gamesPlayed = 0;
+    if (Options.games > 0 && ++gamesPlayed >= Options.games) ShutDown();
     g_escapeLatch = 1;
     StartLatch = 1;
     SlideIn = 0;
@@ -299,6 +326,8 @@ int RunProgram(int argc, char** argv) {
     LogLine("Finished Loading");
     WaitUntilMs(SplashDeadline);
     CurrentMode = 1;
+    if (Options.mode >= 0) CurrentMode = Options.mode;
+    if (Options.seed >= 0) SeedRandom((int)Options.seed);
 
     SlideIn = 0;
     StartLatch = 0;

@@ -50,6 +50,11 @@ struct ProgramOptions {
     // --record FILE / --replay FILE: the run journal; --checksums FILE: one
     // line per frame with the game state's checksum (all made absolute).
     std::string recordFile, replayFile, checksumFile;
+    // --autoplay: the built-in demo player works the mouse and keys.
+    bool autoplay = false;
+    int mode = -1;         // --mode easy|medium|hard: the mode chosen at start
+    long long seed = -1;   // --seed N: the random generator's start, -1 as is
+    long long games = 0;   // --games N: end the program after N filed games
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.

@@ -50,11 +50,12 @@ protected:
 
 // The title is up about 5 s into the run (after the performance test).
 // Tab opens the panel; a click on the display-mode option (drawing 40, 66);
-// a drag of "Master Volume" from x 1011 to 1089 (its track starts at 998).
+// a drag of "Master Volume" from x 1011 to 1096 (its track starts at 998),
+// which snaps to 100.
 const char* PanelScript =
     "6000 key down 9\n6050 key up 9\n"
     "6500 move 25 41\n6550 mouse down 1\n6600 mouse up 1\n"
-    "6800 move 632 61\n6850 mouse down 1\n6900 move 660 61\n6950 move 681 61\n7000 mouse up 1\n";
+    "6800 move 632 61\n6850 mouse down 1\n6900 move 660 61\n6950 move 685 61\n7000 mouse up 1\n";
 }  // namespace
 
 TEST_F(Panel, SettingsAreSavedAndF11WritesAPicture) {
@@ -63,7 +64,7 @@ TEST_F(Panel, SettingsAreSavedAndF11WritesAPicture) {
     ASSERT_EQ(Run(script, "--frames 560"), 0) << Slurp(root / "out.txt");
     std::string setup = Slurp(files / "Setup.ini");
     EXPECT_NE(setup.find("Fullscreen = True\r\n"), std::string::npos) << setup;
-    EXPECT_NE(setup.find("Master = 91\r\n"), std::string::npos) << setup;
+    EXPECT_NE(setup.find("Master = 100\r\n"), std::string::npos) << setup;
 
     std::vector<fs::path> shots;
     for (auto& e : fs::directory_iterator(files))
@@ -92,30 +93,16 @@ TEST_F(Panel, SettingsAreSavedAndF11WritesAPicture) {
     EXPECT_GT(lit, 100);
 }
 
-TEST_F(Panel, ApplyReopensTheDisplayInTheNextMode) {
-    // Headless: one mode, 1280 x 960. A click on the resolution line steps
-    // to it from 800 x 600 (not listed); "Apply" (drawing 32, 288) opens it.
-    std::string script = std::string(PanelScript) +
-                         "7200 move 25 60\n7250 mouse down 1\n7300 mouse up 1\n"
-                         "7500 move 20 180\n7550 mouse down 1\n7600 mouse up 1\n";
-    ASSERT_EQ(Run(script, "--headless --frames 900"), 0) << Slurp(root / "out.txt");
-    std::string log = Slurp(files / "Debug.txt");
-    size_t change = log.find("\tChanged Graphics Mode ingame.\r\n\tUsing OpenGL Driver\r\n\tResolution : 1280x960,");
-    ASSERT_NE(change, std::string::npos) << log;
-    EXPECT_NE(log.find("Starting Engine Test", change), std::string::npos);
-    std::string setup = Slurp(files / "Setup.ini");
-    EXPECT_NE(setup.find("Width=1280\r\nHeight=960\r\n"), std::string::npos) << setup;
-}
-
 TEST_F(Panel, ApplyDuringAGameThenQuitFromThePause) {
-    // A game started from the title; Tab and "Apply" during it (the display
-    // re-opens and the performance test runs inside the game's frame); then
-    // Escape pauses, Up highlights "Quit" and Space confirms; name entry is
-    // confirmed with Enter.
+    // A game started from the title. During it: Tab, a click on the
+    // resolution line (headless lists one mode, 1280 x 960) and "Apply"
+    // (drawing 32, 288); the display re-opens and the performance test runs
+    // inside the game's frame, with Escape held for a while. Then Escape
+    // pauses, Up highlights "Quit", Space confirms; Enter confirms the name.
     std::string script =
         "6000 move 400 300\n6050 mouse down 1\n6100 mouse up 1\n"
-        "7000 key down 9\n7050 key up 9\n"
-        "7500 move 20 180\n7550 mouse down 1\n7600 mouse up 1\n"
+        "7000 key down 9\n7050 key up 9\n7300 move 25 60\n7350 mouse down 1\n7400 mouse up 1\n"
+        "7500 move 20 180\n7550 mouse down 1\n7600 mouse up 1\n8000 key down 27\n8500 key up 27\n"
         "13000 key down 27\n13100 key up 27\n"
         "13500 key down 38\n13550 key up 38\n14000 key down 32\n14050 key up 32\n"
         "17000 key down 13\n17050 key up 13\n";
@@ -123,8 +110,13 @@ TEST_F(Panel, ApplyDuringAGameThenQuitFromThePause) {
     std::string log = Slurp(files / "Debug.txt");
     size_t loaded = log.find("Finished Loading");
     ASSERT_NE(loaded, std::string::npos);
-    EXPECT_NE(log.find("\tChanged Graphics Mode ingame.", loaded), std::string::npos) << log;
-    // One record, filed as quit (the last field of its first line).
+    size_t change = log.find("\tChanged Graphics Mode ingame.\r\n\tUsing OpenGL Driver\r\n\tResolution : 1280x960,", loaded);
+    ASSERT_NE(change, std::string::npos) << log;
+    EXPECT_NE(log.find("Starting Engine Test", change), std::string::npos);
+    EXPECT_NE(Slurp(files / "Setup.ini").find("Width=1280\r\nHeight=960\r\n"), std::string::npos);
+    // The game carried on to the pause and was quit: one record, filed as
+    // quit (the last field of its first line). A pause opened by the Escape
+    // held during the performance test would have swallowed that "Quit".
     std::string scores = Slurp(files / "418" / "scores.dat");
     std::string first = scores.substr(0, scores.find("\r\n"));
     EXPECT_NE(first.find("|Player|"), std::string::npos) << scores;

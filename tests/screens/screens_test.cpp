@@ -170,6 +170,15 @@ TEST_F(Screens, CaptureFromKeysAndVirtualJoysticks) {
         c.set();
         EXPECT_EQ(CaptureBinding(), c.code) << c.what;
     }
+    // A click on joystick 2's name in the panel's list disables it.
+    JoyNames[2] = "Pad Two";
+    JoyEnabled[2] = 1;
+    SettingsOpen = 1;
+    PanelOffset = 20;
+    FrameMouseX = 1005, FrameMouseY = 270;  // its line at (1000, 265)
+    Post(INPUT_MOUSE_DOWN, 1);
+    SettingsPanel();
+    EXPECT_EQ(JoyEnabled[2], 0);
     JoyCount = 0;
     for (SDL_Joystick* dev : d) SDL_JoystickClose(dev);
     SDL_JoystickDetachVirtual(i2);
@@ -191,11 +200,7 @@ TEST_F(Screens, BindingButtonsOfTheControlsBlock) {
     EXPECT_EQ(Keys[0], 0);  // Backspace unbinds
     ResetInputTables();
     FrameMouseX = 860, FrameMouseY = 110;  // player 3's bottom button at (840, 90)
-    Post(INPUT_KEY_DOWN, 122);
     Post(INPUT_KEY_DOWN, 90);
-    SettingsPanel();
-    EXPECT_EQ(Keys[50], 0);  // F11 held: nothing is bound
-    Post(INPUT_KEY_UP, 122);
     SettingsPanel();
     EXPECT_EQ(Keys[50], 90);
     EXPECT_EQ(ControlDown(10, 3), 1);
@@ -210,30 +215,15 @@ TEST_F(Screens, BindingButtonsOfTheControlsBlock) {
     MouseGame = 1;
 }
 
-TEST_F(Screens, ApplyDuringAGameReopensTheDisplayWithoutAPause) {
-    // A pause screen opened by the held Escape would wait for ever.
-    alarm(60);
+TEST_F(Screens, ApplyLeavesNoClickForTheWidgetsAfterIt) {
     DisplayReady = 1;
-    PlayState = 1;
     SettingsOpen = 1;
     PanelOffset = 20;
     FrameMouseX = 30, FrameMouseY = 290;  // over "Apply" at (18, 278)
-    Post(INPUT_KEY_DOWN, 27);
     Post(INPUT_MOUSE_DOWN, 1);
-    Post(INPUT_MOUSE_UP, 1);
     SettingsPanel();
-    alarm(0);
-    EXPECT_EQ(PlayState, 1);
     EXPECT_EQ(SettingsOpen, 0);
-    EXPECT_EQ(PanelOffset, -300);
     EXPECT_EQ(FrameLeftClicks, 0);
-    EXPECT_TRUE(fs::exists(tmp.dir / "Setup.ini"));
-    CloseLog();
-    std::ifstream f(tmp.dir / "Debug.txt", std::ios::binary);
-    std::stringstream log;
-    log << f.rdbuf();
-    EXPECT_NE(log.str().find("\tChanged Graphics Mode ingame.\r\n"), std::string::npos);
-    EXPECT_NE(log.str().find("Starting Engine Test"), std::string::npos);
 }
 
 TEST_F(Screens, EscapeInAGamePausesUntilAChoice) {

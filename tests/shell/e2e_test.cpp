@@ -136,6 +136,7 @@ TEST_F(Program, EscapeOnTheTitleQuitsWritingSetupBeforeScores) {
 TEST_F(Program, BadUsageAndMissingFolderFailCleanly) {
     EXPECT_EQ(Run("--frames"), 2);
     EXPECT_EQ(Run("--bogus"), 2);
+    for (const char* bad : {"--mode easier", "--seed -1", "--games 0", "--games x"}) EXPECT_EQ(Run(bad), 2) << bad;
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_NE(Slurp(root / "out.txt").find("--virtual-clock"), std::string::npos);
     EXPECT_EQ(Run("--headless --files nowhere"), 1);
@@ -267,4 +268,33 @@ TEST_F(Program, UntouchedHardGameEndsAndFilesTheSameRecordEachTime) {
     }
     records[0][3] = records[1][3] = "";  // time stamps aside
     EXPECT_EQ(records[0], records[1]);
+}
+
+// The demo player plays whole games through the input tables alone: two
+// seeded Medium games end by themselves and are filed, and the same seed
+// plays the same games again.
+TEST_F(Program, AutoplayPlaysAndFilesWholeGames) {
+    const std::string args = "--headless --virtual-clock --autoplay --mode medium --seed 3 --games 2";
+    ASSERT_EQ(Run(args), 0) << Slurp(root / "out.txt");
+    std::string first = Slurp(root / "out.txt");
+    std::vector<std::string> lines = Lines(Slurp(files / "418" / "scores.dat"));
+    ASSERT_EQ(lines.size(), 4u);
+    for (int r = 0; r < 2; r++) {
+        EXPECT_EQ(lines[2 * r].find("|Player|0|"), lines[2 * r].find('|')) << lines[2 * r];
+        EXPECT_NE(lines[2 * r].find("|0|1|0|0"), std::string::npos) << "Medium, not quit: " << lines[2 * r];
+    }
+    size_t games = 0;
+    for (size_t at = first.find("autoplay: mode 1 score "); at != std::string::npos;
+         at = first.find("autoplay: mode 1 score ", at + 1))
+        games++;
+    EXPECT_EQ(games, 2u) << first;
+    fs::remove(files / "418" / "scores.dat");
+    ASSERT_EQ(Run(args), 0);
+    auto report = [](const std::string& out) {
+        std::string r;
+        for (size_t at = out.find("autoplay:"); at != std::string::npos; at = out.find("autoplay:", at + 1))
+            r += out.substr(at, out.find('\n', at) - at) + "\n";
+        return r;
+    };
+    EXPECT_EQ(report(Slurp(root / "out.txt")), report(first));
 }

@@ -1,0 +1,124 @@
+// The demo player. On the title it clicks the start button; in a game it
+// steers the bat under whatever comes down first, launches resting balls
+// and opens the net under pods falling toward it; at the name prompt it
+// presses Enter. Everything goes through the input tables as events, the
+// way the platform delivers the real mouse and keys.
+#include "game/autoplay.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "game/state.h"
+#include "media/graphics.h"
+#include "media/system.h"
+#include "services/nameentry.h"
+#include "shell/display.h"
+#include "shell/framehub.h"
+#include "shell/startup.h"
+
+namespace {
+int titleFrames;
+int tick;
+
+void Button(int button, bool down) {
+    if (down == (MouseIsDown(button) != 0)) return;
+    InputEvent e{down ? INPUT_MOUSE_DOWN : INPUT_MOUSE_UP};
+    e.code = button;
+    PostInputEvent(e);
+}
+
+// Moves the pointer to a point in drawing coordinates.
+void PointAt(double x, double y) {
+    double sx = WindowWidth() > 0 ? (double)ViewWidth / WindowWidth() : 1;
+    double sy = WindowHeight() > 0 ? (double)ViewHeight / WindowHeight() : 1;
+    InputEvent e{INPUT_MOUSE_MOVE};
+    e.x = (int)std::lround(x / sx);
+    e.y = (int)std::lround(y / sy);
+    PostInputEvent(e);
+}
+
+// Where a body coming down will be when it reaches height y, bouncing off
+// the side walls on the way; frames is how long that takes.
+double LandingX(const Pod& p, double y, double& frames) {
+    const double W = ViewWidth, margin = p.ball ? 24 : 30;
+    frames = (y - p.y) / (2 * p.gy);
+    double x = p.x + 2 * p.gx * frames;
+    double lo = margin, hi = W - margin, span = hi - lo;
+    if (span <= 0) return p.x;
+    double t = std::fmod(x - lo, 2 * span);
+    if (t < 0) t += 2 * span;
+    return lo + (t <= span ? t : 2 * span - t);
+}
+
+void PlayGame() {
+    const GameState& g = Game;
+    const int H = ViewHeight;
+    if (g.ExitCode != 0 || g.BatLostClock > 0) {
+        // Let go of everything: the name prompt waits for the buttons.
+        Button(1, false);
+        Button(2, false);
+        return;
+    }
+    double batY = H - g.BatLift - 20, netY = H / 2 + 150;
+    double batTarget = -1, soonest = 1e9, netTarget = -1, netSoonest = 1e9;
+    bool resting = false;
+    for (const Pod& p : g.PodList) {
+        if (p.ball == 1 && p.free == 0) resting = true;
+        if (p.free != 1 || p.gy <= 0 || p.y > batY) continue;
+        double frames = 0;
+        double x = LandingX(p, batY, frames);
+        if (p.spike == 1) {
+            // Never under a spiked pod: stand well clear of where it lands.
+            if (frames < soonest) soonest = frames, batTarget = x < ViewWidth / 2 ? x + 200 : x - 200;
+            continue;
+        }
+        if (frames < soonest) soonest = frames, batTarget = x;
+        if (p.ball == 0 && p.y < netY - 40 && g.CaughtCount < 3) {
+            double nf = 0;
+            double nx = LandingX(p, netY, nf);
+            if (nf < netSoonest) netSoonest = nf, netTarget = nx;
+        }
+    }
+    bool useNet = netTarget >= 0 && netSoonest < 40 && soonest > netSoonest + 30;
+    double pointerX = 640;
+    if (useNet) pointerX = netTarget;
+    else if (batTarget >= 0) pointerX = (batTarget - 640) / 1.2 + 640;
+    else pointerX = (ViewWidth / 2 - 640) / 1.2 + 640;
+    PointAt(pointerX, 600);
+    Button(2, useNet);
+    Button(1, resting && tick % 2 == 0);
+}
+}  // namespace
+
+void AutoplayTick() {
+    tick++;
+    if (NameEntryActive) {
+        titleFrames = 0;
+        if (tick % 20 == 0) {
+            InputEvent e{INPUT_KEY_DOWN};
+            e.code = 13;
+            PostInputEvent(e);
+            e.type = INPUT_KEY_UP;
+            PostInputEvent(e);
+        }
+        return;
+    }
+    if (PlayState == 1) {
+        titleFrames = 0;
+        PlayGame();
+        return;
+    }
+    if (PlayState != 0 || SettingsOpen) return;
+    // The title: wait for it to slide in, then hold the start button down
+    // for a few frames and let go.
+    titleFrames++;
+    if (titleFrames == 60) PointAt(ViewWidth / 2, ViewHeight / 2);
+    Button(1, titleFrames >= 62 && titleFrames < 66);
+    if (titleFrames > 120) titleFrames = 0;
+}
+
+void ReportAutoplayGame() {
+    std::printf("autoplay: mode %d score %d wave %d frames %d\n", CurrentMode, Game.GameScore, Game.WaveNumber,
+                Game.FrameNo);
+    std::fflush(stdout);
+}
