@@ -157,6 +157,9 @@ bool ParseLine(const std::string& line, JournalData& d, std::string& what) {
             return false;
         }
         d.frames.push_back(sum);
+    } else if (kind == "o") {
+        if (!want(2, 2)) return false;
+        d.options.push_back({f[0], f[1]});
     } else if (kind == "end") {
         if (!want(1, 1)) return false;
         if (!Number(f[0], 0, INT64_MAX, n) || (size_t)n != d.frames.size()) {
@@ -165,7 +168,7 @@ bool ParseLine(const std::string& line, JournalData& d, std::string& what) {
         }
         d.endFrames = n;
     } else {
-        what = kind.empty() ? "blank line" : "unknown item \"" + kind + "\" (c, e, v, f or end)";
+        what = kind.empty() ? "blank line" : "unknown item \"" + kind + "\" (c, e, v, f, o or end)";
         return false;
     }
     return true;
@@ -243,6 +246,12 @@ bool StartRecording(const std::string& path, std::string& error) {
     Write(kHeader);
     Write("\n");
     return true;
+}
+
+void JournalOption(const std::string& name, const std::string& value) {
+    if (g_mode != MODE_RECORD) return;
+    FlushRun();
+    Write(("o " + name + " " + value + "\n").c_str());
 }
 
 void StartReplay(const JournalData& data) {

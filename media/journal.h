@@ -23,6 +23,8 @@
 //                                        (a float as its 32-bit pattern)
 //   f <checksum>                         a frame ended; the state checksum
 //                                        in 16 hex digits
+//   o <name> <value>                     a run option the replay must use
+//                                        too (the shell's own names)
 //   end <frames>                         the program ended after that many
 //                                        frames (absent when it was killed)
 // The streams are independent: only the order within each kind matters.
@@ -30,6 +32,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "media/system.h"
@@ -47,6 +50,7 @@ struct JournalData {
     std::vector<JournalEvent> events;
     std::vector<int32_t> values;
     std::vector<uint64_t> frames;  // the checksum of each frame, in order
+    std::vector<std::pair<std::string, std::string>> options;  // name, value
     long long endFrames = -1;      // -1: no end line
 };
 
@@ -59,6 +63,8 @@ bool ReadJournal(const std::string& path, JournalData& data, std::string& error)
 // Starts writing a journal to path (created or truncated); false with error
 // when it cannot be created.
 bool StartRecording(const std::string& path, std::string& error);
+// Journals a run option (name and value are single words).
+void JournalOption(const std::string& name, const std::string& value);
 // Starts playing back a parsed journal.
 void StartReplay(const JournalData& data);
 bool Recording();

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
 
@@ -40,21 +41,77 @@ void CloseChecksums() {
 }
 }  // namespace
 
+namespace {
+// A whole number in lo..hi filling the text.
+bool OptionNumber(const std::string& text, long long lo, long long hi, long long& out) {
+    size_t used = 0;
+    try {
+        out = std::stoll(text, &used);
+    } catch (...) {
+        return false;
+    }
+    return used == text.size() && out >= lo && out <= hi;
+}
+
+// Takes the recorded run's options into Options; false with what when one
+// is unknown or its value is not one the program could have been given.
+bool ApplyRecordedOption(const std::string& name, const std::string& value, std::string& what) {
+    long long n = 0;
+    bool ok = true;
+    if (name == "frames") {
+        ok = OptionNumber(value, 0, INT64_MAX, n);
+        // --frames given to the replay cuts it short on purpose.
+        if (ok && !g_framesGiven) Options.frames = n;
+    } else if (name == "games") {
+        ok = OptionNumber(value, 0, INT64_MAX, n);
+        Options.games = n;
+    } else if (name == "autoplay") {
+        ok = OptionNumber(value, 0, 1, n);
+        Options.autoplay = n == 1;
+    } else if (name == "mode") {
+        ok = OptionNumber(value, -1, 2, n);
+        Options.mode = (int)n;
+    } else if (name == "seed") {
+        ok = OptionNumber(value, -1, INT32_MAX, n);
+        Options.seed = n;
+    } else if (name == "headless-size") {
+        int w = 0, h = 0;
+        ok = std::sscanf(value.c_str(), "%dx%d", &w, &h) == 2 && w >= 320 && h >= 200 && w <= 16384 && h <= 16384;
+        // A watched replay opens the window its setup asks for.
+        if (ok && Options.headless) Options.headlessWidth = w, Options.headlessHeight = h;
+    } else {
+        what = "run option \"" + name + "\" is not known to this program";
+        return false;
+    }
+    if (!ok) what = "run option " + name + " has the odd value \"" + value + "\"";
+    return ok;
+}
+}  // namespace
+
 bool CheckJournalOptions() {
     if (!Options.recordFile.empty() && !Options.replayFile.empty()) {
         std::cerr << "wormlob2: --record and --replay cannot be used together\n";
         return false;
     }
     if (Options.replayFile.empty()) return true;
-    if (!Options.inputScript.empty() || Options.virtualClock) {
-        std::cerr << "wormlob2: --replay takes its input and its clock from the journal; "
-                     "--input and --virtual-clock cannot be used with it\n";
+    if (!Options.inputScript.empty() || Options.virtualClock || Options.autoplay || Options.mode >= 0 ||
+        Options.seed >= 0 || Options.games > 0) {
+        std::cerr << "wormlob2: --replay takes its input, its clock and the recorded run's options from the "
+                     "journal; --input, --virtual-clock, --autoplay, --mode, --seed and --games cannot be "
+                     "used with it\n";
         return false;
     }
     std::string error;
     if (!ReadJournal(Options.replayFile, g_replay, error)) {
         std::cerr << "wormlob2: journal " << Options.replayFile << ": " << error << "\n";
         return false;
+    }
+    g_framesGiven = Options.frames > 0;
+    for (const auto& option : g_replay.options) {
+        if (!ApplyRecordedOption(option.first, option.second, error)) {
+            std::cerr << "wormlob2: journal " << Options.replayFile << ": " << error << "\n";
+            return false;
+        }
     }
     return true;
 }
@@ -73,11 +130,18 @@ bool StartRunJournal() {
         CloseChecksums();
         return false;
     }
+    if (Recording()) {
+        // What steers the run besides its input: the replay does the same.
+        JournalOption("frames", std::to_string(Options.frames));
+        JournalOption("games", std::to_string(Options.games));
+        JournalOption("autoplay", Options.autoplay ? "1" : "0");
+        JournalOption("mode", std::to_string(Options.mode));
+        JournalOption("seed", std::to_string(Options.seed));
+        if (Options.headless)
+            JournalOption("headless-size",
+                          std::to_string(Options.headlessWidth) + "x" + std::to_string(Options.headlessHeight));
+    }
     if (!Options.replayFile.empty()) {
-        g_framesGiven = Options.frames > 0;
-        // The recording ended (by Escape or by --frames) after its last
-        // frame; the replay ends there too.
-        if (!g_framesGiven && g_replay.endFrames > 0) Options.frames = g_replay.endFrames;
         SetJournalStopHandler(StopReplay);
         // On a display the replay runs at the recorded speed, to be watched;
         // headless it runs as fast as it can.

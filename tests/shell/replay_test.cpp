@@ -117,6 +117,35 @@ TEST_F(Replay, RealClockGameReplaysToTheSameChecksumsAndRecord) {
               std::string::npos);
 }
 
+// The demo player's game on the real clock: its replay runs the demo player
+// too (its own clicks go unheard; the journal's reach the tables) and ends
+// with the same frames and the same record. The seed gives a short game.
+TEST_F(Replay, RealClockDemoGameReplaysToTheSameChecksumsAndRecord) {
+    fs::path rec = Fresh("rec");
+    ASSERT_EQ(Run(rec, "--headless --record ../j.txt --checksums ../rec.sums --autoplay --mode hard --seed 8 "
+                       "--games 1 --frames 5400"),
+              0)
+        << Slurp(rec / "out.txt");
+    std::vector<std::string> recorded = FirstRecord(rec / "Files" / "418" / "scores.dat");
+    ASSERT_EQ(recorded.size(), 8u) << "the demo game did not end within the frames";
+    EXPECT_EQ(recorded[5], "2");
+    std::vector<std::string> sums = SplitLines(Slurp(root / "rec.sums"));
+    ASSERT_GT(sums.size(), 1000u);
+    ASSERT_LT(sums.size(), 5400u);
+    EXPECT_GT(std::set<std::string>(sums.begin(), sums.end()).size(), 500u);
+
+    fs::path play = Fresh("play");
+    ASSERT_EQ(Run(play, "--headless --replay ../j.txt --checksums ../play.sums"), 0) << Slurp(play / "out.txt");
+    EXPECT_EQ(SplitLines(Slurp(root / "play.sums")), sums);
+    EXPECT_EQ(FirstRecord(play / "Files" / "418" / "scores.dat"), recorded);
+    // The demo player reports the game it played, the same both times.
+    std::string said = Slurp(rec / "out.txt");
+    size_t at = said.find("autoplay: ");
+    ASSERT_NE(at, std::string::npos) << said;
+    std::string report = said.substr(at, said.find('\n', at) - at);
+    EXPECT_NE(Slurp(play / "out.txt").find(report), std::string::npos) << report;
+}
+
 // A journal that was tampered with stops the replay at the first frame that
 // differs; one cut short (the recording was killed) stops where it ends.
 // Neither writes the game's files.
@@ -180,8 +209,11 @@ TEST_F(Replay, BadJournalsAndOptionsAreRefusedBeforeAnythingOpens) {
         {"wormlob2 journal 1\nf 12ab\n", "--replay ../j.txt", "line 2: frame checksum \"12ab\" is not 16 hex"},
         {"wormlob2 journal 1\nend 3\n", "--replay ../j.txt", "line 2: end after 3 frames, but the journal has 0"},
         {"wormlob2 journal 1\nend 0\nc 1\n", "--replay ../j.txt", "line 3: something after the end line"},
-        {"wormlob2 journal 1\n", "--replay ../j.txt --input ../in.txt", "--input and --virtual-clock cannot"},
-        {"wormlob2 journal 1\n", "--replay ../j.txt --virtual-clock", "--input and --virtual-clock cannot"},
+        {"wormlob2 journal 1\no speed 3\n", "--replay ../j.txt", "run option \"speed\" is not known"},
+        {"wormlob2 journal 1\no seed x\n", "--replay ../j.txt", "run option seed has the odd value \"x\""},
+        {"wormlob2 journal 1\n", "--replay ../j.txt --input ../in.txt", "cannot be used with it"},
+        {"wormlob2 journal 1\n", "--replay ../j.txt --virtual-clock", "cannot be used with it"},
+        {"wormlob2 journal 1\n", "--replay ../j.txt --autoplay", "cannot be used with it"},
         {"wormlob2 journal 1\n", "--replay ../j.txt --record ../k.txt", "cannot be used together"},
     };
     for (const Case& c : cases) {
