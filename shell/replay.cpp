@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
+#include <vector>
 
 #include "game/state.h"
 #include "media/graphics.h"
 #include "media/journal.h"
 #include "screens/helpers.h"
+#include "services/scores.h"
 #include "shell/display.h"
 #include "shell/framehub.h"
 #include "shell/log.h"
@@ -20,6 +23,60 @@ namespace {
 JournalData g_replay;
 std::FILE* g_checksums = nullptr;
 bool g_framesGiven = false;  // --frames cuts a replay short on purpose
+// The recording's Settings and Keys tables and starting player name, put in
+// place at the points of start-up where the recording read them.
+std::vector<int> g_settings, g_keys;
+std::string g_playerName;
+bool g_haveName = false;
+
+std::string JoinNumbers(const int* v, int n) {
+    std::string out;
+    for (int i = 0; i < n; i++) out += (i ? "," : "") + std::to_string(v[i]);
+    return out;
+}
+
+// Exactly n comma-separated whole numbers.
+bool SplitNumbers(const std::string& text, size_t n, std::vector<int>& out) {
+    out.clear();
+    std::stringstream ss(text);
+    for (std::string item; std::getline(ss, item, ',');) {
+        size_t used = 0;
+        long long v = 0;
+        try {
+            v = std::stoll(item, &used);
+        } catch (...) {
+            return false;
+        }
+        if (used != item.size() || v < INT32_MIN || v > INT32_MAX) return false;
+        out.push_back((int)v);
+    }
+    return out.size() == n && text.back() != ',';
+}
+
+// A name as hex digits, two a byte ("-" when empty), so that blanks and
+// any byte fit in one word.
+std::string HexText(const std::string& text) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) out += std::string(1, digits[c >> 4]) + digits[c & 15];
+    return out.empty() ? "-" : out;
+}
+bool UnhexText(const std::string& hex, std::string& out) {
+    out.clear();
+    if (hex == "-") return true;
+    if (hex.size() % 2 || hex.size() > 512) return false;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int v = 0;
+        for (int k = 0; k < 2; k++) {
+            char c = hex[i + k];
+            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (d < 0) return false;
+            v = v * 16 + d;
+        }
+        out.push_back((char)v);
+    }
+    return true;
+}
 
 void CloseChecksums() {
     if (g_checksums) std::fclose(g_checksums);
@@ -74,6 +131,12 @@ bool ApplyRecordedOption(const std::string& name, const std::string& value, std:
     } else if (name == "seed") {
         ok = OptionNumber(value, -1, INT32_MAX, n);
         Options.seed = n;
+    } else if (name == "settings") {
+        ok = SplitNumbers(value, 100, g_settings);
+    } else if (name == "keys") {
+        ok = SplitNumbers(value, 101, g_keys);
+    } else if (name == "player") {
+        ok = g_haveName = UnhexText(value, g_playerName);
     } else if (name == "headless-size") {
         int w = 0, h = 0;
         ok = std::sscanf(value.c_str(), "%dx%d", &w, &h) == 2 && w >= 320 && h >= 200 && w <= 16384 && h <= 16384;
@@ -150,6 +213,23 @@ bool StartRunJournal() {
         g_replay = JournalData();
     }
     return true;
+}
+
+void JournalSetup() {
+    if (Recording()) {
+        JournalOption("settings", JoinNumbers(Settings, 100));
+        JournalOption("keys", JoinNumbers(Keys, 101));
+    }
+    if (!Replaying()) return;
+    // The recording's configuration steers the replay (frame skipping, the
+    // display mode, the bindings), whatever this folder's Setup.ini says.
+    for (size_t i = 0; i < g_settings.size(); i++) Settings[i] = g_settings[i];
+    for (size_t i = 0; i < g_keys.size(); i++) Keys[i] = g_keys[i];
+}
+
+void JournalPlayerName() {
+    if (Recording()) JournalOption("player", HexText(PlayerName));
+    if (Replaying() && g_haveName) PlayerName = g_playerName;
 }
 
 void JournalFrameEnd() {

@@ -11,6 +11,12 @@ bool CheckJournalOptions();
 // recording or the replay; false (with a message printed) when a file
 // cannot be created. Runs before the program's first clock reading.
 bool StartRunJournal();
+// After the setup file is read: a recording journals the Settings and Keys
+// tables, a replay puts the recorded ones in their place.
+void JournalSetup();
+// After the score file is read: the same for the name the name prompt
+// starts with.
+void JournalPlayerName();
 // The end of every frame: the game state's checksum goes to the checksum
 // file and to the journal (or is compared with it).
 void JournalFrameEnd();

@@ -297,6 +297,7 @@ int RunProgram(int argc, char** argv) {
     LogLine("Loading");
     AudioDriverNames = ListAudioDrivers();
     LoadSetup();
+    JournalSetup();
     LogLine("");
     LogLine("Grabbing Previous Scores");
     LogLine("");
@@ -319,6 +320,7 @@ int RunProgram(int argc, char** argv) {
         ShutdownAudio();
         return 1;
     }
+    JournalPlayerName();
     MouseGame = 1;
     MaxPlayers = 4;
     PlayState = 0;
