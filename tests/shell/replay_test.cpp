@@ -1,9 +1,11 @@
 // Recording a run with --record and playing it again with --replay, through
 // the real program in temporary copies of Files/.
+#include "tests/support/skip.h"
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -144,6 +146,25 @@ TEST_F(Replay, RealClockDemoGameReplaysToTheSameChecksumsAndRecord) {
     ASSERT_NE(at, std::string::npos) << said;
     std::string report = said.substr(at, said.find('\n', at) - at);
     EXPECT_NE(Slurp(play / "out.txt").find(report), std::string::npos) << report;
+}
+
+// Watched on a display, a replay runs at the recorded speed through the
+// real window and still matches the recording frame for frame (the first
+// frames only: software GL draws the performance test slowly).
+TEST_F(Replay, ReplayOnADisplayMatchesTheHeadlessRecording) {
+    if (!std::getenv("DISPLAY")) WORMLOB_SKIP("needs an X display (run under xvfb-run)");
+    fs::path rec = Fresh("rec");
+    ASSERT_EQ(Run(rec, "--headless --virtual-clock --record ../j.txt --checksums ../rec.sums --frames 400"), 0)
+        << Slurp(rec / "out.txt");
+    fs::path play = Fresh("play");
+    ASSERT_EQ(Run(play, "--replay ../j.txt --checksums ../play.sums --frames 60", 300), 0)
+        << Slurp(play / "out.txt");
+    std::vector<std::string> sums = SplitLines(Slurp(root / "rec.sums"));
+    ASSERT_EQ(sums.size(), 400u);
+    sums.resize(60);
+    EXPECT_EQ(SplitLines(Slurp(root / "play.sums")), sums);
+    std::string log = Slurp(play / "Files" / "Debug.txt");
+    EXPECT_NE(log.find("Replay stopped by --frames after 60 frames"), std::string::npos) << log;
 }
 
 // A journal that was tampered with stops the replay at the first frame that
