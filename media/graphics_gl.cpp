@@ -27,6 +27,15 @@ long g_drawCalls = 0;
 unsigned g_white = 0;
 int g_whiteSeq = -1;
 
+// Quads of the white texture drawn fully opaque look the same without the
+// texture and without blending (under alpha blending src * 1 + dst * 0 is
+// src; the mask test passes). They batch under this pseudo texture name and
+// are drawn plainly: a software rasteriser then neither samples nor reads
+// back the buffer for them, which makes large filled rectangles (the
+// striped backdrops) several times cheaper.
+constexpr unsigned kPlainOpaque = ~0u;
+int g_blend = BLEND_MASK;
+
 int NextPow2(int v) {
     int p = 1;
     while (p < v && p < (1 << 30)) p <<= 1;
@@ -154,6 +163,7 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
     g_batchTex = 0;
     g_drawCalls = 0;
     g_whiteSeq = -1;
+    g_white = 0;  // the name may be handed out again in a new context
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     return true;
@@ -167,6 +177,7 @@ void GlClose() {
     g_context = nullptr;
     g_window = nullptr;
     g_whiteSeq = -1;
+    g_white = 0;  // the name may be handed out again in a new context
 }
 
 bool GlIsOpen() { return g_window != nullptr; }
@@ -182,12 +193,22 @@ void GlSetTitle(const std::string& title) {
 
 void GlFlush() {
     if (g_batch.empty()) return;
-    glBindTexture(GL_TEXTURE_2D, g_batchTex);
+    const bool plain = g_batchTex == kPlainOpaque;
+    if (plain) {
+        glDisable(GL_TEXTURE_2D);
+        ApplyBlendState(BLEND_SOLID);
+    } else {
+        glBindTexture(GL_TEXTURE_2D, g_batchTex);
+    }
     const GlVertex* v = g_batch.data();
     glVertexPointer(2, GL_FLOAT, sizeof(GlVertex), &v->x);
     glTexCoordPointer(2, GL_FLOAT, sizeof(GlVertex), &v->u);
     glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(GlVertex), &v->rgba);
     glDrawArrays(GL_QUADS, 0, (GLsizei)g_batch.size());
+    if (plain) {
+        glEnable(GL_TEXTURE_2D);
+        ApplyBlendState(g_blend);
+    }
     ++g_drawCalls;
     g_batch.clear();
 }
@@ -198,6 +219,9 @@ void GlSubmit() {
 }
 
 void GlQuad(unsigned tex, const float* xy, float u0, float v0, float u1, float v1, uint32_t rgba) {
+    const uint8_t alpha = reinterpret_cast<const uint8_t*>(&rgba)[3];
+    if (tex == g_white && alpha == 255 && (g_blend == BLEND_ALPHA || g_blend == BLEND_MASK || g_blend == BLEND_SOLID))
+        tex = kPlainOpaque;
     if (tex != g_batchTex || g_batch.size() + 4 > (size_t)kBatchQuads * 4) {
         GlFlush();
         g_batchTex = tex;
@@ -236,6 +260,7 @@ void GlSetSwapInterval(int interval) {
 
 void GlSetBlend(int mode) {
     GlFlush();
+    g_blend = mode;
     ApplyBlendState(mode);
 }
 

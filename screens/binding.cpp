@@ -70,33 +70,15 @@ int CaptureBinding() {
     if (KeyIsDown(122) || KeyIsDown(123)) return 0;
     for (int k = 1; k <= 255; k++)
         if (KeyIsDown(k)) return k;
-    const float t = 0.3f;
     for (int j = 1; j <= JoyCount && j <= 4; j++) {
         if (JoyEnabled[j] == 0) continue;
         int base = j * 50 + 250;
-        int port = j - 1;
-        for (int a = 0; a < 6; a++) {
-            float v = CaptureAxes[a].read(port);
-            float rest = JoyRest[CaptureAxes[a].rest][j];
-            if (v < rest - t) return base + 2 * a;
-            if (v > rest + t) return base + 2 * a + 1;
-        }
-        // A hat that read a direction at start-up may be stuck there; it
-        // would bind itself the moment the pointer touched a button.
-        if (JoyHatCentred[j] == 1) {
-            float hat = JoystickHat(port);
-            if (hat == 0.0f) return base + 20;
-            if (hat == 0.25f) return base + 25;
-            if (hat == 0.5f) return base + 28;
-            if (hat == 0.75f) return base + 23;
-        }
-        // Only buttons 0..18 have codes (30 + b stays below the next
-        // joystick's range); the device's mask may claim up to 32 buttons,
-        // and a negative mask (all 32 bits) claims none.
-        long long last = (long long)JoyButtons[j] - 1;
-        if (last > 18) last = 18;
-        for (int b = 0; b <= last; b++)
-            if (JoystickButtonDown(b, port)) return base + 30 + b;
+        for (int off = 0; off < 12; off++)
+            if (JoystickCodeDown(base + off)) return base + off;
+        for (int off : {20, 25, 28, 23})
+            if (JoystickCodeDown(base + off)) return base + off;
+        for (int b = 0; b <= 18; b++)
+            if (JoystickCodeDown(base + 30 + b)) return base + 30 + b;
     }
     return 0;
 }
@@ -135,10 +117,38 @@ void BindingButton(int slot, int x, int y) {
     DrawTextAligned(tx, ty, name, 1, 1);
 }
 
+int JoystickCodeDown(int code) {
+    if (code < 300) return 0;
+    int j = (code - 250) / 50, off = (code - 250) % 50;
+    if (j < 1 || j > 4 || j > JoyCount || JoyEnabled[j] == 0) return 0;
+    int port = j - 1;
+    if (off < 12) {
+        // Past the rest value read at start-up by more than 0.3, below for
+        // even offsets and above for odd ones.
+        const AxisTest& axis = CaptureAxes[off / 2];
+        float v = axis.read(port), rest = JoyRest[axis.rest][j];
+        return (off % 2 == 0 ? v < rest - 0.3f : v > rest + 0.3f) ? 1 : 0;
+    }
+    if (off == 20 || off == 23 || off == 25 || off == 28) {
+        // A hat that read a direction at start-up may be stuck there; it
+        // would bind itself the moment the pointer touched a button, and
+        // hold its control for ever.
+        if (JoyHatCentred[j] != 1) return 0;
+        float want = off == 20 ? 0.0f : off == 25 ? 0.25f : off == 28 ? 0.5f : 0.75f;
+        return JoystickHat(port) == want ? 1 : 0;
+    }
+    // Only buttons 0..18 have codes (30 + b stays below the next joystick's
+    // range); the device's mask may claim up to 32 buttons, and a negative
+    // mask (all 32 bits) claims none.
+    int b = off - 30;
+    if (b < 0 || (long long)b > (long long)JoyButtons[j] - 1) return 0;
+    return JoystickButtonDown(b, port) ? 1 : 0;
+}
+
 int KeyCodeDown(int code) { return code >= 10 && code <= 254 && KeyIsDown(code) ? 1 : 0; }
 
 int ControlDown(int c, int p) {
     int slot = (p - 1) * 20 + c;
     if (slot < 0 || slot > 100) return 0;
-    return KeyCodeDown(Keys[slot]);
+    return KeyCodeDown(Keys[slot]) || JoystickCodeDown(Keys[slot]) ? 1 : 0;
 }

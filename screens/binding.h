@@ -14,7 +14,12 @@ int CaptureBinding();
 // The 48 x 48 binding button of one Keys slot at (x, y); the caller sets the
 // colour and the font.
 void BindingButton(int slot, int x, int y);
-// 1 while control c of player p is held (keyboard bindings only).
+// 1 while control c of player p is held: a key, or a joystick axis past its
+// rest value by more than 0.3, a hat direction or a button, so a bound
+// gamepad works the menus.
 int ControlDown(int c, int p);
+// 1 while the joystick input of a binding code 300 and up is held (enabled
+// joysticks only; a hat that was not centred at start-up never is).
+int JoystickCodeDown(int code);
 // 1 when code is a keyboard code 10..254 and that key is held.
 int KeyCodeDown(int code);

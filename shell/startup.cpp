@@ -13,6 +13,7 @@
 #include "media/system.h"
 #include "screens/helpers.h"
 #include "services/scores.h"
+#include "shell/datafolder.h"
 #include "shell/display.h"
 #include "shell/framehub.h"
 #include "shell/log.h"
@@ -286,7 +287,11 @@ int RunProgram(int argc, char** argv) {
     EnumerateJoysticks();
     SetDefaultSettings();
 
-    std::string files = Options.filesDir.empty() ? "Files/" : Options.filesDir;
+    std::string files, folderError;
+    if (!ChooseDataFolder(Options.filesDir, files, folderError)) {
+        std::cerr << "wormlob2: " << folderError << "\n";
+        return 1;
+    }
     if (!ChangeDir(files)) {
         std::cerr << "wormlob2: cannot find the data folder \"" << files
                   << "\" (start the game from the folder that holds Files/)\n";

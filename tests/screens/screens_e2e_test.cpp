@@ -11,40 +11,15 @@
 #include <sstream>
 
 #include "media/graphics.h"
-
-namespace fs = std::filesystem;
+#include "tests/support/program.h"
+#include "tests/support/skip.h"
 
 namespace {
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-class Panel : public ::testing::Test {
+class Panel : public Program {
 protected:
-    fs::path root, files;
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("wl2_panel_" + std::to_string(getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        files = root / "Files";
-        fs::create_directories(files);
-        fs::path src = fs::path(WORMLOB_SOURCE_DIR) / "Files";
-        fs::copy(src / "Common", files / "Common", fs::copy_options::recursive);
-        fs::copy(src / "418", files / "418", fs::copy_options::recursive);
-        for (const char* junk : {"418/scores.dat", "418/scores.dat.bak"}) fs::remove(files / junk);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(root);
-    }
     int Run(const std::string& script, const std::string& args) {
         std::ofstream(root / "input.txt") << script;
-        std::string cmd = "cd '" + root.string() + "' && timeout 400 '" + std::string(WORMLOB_BINARY_DIR) +
-                          "/wormlob2' --virtual-clock --input input.txt " + args + " >out.txt 2>&1";
-        int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        return Program::Run("--virtual-clock --input input.txt " + args, 400);
     }
 };
 
@@ -59,7 +34,7 @@ const char* PanelScript =
 }  // namespace
 
 TEST_F(Panel, SettingsAreSavedAndF11WritesAPicture) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    if (!std::getenv("DISPLAY")) WORMLOB_SKIP("needs an X display (run under xvfb-run)");
     std::string script = std::string(PanelScript) + "7200 key down 9\n7250 key up 9\n7500 key down 122\n7550 key up 122\n";
     ASSERT_EQ(Run(script, "--frames 560"), 0) << Slurp(root / "out.txt");
     std::string setup = Slurp(files / "Setup.ini");

@@ -169,7 +169,18 @@ TEST_F(Screens, CaptureFromKeysAndVirtualJoysticks) {
         }
         c.set();
         EXPECT_EQ(CaptureBinding(), c.code) << c.what;
+        // Whatever binds is then reported held by the bound control.
+        Keys[1] = c.code;
+        EXPECT_EQ(ControlDown(1, 1), c.code ? 1 : 0) << c.what;
     }
+    // Released, a stuck hat, a disabled stick: not held.
+    for (int code : {352, 350, 398, 320 + 55}) {
+        Keys[1] = code;
+        EXPECT_EQ(ControlDown(1, 1), 0) << code;
+    }
+    SDL_JoystickSetVirtualHat(d[0], 0, SDL_HAT_RIGHT);
+    EXPECT_EQ(JoystickCodeDown(325), 0) << "hat of a stick whose hat was not centred at start-up";
+    Keys[1] = 0;
     // A click on joystick 2's name in the panel's list disables it.
     JoyNames[2] = "Pad Two";
     JoyEnabled[2] = 1;

@@ -14,66 +14,19 @@
 #include "media/graphics.h"
 #include "media/system.h"
 #include "shell/startup.h"
-
-namespace fs = std::filesystem;
+#include "tests/support/program.h"
 
 namespace {
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+// The log's lines for the sound effects there are, in order.
+std::vector<std::string> SfxLines(const fs::path& files) {
+    std::vector<std::string> l;
+    for (int n = 1; n <= 200; n++) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%03d.wav", n);
+        if (fs::exists(files / "418" / name)) l.push_back("\tSFX(" + std::to_string(n) + ")");
+    }
+    return l;
 }
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            out.push_back(text.substr(start));
-            break;
-        }
-        out.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return out;
-}
-
-class Program : public ::testing::Test {
-protected:
-    fs::path root, files;
-    void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("wl2_e2e_" + std::to_string(getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        files = root / "Files";
-        fs::create_directories(files);
-        fs::path src = fs::path(WORMLOB_SOURCE_DIR) / "Files";
-        fs::copy(src / "Common", files / "Common", fs::copy_options::recursive);
-        fs::copy(src / "418", files / "418", fs::copy_options::recursive);
-        for (const char* junk : {"418/scores.dat", "418/scores.dat.bak"}) fs::remove(files / junk);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(root);
-    }
-    int Run(const std::string& args, int timeoutSecs = 120) {
-        std::string cmd = "cd '" + root.string() + "' && timeout " + std::to_string(timeoutSecs) + " '" +
-                          std::string(WORMLOB_BINARY_DIR) + "/wormlob2' " + args + " >out.txt 2>&1";
-        int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    }
-    std::vector<std::string> SfxLines() {
-        std::vector<std::string> l;
-        for (int n = 1; n <= 200; n++) {
-            char name[16];
-            std::snprintf(name, sizeof name, "%03d.wav", n);
-            if (fs::exists(files / "418" / name)) l.push_back("\tSFX(" + std::to_string(n) + ")");
-        }
-        return l;
-    }
-};
 }  // namespace
 
 TEST_F(Program, FirstStartLogsEveryStepInOrder) {
@@ -89,7 +42,7 @@ TEST_F(Program, FirstStartLogsEveryStepInOrder) {
                                        "Switching to Default Folder", "", "\tDefault Fonts", "\tDefault Icons",
                                        "\tLogos", "\tBadgeGet", "", "Switching to Game Folder", "",
                                        "Loading Sound effects"};
-    for (auto& s : SfxLines()) expect.push_back(s);
+    for (auto& s : SfxLines(files)) expect.push_back(s);
     for (const char* s : {"Sounds loaded", "", "Starting Engine Test", "Aiming for 60,4", "Test Complete", "",
                           "Engine Test Results", "", "\tMaximum Sprites Allowed for 60 Frames Per Second",
                           "\tMain sprites : 8000", "\tGlowy Sprites : 8000", "\tParticles : 4000", "", "",
@@ -97,7 +50,7 @@ TEST_F(Program, FirstStartLogsEveryStepInOrder) {
                           "Play again, soon!!"})
         expect.push_back(s);
     EXPECT_EQ(log, expect);
-    EXPECT_GE(SfxLines().size(), 19u);
+    EXPECT_GE(SfxLines(files).size(), 19u);
     EXPECT_TRUE(fs::exists(files / "Setup.ini"));
     EXPECT_TRUE(fs::exists(files / "418" / "scores.dat"));
     EXPECT_NE(Slurp(files / "Setup.ini").find("Width=800\r\nHeight=600\r\n"), std::string::npos);

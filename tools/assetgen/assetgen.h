@@ -11,6 +11,8 @@ bool MakeImages(const std::string& filesDir, const std::string& fontDir, std::ve
 bool MakeSounds(const std::string& filesDir, std::vector<std::string>& written);
 bool MakeMusic(const std::string& filesDir, std::vector<std::string>& written);
 
+// The program's 128 x 128 desktop icon.
+bool MakeIconFile(const std::string& outPng);
 // Renders every image under filesDir onto one dark sheet, raw and as the
 // game draws them (tinted, with their glows), for looking at.
 bool MakeContactSheet(const std::string& filesDir, const std::string& outPng);

@@ -561,6 +561,29 @@ bool MakeSiteLogo(const std::string& fontDir, Image& out) {
     return true;
 }
 
+// src shrunk by an integer factor (box filter on premultiplied colour) and
+// multiplied by a tint.
+Image ShrinkTinted(const Image& src, int factor, RGBA tint) {
+    Image out(src.w / factor, src.h / factor);
+    float n = (float)(factor * factor);
+    for (int y = 0; y < out.h; y++)
+        for (int x = 0; x < out.w; x++) {
+            RGBA sum;
+            for (int j = 0; j < factor; j++)
+                for (int i = 0; i < factor; i++) {
+                    const RGBA& p = src.at(x * factor + i, y * factor + j);
+                    sum.r += p.r * p.a;
+                    sum.g += p.g * p.a;
+                    sum.b += p.b * p.a;
+                    sum.a += p.a;
+                }
+            RGBA& o = out.at(x, y);
+            o.a = sum.a / n;
+            if (sum.a > 0) o = {sum.r / sum.a * tint.r, sum.g / sum.a * tint.g, sum.b / sum.a * tint.b, o.a};
+        }
+    return out;
+}
+
 bool Save(const std::string& path, const Image& img, std::vector<std::string>& written) {
     if (!WritePng(path, img)) {
         std::fprintf(stderr, "assetgen: cannot write %s\n", path.c_str());
@@ -609,6 +632,23 @@ bool MakeImages(const std::string& filesDir, const std::string& fontDir, std::ve
         ok = false;
     }
     return ok;
+}
+
+bool MakeIconFile(const std::string& outPng) {
+    // A short centipede curling up from the lower left: four fresh pods
+    // in the game's pod colours, head last so it is drawn on top, over a
+    // soft glow of the whole chain.
+    Image pod = MakePod(1);
+    const RGBA colours[] = {{0.45f, 1, 0.35f, 1}, {1, 1, 0.3f, 1}, {1, 0.6f, 0.15f, 1}, {1, 0.25f, 0.25f, 1}};
+    const int at[4][2] = {{2, 62}, {14, 36}, {36, 16}, {62, 6}};
+    Image chain(128, 128);
+    for (int i = 0; i < 4; i++) {
+        Image small = ShrinkTinted(pod, 2, colours[i]);
+        Blit(chain, small, at[i][0], at[i][1]);
+    }
+    Image icon = GlowOf(chain, 5, 0.5f);
+    Blit(icon, chain, 0, 0);
+    return WritePng(outPng, icon);
 }
 
 }  // namespace assetgen
