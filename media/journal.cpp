@@ -39,6 +39,9 @@ uint32_t g_firstMs = 0;
 std::chrono::steady_clock::time_point g_replayStart;
 
 [[noreturn]] void Stop(const std::string& why) {
+    // Whatever the handler does on its way out runs on the plain clock and
+    // input, not into the exhausted journal again.
+    g_mode = MODE_OFF;
     if (g_stop) g_stop(why);
     std::fprintf(stderr, "wormlob2: replay stopped: %s\n", why.c_str());
     std::fflush(nullptr);

@@ -22,7 +22,7 @@
 namespace {
 JournalData g_replay;
 std::FILE* g_checksums = nullptr;
-bool g_framesGiven = false;  // --frames cuts a replay short on purpose
+bool g_framesGiven = false;  // --frames cuts this replay short on purpose
 // The recording's Settings and Keys tables and starting player name, put in
 // place at the points of start-up where the recording read them.
 std::vector<int> g_settings, g_keys;
@@ -50,7 +50,7 @@ bool SplitNumbers(const std::string& text, size_t n, std::vector<int>& out) {
         if (used != item.size() || v < INT32_MIN || v > INT32_MAX) return false;
         out.push_back((int)v);
     }
-    return out.size() == n && text.back() != ',';
+    return out.size() == n && !text.empty() && text.back() != ',';
 }
 
 // A name as hex digits, two a byte ("-" when empty), so that blanks and
@@ -117,8 +117,12 @@ bool ApplyRecordedOption(const std::string& name, const std::string& value, std:
     bool ok = true;
     if (name == "frames") {
         ok = OptionNumber(value, 0, INT64_MAX, n);
-        // --frames given to the replay cuts it short on purpose.
-        if (ok && !g_framesGiven) Options.frames = n;
+        // --frames given to the replay can only cut it shorter than the
+        // recording.
+        if (ok && (!g_framesGiven || (n > 0 && n <= Options.frames))) {
+            Options.frames = n;
+            g_framesGiven = false;
+        }
     } else if (name == "games") {
         ok = OptionNumber(value, 0, INT64_MAX, n);
         Options.games = n;
@@ -233,6 +237,7 @@ void JournalPlayerName() {
 }
 
 void JournalFrameEnd() {
+    if (!g_checksums && !Recording() && !Replaying()) return;
     uint64_t game = GameChecksum();
     if (g_checksums) std::fprintf(g_checksums, "%lld %016" PRIx64 "\n", FrameCounter, game);
     if (!Recording() && !Replaying()) return;
