@@ -91,9 +91,12 @@ protected:
 // filed record.
 TEST_F(Replay, RealClockGameReplaysToTheSameChecksumsAndRecord) {
     WriteHardGameScript();
-    const int frames = 2700;  // about 45 s at 60 frames per second
+    // The seed fixes the game whatever the performance test measured on a
+    // busy machine (it draws random numbers for as long as it runs); this
+    // one ends the game in about 750 frames, filed by about frame 1600.
+    const int frames = 2100;  // 35 s at 60 frames per second
     fs::path rec = Fresh("rec");
-    ASSERT_EQ(Run(rec, "--headless --record ../j.txt --checksums ../rec.sums --input ../in.txt --frames " +
+    ASSERT_EQ(Run(rec, "--headless --record ../j.txt --checksums ../rec.sums --input ../in.txt --seed 3 --frames " +
                            std::to_string(frames)),
               0)
         << Slurp(rec / "out.txt");
@@ -104,7 +107,7 @@ TEST_F(Replay, RealClockGameReplaysToTheSameChecksumsAndRecord) {
     std::vector<std::string> sums = SplitLines(Slurp(root / "rec.sums"));
     ASSERT_EQ(sums.size(), (size_t)frames);
     // The game really ran: its state changed from frame to frame.
-    EXPECT_GT(std::set<std::string>(sums.begin(), sums.end()).size(), 1000u);
+    EXPECT_GT(std::set<std::string>(sums.begin(), sums.end()).size(), 500u);
     std::vector<std::string> journal = SplitLines(Slurp(root / "j.txt"));
     ASSERT_FALSE(journal.empty());
     EXPECT_EQ(journal.front(), "wormlob2 journal 1");
@@ -193,6 +196,12 @@ TEST_F(Replay, ReplayThatGoesItsOwnWayOrRunsOutStopsWithAReason) {
         << Slurp(rec / "out.txt");
     std::vector<std::string> journal = SplitLines(Slurp(root / "j.txt"));
 
+    // Untouched, it replays in full; --frames cannot take it past its end.
+    fs::path play = Fresh("whole");
+    EXPECT_EQ(Run(play, "--headless --replay ../j.txt --frames 5000"), 0) << Slurp(play / "out.txt");
+    EXPECT_NE(Slurp(play / "Files" / "Debug.txt").find("Replay finished as recorded after 1200 frames"),
+              std::string::npos);
+
     // The start click lands elsewhere: the pointer differs at once.
     std::vector<std::string> moved = journal;
     int eventLine = -1;
@@ -206,7 +215,7 @@ TEST_F(Replay, ReplayThatGoesItsOwnWayOrRunsOutStopsWithAReason) {
     std::ofstream out(root / "moved.txt");
     for (auto& l : moved) out << l << "\n";
     out.close();
-    fs::path play = Fresh("moved");
+    play = Fresh("moved");
     EXPECT_EQ(Run(play, "--headless --replay ../moved.txt"), 3);
     std::string log = Slurp(play / "Files" / "Debug.txt");
     EXPECT_NE(log.find("Replay stopped: frame "), std::string::npos) << log;
