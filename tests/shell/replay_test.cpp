@@ -261,6 +261,8 @@ TEST_F(Replay, BadJournalsAndOptionsAreRefusedBeforeAnythingOpens) {
         {"wormlob2 journal 1\n", "--replay ../j.txt --virtual-clock", "cannot be used with it"},
         {"wormlob2 journal 1\n", "--replay ../j.txt --autoplay", "cannot be used with it"},
         {"wormlob2 journal 1\n", "--replay ../j.txt --record ../k.txt", "cannot be used together"},
+        {"", "--record ../no/such/k.txt", "no/such/k.txt: cannot be created"},
+        {"", "--checksums ../no/such/k.txt", "no/such/k.txt: cannot be created"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args + " with \"" + c.journal + "\"");
