@@ -59,7 +59,7 @@ public:
             if (state_ == State::Playing) state_ = State::Paused;
         } else if (state_ == State::Cued || state_ == State::Paused) {
             state_ = State::Playing;
-            markMs_ = Millisecs();
+            markMs_ = PeekMillisecs();
         }
     }
     void Stop() override {
@@ -81,7 +81,7 @@ private:
             Stop();
             return;
         }
-        const int now = Millisecs();
+        const int now = PeekMillisecs();
         const int32_t dt = MsDiff(now, markMs_);
         markMs_ = now;
         if (dt > 0) posMs_ += double(dt) * rate_;

@@ -216,7 +216,7 @@ TDisplay* OpenDisplay(int width, int height, int depth, int hertz, int flags) {
             g_pacing = true;
             g_period = 1000 / hertz;
             g_remainder = 1000 - g_period * hertz;
-            g_nextFrame = Millisecs();
+            g_nextFrame = PeekMillisecs();
             g_acc = 0;
         }
     }
@@ -318,7 +318,7 @@ void Flip(int sync) {
             next += 1;
         }
         g_nextFrame = (int)next;
-        int now = Millisecs();
+        int now = PeekMillisecs();
         int wait = MsDiff(g_nextFrame, now);
         if (wait <= 0) g_nextFrame = now;  // a late frame is not caught up
         else SleepMs(wait);

@@ -189,6 +189,9 @@ bool ImagesOverlap(const ImageRef& image1, float x1, float y1, int frame1,
 // Enumerates afresh on each call; ports are 0-based. Queries on a port
 // that does not exist answer 0 ("" for the name, -1 for the hat).
 int JoystickCount();
+// From now on JoystickCount finds no devices and touches no joystick
+// service (headless runs).
+void IgnoreJoysticks();
 std::string JoystickName(int port);
 int JoystickButtonMask(int port);
 int JoystickButtonDown(int button, int port);

@@ -2,11 +2,13 @@
 // mapping of SDL keys to the Windows virtual-key codes the program uses,
 // pointer warping and hiding, and joysticks.
 #include "media/graphics_internal.h"
+#include "media/journal.h"
 #include "media/system.h"
 
 #include <SDL.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace gfx {
 
@@ -258,6 +260,7 @@ struct Joy {
 };
 std::vector<Joy> g_joys;
 bool g_joyStarted = false;
+bool g_joyIgnored = false;
 
 // Re-reads one device; a device that stopped answering keeps its last state.
 Joy* Poll(int port) {
@@ -295,7 +298,12 @@ Joy* Poll(int port) {
 }
 }  // namespace
 
-int JoystickCount() {
+namespace {
+// The platform's answers. The public queries below pass them through the
+// run journal: a recorded run journals each answer, and a replay answers
+// from the journal without touching any device.
+int32_t AskJoystickCount(int, int) {
+    if (g_joyIgnored) return 0;
     if (!g_joyStarted) {
         if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return 0;
         // Joysticks are polled by the queries; their events would only fill
@@ -320,11 +328,7 @@ int JoystickCount() {
     return (int)g_joys.size();
 }
 
-std::string JoystickName(int port) {
-    return port >= 0 && port < (int)g_joys.size() ? g_joys[port].name : std::string();
-}
-
-int JoystickButtonMask(int port) {
+int32_t AskButtonMask(int port, int) {
     if (port < 0 || port >= (int)g_joys.size() || !g_joys[port].dev) return 0;
     int n = SDL_JoystickNumButtons(g_joys[port].dev);
     if (n <= 0) return 0;
@@ -333,23 +337,49 @@ int JoystickButtonMask(int port) {
     return (int)((1u << n) - 1);
 }
 
-int JoystickButtonDown(int button, int port) {
+int32_t AskButtonDown(int button, int port) {
     Joy* j = Poll(port);
     if (!j || button < 0 || button > 31) return 0;
     return (j->buttons >> button) & 1;
 }
 
-static float Axis(int port, int a) {
-    Joy* j = Poll(port);
-    return j ? j->axes[a] : 0.0f;
+// Floats travel through the journal as their bit patterns, exactly.
+int32_t FloatBits(float f) {
+    int32_t v;
+    std::memcpy(&v, &f, sizeof v);
+    return v;
 }
-float JoystickX(int port) { return Axis(port, 0); }
-float JoystickY(int port) { return Axis(port, 1); }
-float JoystickZ(int port) { return Axis(port, 2); }
-float JoystickR(int port) { return Axis(port, 3); }
-float JoystickU(int port) { return Axis(port, 4); }
-float JoystickV(int port) { return Axis(port, 5); }
-float JoystickHat(int port) {
-    Joy* j = Poll(port);
-    return j ? j->hat : -1.0f;
+float BitsFloat(int32_t v) {
+    float f;
+    std::memcpy(&f, &v, sizeof f);
+    return f;
 }
+
+int32_t AskAxis(int port, int a) {
+    Joy* j = Poll(port);
+    return FloatBits(j ? j->axes[a] : 0.0f);
+}
+
+int32_t AskHat(int port, int) {
+    Joy* j = Poll(port);
+    return FloatBits(j ? j->hat : -1.0f);
+}
+}  // namespace
+
+int JoystickCount() { return JournalValue(AskJoystickCount, 0, 0); }
+void IgnoreJoysticks() { g_joyIgnored = true; }
+
+// Only shown, never acted on, so not journaled: a replay has no names.
+std::string JoystickName(int port) {
+    return port >= 0 && port < (int)g_joys.size() ? g_joys[port].name : std::string();
+}
+
+int JoystickButtonMask(int port) { return JournalValue(AskButtonMask, port, 0); }
+int JoystickButtonDown(int button, int port) { return JournalValue(AskButtonDown, button, port); }
+float JoystickX(int port) { return BitsFloat(JournalValue(AskAxis, port, 0)); }
+float JoystickY(int port) { return BitsFloat(JournalValue(AskAxis, port, 1)); }
+float JoystickZ(int port) { return BitsFloat(JournalValue(AskAxis, port, 2)); }
+float JoystickR(int port) { return BitsFloat(JournalValue(AskAxis, port, 3)); }
+float JoystickU(int port) { return BitsFloat(JournalValue(AskAxis, port, 4)); }
+float JoystickV(int port) { return BitsFloat(JournalValue(AskAxis, port, 5)); }
+float JoystickHat(int port) { return BitsFloat(JournalValue(AskHat, port, 0)); }

@@ -1,6 +1,8 @@
 // Timing, random numbers, text-to-number, files and the input tables.
 #include "media/system.h"
 
+#include "media/journal.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,11 +34,19 @@ uint32_t RealMillis() {
 }  // namespace
 
 int Millisecs() {
+    if (Replaying()) return JournalClock(0);
+    int now = (int)(g_virtualClock ? g_virtualNow : RealMillis());
+    return Recording() ? JournalClock(now) : now;
+}
+
+int PeekMillisecs() {
+    if (Replaying()) return JournalNow();
     return (int)(g_virtualClock ? g_virtualNow : RealMillis());
 }
 
 void SleepMs(int ms) {
-    if (ms < 0) return;
+    // A replay's time comes from the journal; waiting adds nothing to it.
+    if (ms < 0 || Replaying()) return;
     if (g_virtualClock) {
         g_virtualNow += (uint32_t)ms;
         return;
@@ -309,6 +319,10 @@ void ClearTables() {
 }  // namespace
 
 void PostInputEvent(const InputEvent& e) {
+    // A replay's input is the journal's alone: what the window reports
+    // while it is watched must not change the run.
+    if (!JournalAccepts()) return;
+    JournalPosted(e, g_inPump);
     switch (e.type) {
     case INPUT_KEY_DOWN:
         if (e.code < 0 || e.code > 255) return;
@@ -364,9 +378,13 @@ void InstallPlatformHooks(const PlatformHooks& hooks) {
 void PumpInput() {
     if (g_inPump) return;  // a hook that queries input must not recurse
     g_inPump = true;
+    JournalPoll();
     if (g_hooks.pump) g_hooks.pump();
+    JournalDeliver();
     // Scripted events are due once the program's clock has passed them.
-    int now = Millisecs();
+    // The look at the clock is not journaled: the events it lets through
+    // are, and a replay has no script.
+    int now = PeekMillisecs();
     while (!g_script.empty() &&
            MsReached(now, (int)((uint32_t)g_scriptStart + g_script.front().at))) {
         InputEvent e = g_script.front().e;
@@ -514,7 +532,7 @@ bool ReadInputScript(const std::string& path, std::vector<ScriptedInput>& events
 
 void StartInputScript(const std::vector<ScriptedInput>& events) {
     g_script.assign(events.begin(), events.end());
-    g_scriptStart = Millisecs();
+    g_scriptStart = PeekMillisecs();
 }
 
 bool LoadInputScriptText(const std::string& text) {

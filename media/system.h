@@ -14,6 +14,11 @@
 // Compare two readings only through their difference (MsSince / MsReached),
 // never directly, so nothing hangs or skips when the counter wraps.
 int Millisecs();
+// The clock as the media layer's own timekeeping sees it (how far a sound
+// has played, display pacing): the same clock, but not a reading the
+// program's logic depends on, so a recorded run does not journal it and a
+// replay answers with its current time.
+int PeekMillisecs();
 // Suspends for ms milliseconds (negative: returns at once). Under the
 // virtual clock the time advances at once and nothing sleeps.
 void SleepMs(int ms);

@@ -10,6 +10,7 @@
 #include "services/popups.h"
 #include "services/sequencer.h"
 #include "shell/display.h"
+#include "shell/replay.h"
 #include "shell/setup.h"
 #include "shell/startup.h"
 
@@ -191,6 +192,7 @@ int FinishFrame(int showPointer) {
     FrameSkipPhase = 1 - FrameSkipPhase;
 
     FrameCounter++;
+    JournalFrameEnd();
     if (Options.frames > 0 && FrameCounter >= Options.frames) ShutDown();
     return pauseResult;
 }

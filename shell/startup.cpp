@@ -17,6 +17,7 @@
 #include "shell/display.h"
 #include "shell/framehub.h"
 #include "shell/log.h"
+#include "shell/replay.h"
 #include "shell/setup.h"
 #include "shell/title.h"
 
@@ -85,6 +86,9 @@ std::string UsageText() {
            "  --frames N          end the program (as Escape would) at the N-th frame\n"
            "  --files DIR         use DIR instead of ./Files as the data folder\n"
            "  --grab N:FILE       save frame N's picture as a PNG file (repeatable; 0 is the splash)\n"
+           "  --record FILE       journal the run (clock readings, input) so that it can be replayed\n"
+           "  --replay FILE       run a journaled run again, exactly (headless or watched)\n"
+           "  --checksums FILE    write the game state's checksum at the end of every frame\n"
            "  --autoplay          a built-in player plays game after game (a demo)\n"
            "  --mode M            start with mode M selected: easy, medium or hard\n"
            "  --seed N            start the random generator at N (0 or more)\n"
@@ -139,6 +143,12 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
                 return false;
             }
             Options.grabs.push_back({n, std::filesystem::absolute(v.substr(colon + 1)).string()});
+        } else if (a == "--record" || a == "--replay" || a == "--checksums") {
+            if (!next(v)) return false;
+            std::string& file = a == "--record" ? Options.recordFile
+                                : a == "--replay" ? Options.replayFile
+                                                  : Options.checksumFile;
+            file = std::filesystem::absolute(v).string();
         } else if (a == "--files") {
             if (!next(Options.filesDir)) return false;
         } else if (a == "--autoplay") {
@@ -174,7 +184,7 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
         std::cerr << "wormlob2: input script " << Options.inputScript << ": " << error << "\n";
         return false;
     }
-    return true;
+    return CheckJournalOptions();
 }
 
 void PlayMusicOnSlot(const SoundRef& sound, int slot) {
@@ -187,7 +197,9 @@ namespace {
 int g_escapeLatch = 0;
 
 void EnumerateJoysticks() {
-    if (Options.headless) return;  // headless input comes only from scripts
+    // Headless input comes only from scripts. The count is still asked for,
+    // so that a journal holds it whether or not the run had a window.
+    if (Options.headless) IgnoreJoysticks();
     JoyCount = JoystickCount();
     if (JoyCount > 4) JoyCount = 4;
     for (int j = 1; j <= JoyCount; j++) {
@@ -235,6 +247,7 @@ void StartGameFromTitle() {
 }
 
 void ShutDown() {
+    int status = EndRunJournal();
     SaveSetup();
     WriteScoreFile();
     LogLine("Closing Up");
@@ -248,7 +261,7 @@ void ShutDown() {
     std::fflush(nullptr);
     // No static destructors: the audio thread and the platform libraries are
     // already shut down, and nothing else needs tearing down.
-    std::_Exit(0);
+    std::_Exit(status);
 }
 
 int RunProgram(int argc, char** argv) {
@@ -258,6 +271,8 @@ int RunProgram(int argc, char** argv) {
         std::cout << UsageText();
         return 0;
     }
+    // The journal starts before the program's first clock reading.
+    if (!StartRunJournal()) return 2;
     if (Options.virtualClock) UseVirtualClock(0);
     if (Options.headless) {
         ForceNullGraphics(true);
@@ -287,6 +302,7 @@ int RunProgram(int argc, char** argv) {
     LogLine("Loading");
     AudioDriverNames = ListAudioDrivers();
     LoadSetup();
+    JournalSetup();
     LogLine("");
     LogLine("Grabbing Previous Scores");
     LogLine("");
@@ -309,6 +325,7 @@ int RunProgram(int argc, char** argv) {
         ShutdownAudio();
         return 1;
     }
+    JournalPlayerName();
     MouseGame = 1;
     MaxPlayers = 4;
     PlayState = 0;

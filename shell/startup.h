@@ -47,6 +47,9 @@ struct ProgramOptions {
     // --grab N:FILE: save the back buffer of frame N as a PNG (before it is
     // presented), for looking at screens in automated runs.
     std::vector<std::pair<long long, std::string>> grabs;
+    // --record FILE / --replay FILE: the run journal; --checksums FILE: one
+    // line per frame with the game state's checksum (all made absolute).
+    std::string recordFile, replayFile, checksumFile;
     // --autoplay: the built-in demo player works the mouse and keys.
     bool autoplay = false;
     int mode = -1;         // --mode easy|medium|hard: the mode chosen at start

@@ -1,0 +1,107 @@
+// The run journal behind --record and --replay: everything outside the
+// program that its logic depends on, in the order the program met it, so a
+// recorded run can be played again exactly.
+//
+// What goes in: every reading of the program's clock (Millisecs), every
+// input event that reaches the input tables together with the input poll
+// (PumpInput call) it arrived in, the answers of the joystick queries, and a
+// checksum of the game state at the end of each frame. On replay the clock
+// answers with the journaled readings, the journaled events arrive in the
+// same polls, the joystick queries answer from the journal, and each frame's
+// checksum is compared with the journaled one, so a replay that goes its own
+// way stops at the first frame that differs instead of running on.
+//
+// The file is text, one item a line:
+//   wormlob2 journal 1                   the header; 1 is the format version
+//   c <delta> [<count>]                  count (default 1) clock readings,
+//                                        each delta ms after the one before
+//                                        (the first reading counts from 0)
+//   e <poll> <type> <code> <x> <y> <rep> an input event delivered in input
+//                                        poll number <poll> (from 1); type
+//                                        is the InputEventType number
+//   v <value>                            the answer of a joystick query
+//                                        (a float as its 32-bit pattern)
+//   f <checksum>                         a frame ended; the state checksum
+//                                        in 16 hex digits
+//   o <name> <value>                     a run option the replay must use
+//                                        too (the shell's own names)
+//   end <frames>                         the program ended after that many
+//                                        frames (absent when it was killed)
+// The streams are independent: only the order within each kind matters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "media/system.h"
+
+struct JournalClockRun {
+    int32_t delta;   // ms after the previous reading (wrapping)
+    uint32_t count;  // readings in the run, at least 1
+};
+struct JournalEvent {
+    uint64_t poll;  // the PumpInput call it arrived in, from 1
+    InputEvent e;
+};
+struct JournalData {
+    std::vector<JournalClockRun> clock;
+    std::vector<JournalEvent> events;
+    std::vector<int32_t> values;
+    std::vector<uint64_t> frames;  // the checksum of each frame, in order
+    std::vector<std::pair<std::string, std::string>> options;  // name, value
+    long long endFrames = -1;      // -1: no end line
+};
+
+// Parses a whole journal. On the first thing wrong gives false and error =
+// "line N: what is wrong" (or what is missing), with data cleared.
+bool ParseJournal(const std::string& text, JournalData& data, std::string& error);
+// The same from a file; an unreadable file gives error "cannot be read".
+bool ReadJournal(const std::string& path, JournalData& data, std::string& error);
+
+// Starts writing a journal to path (created or truncated); false with error
+// when it cannot be created.
+bool StartRecording(const std::string& path, std::string& error);
+// Journals a run option (name and value are single words).
+void JournalOption(const std::string& name, const std::string& value);
+// Starts playing back a parsed journal.
+void StartReplay(const JournalData& data);
+bool Recording();
+bool Replaying();
+// Recording: writes the end line and closes the file. Replaying: checks that
+// the journal was used up; returns "" when all is well, else what is left.
+std::string FinishJournal(long long frames);
+
+// Called when a replay cannot go on (the journal ran out, or the run went
+// its own way); it gets a one-line reason and must not return. Without one
+// the reason goes to standard error and the process ends with status 3.
+void SetJournalStopHandler(void (*stop)(const std::string& why));
+
+// ---- the hooks the media layer and the frame hub call ----
+
+// A clock reading: recording journals the platform's reading and returns
+// it; replaying returns the next journaled reading (and, when paced, waits
+// until that much real time has passed since the replay began, so a watched
+// replay runs at the recorded speed).
+int JournalClock(int platformMs);
+// The last reading handed out by a replay (what the media layer's own
+// timekeeping uses there); only meaningful while replaying.
+int JournalNow();
+void SetReplayPacing(bool paced);
+// Input polls: JournalPoll is called at the start of each PumpInput; while
+// recording, JournalPosted journals each event that reaches the tables
+// (inPoll: it came during a poll rather than between two);
+// while replaying, JournalDeliver posts the events of the current poll, and
+// JournalAccepts tells PostInputEvent whether an event may reach the tables
+// (only the journal's own while replaying).
+void JournalPoll();
+void JournalPosted(const InputEvent& e, bool inPoll);
+void JournalDeliver();
+bool JournalAccepts();
+// A device answer: recording journals it and returns it; replaying returns
+// the journaled one (the platform's answer is then not asked for: pass a
+// function that asks it).
+int32_t JournalValue(int32_t (*ask)(int a, int b), int a, int b);
+// The end of a frame with its state checksum: journaled, or compared.
+void JournalFrame(uint64_t checksum);
