@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "media/graphics.h"
@@ -24,6 +26,13 @@ bool Same(const Scores& a, const Scores& b) {
         if (a.Best[i] != b.Best[i]) return false;
     return true;
 }
+
+std::string g_workDir;
+// The working folder goes when the fuzzer exits normally.
+void RemoveWorkDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(g_workDir, ec);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -37,6 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char* dir = mkdtemp(shm);
         if (!dir) dir = mkdtemp(tmp);
         if (!dir || chdir(dir) != 0) return 0;
+        g_workDir = dir;
+        std::atexit(RemoveWorkDir);
         ForceNullGraphics(true);
         SetNullDisplayMode(1280, 960);
         SelectGraphicsBackend(NullGraphicsBackend(), 2);

@@ -2,13 +2,24 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <string>
 
 #include "shell/framehub.h"
 #include "shell/log.h"
 #include "shell/setup.h"
+
+namespace {
+std::string g_workDir;
+// The working folder goes when the fuzzer exits normally.
+void RemoveWorkDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(g_workDir, ec);
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool init = false;
@@ -21,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char* dir = mkdtemp(shm);
         if (!dir) dir = mkdtemp(tmp);
         if (!dir || chdir(dir) != 0) return 0;
+        g_workDir = dir;
+        std::atexit(RemoveWorkDir);
         AudioInstaller a;
         a.exists = [](const std::string&) { return true; };
         a.set = [](const std::string&) { return true; };
