@@ -6,7 +6,7 @@
 # coverage (cov: and ft: at the end), corpus size and findings (crash,
 # leak, timeout and out-of-memory files).
 #
-#   scripts/fuzz_long.sh [-j JOBS] [-r RUNS] [-t SECONDS] [-o DIR] [TARGET...]
+#   scripts/fuzz_long.sh [-j JOBS] [-r RUNS] [-t SECONDS] [-o DIR] [-s] [TARGET...]
 #
 #   -j JOBS     targets run at the same time (default 1)
 #   -r RUNS     executions per target (default 1000000)
@@ -14,6 +14,7 @@
 #               (default 0: no limit); the table shows how far it got
 #   -o DIR      where corpora, logs, findings and the table go
 #               (default build-fuzz/long)
+#   -s          only tabulate the runs already in DIR (no build, no runs)
 #   TARGET      names such as png or input (default: every *_fuzz target)
 #
 # The table is written to DIR/summary.md; each target's libFuzzer output is
@@ -26,31 +27,40 @@ JOBS=1
 RUNS=1000000
 MAX_TIME=0
 OUT="$ROOT/build-fuzz/long"
-while getopts "j:r:t:o:" opt; do
+ONLY_SUMMARY=0
+while getopts "j:r:t:o:s" opt; do
   case $opt in
     j) JOBS=$OPTARG ;;
     r) RUNS=$OPTARG ;;
     t) MAX_TIME=$OPTARG ;;
     o) OUT=$(realpath -m "$OPTARG") ;;
-    *) sed -n 2,21p "$0"; exit 2 ;;
+    s) ONLY_SUMMARY=1 ;;
+    *) sed -n 2,22p "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
 
-bash scripts/deps.sh
-if ! command -v clang++ >/dev/null; then
-  echo "fuzz_long: clang++ is needed" >&2
-  exit 1
-fi
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DWORMLOB_FUZZ=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j"$(nproc 2>/dev/null || echo 2)"
-
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  for fuzzer in build-fuzz/tests/fuzz/*_fuzz; do
-    [ -x "$fuzzer" ] && targets+=("$(basename "$fuzzer" _fuzz)")
-  done
+if [ $ONLY_SUMMARY = 1 ]; then
+  if [ ${#targets[@]} -eq 0 ]; then
+    for st in "$OUT"/*/status; do
+      [ -f "$st" ] && targets+=("$(basename "$(dirname "$st")")")
+    done
+  fi
+else
+  bash scripts/deps.sh
+  if ! command -v clang++ >/dev/null; then
+    echo "fuzz_long: clang++ is needed" >&2
+    exit 1
+  fi
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DWORMLOB_FUZZ=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build-fuzz -j"$(nproc 2>/dev/null || echo 2)"
+  if [ ${#targets[@]} -eq 0 ]; then
+    for fuzzer in build-fuzz/tests/fuzz/*_fuzz; do
+      [ -x "$fuzzer" ] && targets+=("$(basename "$fuzzer" _fuzz)")
+    done
+  fi
 fi
 mkdir -p "$OUT"
 
@@ -95,11 +105,15 @@ summary_row() {
 
 export -f run_target
 export ROOT OUT RUNS MAX_TIME
-printf '%s\n' "${targets[@]}" | xargs -P "$JOBS" -I{} bash -c 'run_target "$1"' _ {}
+if [ $ONLY_SUMMARY = 0 ]; then
+  printf '%s\n' "${targets[@]}" | xargs -P "$JOBS" -I{} bash -c 'run_target "$1"' _ {}
+fi
 
 {
-  echo "Runs: $RUNS per target$([ "$MAX_TIME" != 0 ] && echo ", at most ${MAX_TIME} s each"), $JOBS at a time, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores"
-  echo
+  if [ $ONLY_SUMMARY = 0 ]; then
+    echo "Runs: $RUNS per target$([ "$MAX_TIME" != 0 ] && echo ", at most ${MAX_TIME} s each"), $JOBS at a time, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores"
+    echo
+  fi
   echo "| Target | Executions | Exec/s | cov | ft | Corpus (files/bytes) | Findings | Time |"
   echo "|---|---:|---:|---:|---:|---:|---:|---:|"
   for name in "${targets[@]}"; do summary_row "$name"; done
