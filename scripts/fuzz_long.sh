@@ -3,7 +3,7 @@
 # build in build-fuzz as scripts/test.sh does, then runs every libFuzzer
 # target, each on a fresh copy of its seed corpus, for a fixed number of
 # executions, and sums up per target: executions, executions per second,
-# coverage (cov: and ft: at the end), corpus size and findings (crash,
+# coverage (cov: and ft: at the end), corpus size, peak memory and findings (crash,
 # leak, timeout and out-of-memory files).
 #
 #   scripts/fuzz_long.sh [-j JOBS] [-r RUNS] [-t SECONDS] [-o DIR] [-s] [TARGET...]
@@ -83,14 +83,15 @@ run_target() {
   echo "fuzz_long: $name done (exit $status, $((end - start)) s)"
 }
 
-# A finished target's row: | name | executions | exec/s | cov | ft | corpus | findings | time |
+# A finished target's row: | name | executions | exec/s | cov | ft | corpus | peak RSS | findings | time |
 summary_row() {
   local name=$1 dir="$OUT/$1"
   local log="$dir/log.txt" status secs
   read -r status secs <"$dir/status"
-  local execs rate last cov ft corp findings
+  local execs rate rss last cov ft corp findings
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log" | tail -1)
   # The last progress line (DONE, pulse or a report) has the final figures.
   last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
@@ -100,7 +101,7 @@ summary_row() {
     \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
   local note=""
   [ "$status" != 0 ] && note=" (exit $status)"
-  echo "| $name | ${execs:-?} | ${rate:-?} | ${cov:-?} | ${ft:-?} | ${corp:-?} | ${findings}${note} | ${secs} s |"
+  echo "| $name | ${execs:-?} | ${rate:-?} | ${cov:-?} | ${ft:-?} | ${corp:-?} | ${rss:-?} MB | ${findings}${note} | ${secs} s |"
 }
 
 export -f run_target
@@ -114,8 +115,8 @@ fi
     echo "Runs: $RUNS per target$([ "$MAX_TIME" != 0 ] && echo ", at most ${MAX_TIME} s each"), $JOBS at a time, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores"
     echo
   fi
-  echo "| Target | Executions | Exec/s | cov | ft | Corpus (files/bytes) | Findings | Time |"
-  echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+  echo "| Target | Executions | Exec/s | cov | ft | Corpus (files/bytes) | Peak RSS | Findings | Time |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   for name in "${targets[@]}"; do summary_row "$name"; done
 } >"$OUT/summary.md"
 cat "$OUT/summary.md"
