@@ -3,8 +3,8 @@
 # build in build-fuzz as scripts/test.sh does, then runs every libFuzzer
 # target, each on a fresh copy of its seed corpus, for a fixed number of
 # executions, and sums up per target: executions, executions per second,
-# coverage (cov: and ft: at the end), corpus size, peak memory and findings (crash,
-# leak, timeout and out-of-memory files).
+# coverage (cov: and ft: at the end), corpus size, peak memory and findings
+# (crash, leak, timeout and out-of-memory files).
 #
 #   scripts/fuzz_long.sh [-j JOBS] [-r RUNS] [-t SECONDS] [-o DIR] [-s] [TARGET...]
 #
