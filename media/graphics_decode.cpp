@@ -243,6 +243,13 @@ bool DecodeTga(const uint8_t* data, size_t size, Decoded& out) {
     if (pos > size) return false;
     int bytes = bpp / 8;
     size_t count = (size_t)w * h;
+    // Refuse a size the bytes left cannot fill before allocating for it:
+    // a run packet covers at most 128 pixels with a header byte and one
+    // pixel, a plain image one pixel per pixel's bytes. Otherwise a header
+    // of a few dozen bytes claiming 16384 x 4096 costs 256 MB twice over.
+    size_t left = size - pos;
+    size_t most = rle ? left / (size_t)(1 + bytes) * 128 : left / (size_t)bytes;
+    if (count > most) return false;
     std::vector<uint8_t> px(count * 4);
     auto put = [&](size_t i, const uint8_t* c) {
         uint8_t* d = &px[i * 4];

@@ -30,7 +30,12 @@ std::string FieldOf(const std::string& raw, const std::string& separator, int n)
     bool missing = false;
     for (int i = 1; i < n; i++) {
         long p = Instr(text, separator, start);
-        if (p + 1 <= previous) missing = true;
+        if (p + 1 <= previous) {
+            // No separator left: every later field is missing too, so
+            // stop rather than scan the rest of the text again per field.
+            missing = true;
+            break;
+        }
         long next = previous > p + 1 ? previous : p + 1;
         start = next;
         previous = next;

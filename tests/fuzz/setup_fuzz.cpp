@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <string>
 
@@ -10,11 +12,28 @@
 #include "shell/log.h"
 #include "shell/setup.h"
 
+namespace {
+std::string g_workDir;
+// The working folder goes when the fuzzer exits normally.
+void RemoveWorkDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(g_workDir, ec);
+}
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool init = false;
-    static char dir[] = "/tmp/wl2_setup_fuzz_XXXXXX";
+    // The file is rewritten on every run: in memory (tmpfs) when there is
+    // one, since on a disk file system truncating and rewriting it costs a
+    // flush each time.
+    static char shm[] = "/dev/shm/wl2_setup_fuzz_XXXXXX";
+    static char tmp[] = "/tmp/wl2_setup_fuzz_XXXXXX";
     if (!init) {
-        if (!mkdtemp(dir) || chdir(dir) != 0) return 0;
+        const char* dir = mkdtemp(shm);
+        if (!dir) dir = mkdtemp(tmp);
+        if (!dir || chdir(dir) != 0) return 0;
+        g_workDir = dir;
+        std::atexit(RemoveWorkDir);
         AudioInstaller a;
         a.exists = [](const std::string&) { return true; };
         a.set = [](const std::string&) { return true; };
