@@ -9,16 +9,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/program.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
 class Installed : public ::testing::Test {
 protected:
     fs::path root = fs::temp_directory_path() / ("wl2_install_" + std::to_string(getpid()));

@@ -10,19 +10,14 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+
+#include "tests/support/program.h"
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> out;
     std::stringstream ss(text);
