@@ -2,6 +2,7 @@
 #pragma once
 
 #include "game/state.h"
+#include "media/graphics.h"
 
 // Colours of the seven segment classes, rows 1..7.
 extern const int SegmentColours[8][3];
@@ -27,6 +28,9 @@ void UpdateBall(Pod& p);
 // Turns the velocity inward at the top and side walls (no floor), margin
 // pixels from the edges: 24 for balls, 30 for loose pods.
 void BounceOffWalls(Pod& p, float margin);
+// True while the body (its image at the given scale) touches the bat's
+// collision shape for balls and loose pods, and the bat is not lost.
+bool TouchesBat(const Pod& p, const ImageRef& image, float scale);
 // The velocity after a bounce off the bat (balls and loose pods alike).
 void BatBounce(Pod& p);
 

@@ -11,8 +11,6 @@
 #include "shell/display.h"
 #include "shell/framehub.h"
 
-bool TouchesBat(const Pod& p, const ImageRef& image, float scale);  // bat.cpp
-
 void UpdateLoosePod(Pod& p) {
     const int H = ViewHeight;
     PodLook(p);
