@@ -4,6 +4,8 @@
 // (Xvfb with a 24-bit screen and Mesa's software renderer).
 #include "media/graphics.h"
 #include "media/system.h"
+#include "screens/helpers.h"
+#include "shell/display.h"
 #include "tests/support/gfx_images.h"
 
 #include "tests/support/skip.h"
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -450,3 +453,38 @@ TEST_F(Pixels, FailingOpenReturnsNullWithAReason) {
 }
 
 }  // namespace
+
+namespace {
+void WholeBar(float x, float y, float w, float) { DrawRect(x, y, w, 30); }
+}  // namespace
+
+// The backdrop's bars are drawn only as far as the next bar starts: the
+// picture must be the one whole 30-unit bars give, with no seam between
+// bars (at the smallest window and at the view's own size).
+TEST_F(Pixels, StripesDrawTheSamePictureAsWholeBars) {
+    for (int w : {800, 1280}) {
+        CloseDisplay();
+        Open(w, w * 3 / 4);
+        SetResolution(1280, 960);
+        ViewWidth = 1280;
+        ViewHeight = 960;
+        TPixmap pictures[2];
+        for (int whole = 0; whole < 2; whole++) {
+            SetColor(0, 0, 0);
+            ClearScreen();
+            SetBlend(BLEND_ALPHA);
+            SetAlpha(1);
+            if (whole) DrawStripes(true, WholeBar);
+            else DrawStripes(true);
+            pictures[whole] = GrabPixmap(0, 0, w, w * 3 / 4);
+        }
+        ASSERT_EQ(pictures[0].pixels.size(), pictures[1].pixels.size());
+        size_t differ = 0, black = 0;
+        for (size_t i = 0; i < pictures[0].pixels.size(); i += 4) {
+            differ += std::memcmp(&pictures[0].pixels[i], &pictures[1].pixels[i], 3) != 0;
+            black += pictures[0].pixels[i + 2] == 0;
+        }
+        EXPECT_EQ(differ, 0u) << "at " << w;
+        EXPECT_EQ(black, 0u) << "at " << w;
+    }
+}
