@@ -137,15 +137,18 @@ std::vector<std::string> ScoreFileLines() {
 
 ScoreRef ParseScoreRecord(const std::string& line, const std::string& best) {
     auto r = std::make_shared<Scores>();
-    r->Score = TextToLong(FieldOf(line, "|", 1));
-    r->Name = TrimText(FieldOf(line, "|", 2));
-    r->Badges = AbsInt(TextToInt(FieldOf(line, "|", 3)));
-    r->Timestamp = TextToLong(FieldOf(line, "|", 4));
-    r->Level = AbsInt(TextToInt(FieldOf(line, "|", 5)));
-    r->GameMode = AbsInt(TextToInt(FieldOf(line, "|", 6)));
-    r->GameFlags = AbsInt(TextToInt(FieldOf(line, "|", 7)));
-    r->Quit = AbsInt(TextToInt(FieldOf(line, "|", 8)));
-    for (int i = 1; i <= 30; i++) r->Best[i] = AbsInt(TextToInt(FieldOf(best, "|", i)));
+    // Each line is split once; a hostile file can hold very long lines.
+    const std::vector<std::string> f = FieldsOf(line, "|", 8);
+    r->Score = TextToLong(f[0]);
+    r->Name = TrimText(f[1]);
+    r->Badges = AbsInt(TextToInt(f[2]));
+    r->Timestamp = TextToLong(f[3]);
+    r->Level = AbsInt(TextToInt(f[4]));
+    r->GameMode = AbsInt(TextToInt(f[5]));
+    r->GameFlags = AbsInt(TextToInt(f[6]));
+    r->Quit = AbsInt(TextToInt(f[7]));
+    const std::vector<std::string> b = FieldsOf(best, "|", 30);
+    for (int i = 1; i <= 30; i++) r->Best[i] = AbsInt(TextToInt(b[(size_t)i - 1]));
     return r;
 }
 

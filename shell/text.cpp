@@ -24,25 +24,34 @@ long Instr(const std::string& text, const std::string& sep, long start) {
 }
 }  // namespace
 
-std::string FieldOf(const std::string& raw, const std::string& separator, int n) {
+std::vector<std::string> FieldsOf(const std::string& raw, const std::string& separator, int count) {
+    std::vector<std::string> fields;
+    if (count < 1) return fields;
+    fields.reserve((size_t)count);
     std::string text = TrimText(raw);
+    // Field n starts one past the separator that ends field n - 1. The
+    // search that ends a field is also the step to the next one, so the
+    // line is scanned once however many fields are taken.
     long start = 1, previous = 0;
-    bool missing = false;
-    for (int i = 1; i < n; i++) {
+    for (int n = 1; n <= count; n++) {
         long p = Instr(text, separator, start);
+        long length = p - start;
+        if ((size_t)(start - 1) >= text.size()) fields.emplace_back();
+        else if (length < 0) fields.push_back(text.substr((size_t)(start - 1)));
+        else fields.push_back(text.substr((size_t)(start - 1), (size_t)length));
+        if (n == count) break;
         if (p + 1 <= previous) {
-            // No separator left: every later field is missing too, so
-            // stop rather than scan the rest of the text again per field.
-            missing = true;
+            // No separator left: every later field is missing.
+            fields.resize((size_t)count, "-+-");
             break;
         }
-        long next = previous > p + 1 ? previous : p + 1;
-        start = next;
-        previous = next;
+        // With no separator at all the second field starts at the
+        // beginning again, so a line without one reads whole as field 2.
+        start = previous = previous > p + 1 ? previous : p + 1;
     }
-    if (missing) return "-+-";
-    long length = Instr(text, separator, start) - start;
-    if ((size_t)(start - 1) >= text.size()) return "";
-    if (length < 0) return text.substr((size_t)(start - 1));
-    return text.substr((size_t)(start - 1), (size_t)length);
+    return fields;
+}
+
+std::string FieldOf(const std::string& raw, const std::string& separator, int n) {
+    return FieldsOf(raw, separator, n < 1 ? 1 : n).back();
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "media/system.h"
 #include "shell/log.h"
 #include "shell/startup.h"
+#include "shell/text.h"
 
 namespace fs = std::filesystem;
 
@@ -76,6 +78,48 @@ TEST(FieldOf, Fields) {
     EXPECT_EQ(FieldOf("", "=", 2), "");
     EXPECT_EQ(FieldOf("12|ANN|0|99|0|1|0|0", "|", 8), "0");
     EXPECT_EQ(FieldOf("12|ANN|0|99|0|1|0|0", "|", 2), "ANN");
+}
+
+namespace {
+// Field n found the long way: step over n - 1 separators from the start,
+// then cut up to the next one. The one-pass splitter must agree with it.
+std::string FieldTheLongWay(const std::string& raw, const std::string& sep, int n) {
+    std::string text = TrimText(raw);
+    auto instr = [&](long start) -> long {
+        if ((size_t)(start - 1) > text.size()) return 0;
+        size_t p = text.find(sep, (size_t)(start - 1));
+        return p == std::string::npos ? 0 : (long)p + 1;
+    };
+    long start = 1, previous = 0;
+    for (int i = 1; i < n; i++) {
+        long p = instr(start);
+        if (p + 1 <= previous) return "-+-";
+        start = previous = std::max(previous, p + 1);
+    }
+    long length = instr(start) - start;
+    if ((size_t)(start - 1) >= text.size()) return "";
+    if (length < 0) return text.substr((size_t)(start - 1));
+    return text.substr((size_t)(start - 1), (size_t)length);
+}
+}  // namespace
+
+TEST(FieldOf, OnePassAgreesWithFieldByField) {
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    const char alphabet[] = "a|=  \t\x01";
+    for (int line = 0; line < 4000; line++) {
+        std::string text;
+        for (int k = (int)(next() % 24); k > 0; k--) text += alphabet[next() % (sizeof alphabet - 1)];
+        for (std::string sep : {"|", "=", "||"}) {
+            std::vector<std::string> all = FieldsOf(text, sep, 32);
+            ASSERT_EQ(all.size(), 32u);
+            for (int n = 1; n <= 32; n++)
+                ASSERT_EQ(all[(size_t)n - 1], FieldTheLongWay(text, sep, n)) << "'" << text << "' " << sep << " " << n;
+            int n = 1 + (int)(next() % 32);
+            ASSERT_EQ(FieldOf(text, sep, n), FieldTheLongWay(text, sep, n));
+        }
+    }
+    EXPECT_TRUE(FieldsOf("a|b", "|", 0).empty());
 }
 
 TEST(AudioDefault, PrefersDirectSoundThenOpenALThenTheMixer) {
