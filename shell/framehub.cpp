@@ -173,16 +173,9 @@ int FinishFrame(int showPointer) {
     SubmitDrawing();
     // 2 ms short of a 60th of a second after the previous frame's end; the
     // bound is real-valued (14.67 ms), so a whole-millisecond clock needs 15.
-    // Most of the wait is one sleep, the last millisecond or two in steps of
-    // one, which ends the wait when stepping all the way would: a software
-    // rasteriser's threads are filling this frame meanwhile, and on a small
-    // machine each wake-up takes a core from them.
-    const double bound = 1000.0 / 60.0 - 2.0;
-    int ahead = (int)(bound - (double)MsDiff(Millisecs(), FrameTimeMark)) - 1;
-    if (ahead > 0) SleepMs(ahead);
     do {
         SleepMs(1);
-    } while ((double)MsDiff(Millisecs(), FrameTimeMark) < bound);
+    } while ((double)MsDiff(Millisecs(), FrameTimeMark) < 1000.0 / 60.0 - 2.0);
 
     SequencerTick();
     DrawMessages();
