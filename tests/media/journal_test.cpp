@@ -1,4 +1,5 @@
 #include "media/journal.h"
+#include "tests/support/program.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,8 +9,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 // A stand-in for the window: it reports a key press on its third poll.
@@ -22,13 +21,6 @@ void PressOnThirdPoll() {
     }
 }
 int32_t Answer42(int a, int b) { return 40 + a + b; }
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 }  // namespace
 
 // What a recording sees is what its replay sees: the same clock readings,

@@ -22,8 +22,7 @@
 #include "shell/startup.h"
 #include "tests/support/audio_sounds.h"
 #include "tests/support/headless.h"
-
-namespace fs = std::filesystem;
+#include "tests/support/program.h"
 
 namespace {
 struct FakeChannel : TChannel {
@@ -36,13 +35,6 @@ struct FakeChannel : TChannel {
     void Stop() override { playing = false; }
     bool Playing() override { return playing; }
 };
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 }  // namespace
 
 class Hub : public ::testing::Test {
