@@ -1,5 +1,5 @@
 // Sprite throughput of the drawing service under the start-up performance
-// test's load: frame 0 of a 16 x 16 image at scale 4, a random rotation,
+// test's load: frame 0 of the icon sheet (16 x 16) at scale 4, a random rotation,
 // black at alpha 0 with BLEND_ALPHA, a 1280 x 960 virtual resolution in an
 // 800 x 600 window. Compared with two plain OpenGL loops over the same
 // texture: one draw call per sprite (immediate mode with the matrix stack),
@@ -10,6 +10,8 @@
 #include "media/graphics.h"
 #include "media/graphics_internal.h"
 #include "media/system.h"
+#include "screens/helpers.h"
+#include "shell/display.h"
 
 #include <SDL_opengl.h>
 #include <benchmark/benchmark.h>
@@ -32,20 +34,9 @@ bool Ready() {
     if (!OpenDisplay(800, 600, 0, 0, 0)) return false;
     SetResolution(1280, 960);
     SetAutoCentreHandle(true);
-    // A soft round 16 x 16 sprite, like the icon sheet's first cell.
-    std::vector<uint8_t> png;
-    TPixmap pm;
-    pm.width = pm.height = 16, pm.pitch = 64, pm.format = 4;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            float d = std::hypot(x - 7.5f, y - 7.5f) / 8.0f;
-            uint8_t a = d >= 1 ? 0 : (uint8_t)(255 * (1 - d));
-            pm.pixels.insert(pm.pixels.end(), {255, 200, 100, a});
-        }
-    const char* path = "/tmp/graphics_sprites_bench.png";
-    if (!SavePixmapAsPng(pm, path, 1)) return false;
-    g_sprite = LoadImage(path, -1);
-    std::remove(path);
+    // The icon sheet's first cell, loaded as the game loads the sheet:
+    // masked, unfiltered (nearest texels), no mipmaps.
+    g_sprite = LoadImageStrip(WORMLOB_SOURCE_DIR "/Files/Common/icons.png", 16, 16, 0, 1, IMAGE_MASKED);
     if (!g_sprite) return false;
     DrawImage(g_sprite, 0, 0);  // makes the texture
     Flip(0);
@@ -117,6 +108,47 @@ void BM_FrameOurs(benchmark::State& state) {
     ReportFrame(state, total, n);
 }
 BENCHMARK(BM_FrameOurs)->Arg(1000)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// (e) The start-up performance test's whole frame: its striped backdrop and
+// its two logos, drawn as the test draws them, then n of the test's sprites.
+// n = 0 gives the cost of the test's own picture, which every frame of the
+// test carries on top of (b)'s sprites.
+void BM_FrameWithTestPicture(benchmark::State& state) {
+    static ImageRef logo, siteLogo;
+    if (!Ready()) {
+        state.SkipWithError("no GL display");
+        return;
+    }
+    if (!logo) {
+        logo = LoadImage(WORMLOB_SOURCE_DIR "/Files/Common/logo.png", 3);
+        siteLogo = LoadImage(WORMLOB_SOURCE_DIR "/Files/Common/Vantor.png", 3);
+    }
+    if (!logo || !siteLogo) {
+        state.SkipWithError("logos not found");
+        return;
+    }
+    ViewWidth = 1280, ViewHeight = 960;
+    const int n = (int)state.range(0);
+    double total = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        ClearScreen();
+        ResetDrawState();
+        DrawStripes(false);
+        ResetDrawState();
+        SetDrawScale(1.5f);
+        DrawImage(logo, ViewWidth * 0.3f, ViewHeight * 0.3f, 0);
+        DrawImage(siteLogo, ViewWidth * 0.7f, ViewHeight * 0.7f, 0);
+        SetDrawScale(1);
+        for (int i = 0; i < n; ++i) LoadSprite();
+        Flip(0);
+        Finish();
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    }
+    if (n > 0) ReportFrame(state, total, n);
+    else state.counters["frame_ms"] = total * 1000.0 / (double)state.iterations();
+}
+BENCHMARK(BM_FrameWithTestPicture)->Arg(0)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Sets GL up for the raw loops as the drawing service would: blending on,
 // the sprite's texture bound, the virtual-resolution projection.
