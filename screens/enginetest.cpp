@@ -12,6 +12,16 @@
 
 int TargetRate;
 
+void DrawEngineTestPicture() {
+    ResetDrawState();
+    DrawStripes(false);
+    ResetDrawState();
+    SetDrawScale(1.5f);
+    DrawImage(LogoImage, ViewWidth * 0.3f, ViewHeight * 0.3f, 0);
+    DrawImage(SiteLogoImage, ViewWidth * 0.7f, ViewHeight * 0.7f, 0);
+    SetDrawScale(1);
+}
+
 void EngineTest(int aim, int spriteScale) {
     ShowFrameRate = 0;
     if (Settings[7] == 1) aim = 30;
@@ -26,13 +36,7 @@ void EngineTest(int aim, int spriteScale) {
     for (int n = 500; n <= 20000; n += 500) {
         for (int f = 0; f < 8; f++) {
             BeginFrame(1);
-            ResetDrawState();
-            DrawStripes(false);
-            ResetDrawState();
-            SetDrawScale(1.5f);
-            DrawImage(LogoImage, ViewWidth * 0.3f, ViewHeight * 0.3f, 0);
-            DrawImage(SiteLogoImage, ViewWidth * 0.7f, ViewHeight * 0.7f, 0);
-            SetDrawScale(1);
+            DrawEngineTestPicture();
             for (int j = 0; j <= n; j++) {
                 SetDrawAngle((float)RandomInt(1, 360));
                 SetTint(0, 0, 0, 0);
