@@ -645,6 +645,12 @@ void RestoreStart(int mode, int seed) {
     TargetRate = g_start.targetRate;
     ShowFrameRate = 1;
     UseVirtualClock(g_start.clock);
+    // The display paces presented frames on the program's clock, which has
+    // just been set back: the window start-up opened is opened again, so
+    // the pacing starts from now as it did then.
+    CloseDisplay();
+    OpenDisplay(ScreenWidth, ScreenHeight, 0, 60, 0);
+    SetResolution((float)ViewWidth, (float)ViewHeight);
     ResetInputTables();
     InputEvent centre{INPUT_MOUSE_MOVE};
     centre.x = WindowWidth() / 2;
