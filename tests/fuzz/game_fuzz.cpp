@@ -41,6 +41,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -257,7 +258,7 @@ struct Run {
     int wave = 0, toSpawn = 0;
     long long spawned = 0;
     long long sparkCap = 0, pointCap = 0;
-    std::vector<std::shared_ptr<ScorePopup>> seenPopups;
+    std::shared_ptr<ScorePopup> newestPopup;
     std::vector<ScoreRef> seenScores;
     int filed = 0;
 } *g_run = nullptr;
@@ -482,18 +483,23 @@ void CheckGame(Run& r) {
     if ((float)s.BatX < (float)Trunc(h) || (float)s.BatX > (float)ViewWidth - h)
         Breach("the bat left the play area", s.BatX, ViewWidth);
 
-    // Score: each rise is made of this frame's pop-ups and bonuses.
+    // Score: each rise is made of this frame's pop-ups and bonuses. Pop-ups
+    // are appended and all live equally long, so the new ones are those
+    // after the newest one seen before (kept alive here, so its address is
+    // not reused); when it has gone, all are new.
     long long popped = 0;
-    std::vector<std::shared_ptr<ScorePopup>> now(PopupList.begin(), PopupList.end());
-    for (const auto& p : now) {
-        bool seen = false;
-        for (const auto& q : r.seenPopups) seen = seen || q == p;
-        if (seen) continue;
-        if (p->n < 0 || p->n > 25 || p->n % 5 != 0) Breach("a pop-up with points no rule gives", p->n);
-        popped += p->n;
+    auto from = PopupList.begin();
+    for (auto it = PopupList.end(); it != PopupList.begin();)
+        if (*--it == r.newestPopup) {
+            from = std::next(it);
+            break;
+        }
+    for (auto it = from; it != PopupList.end(); ++it) {
+        int n = (*it)->n;
+        if (n < 0 || n > 25 || n % 5 != 0) Breach("a pop-up with points no rule gives", n);
+        popped += n;
     }
-    // Keeping the old ones alive keeps their addresses from being reused.
-    r.seenPopups = now;
+    if (!PopupList.empty()) r.newestPopup = PopupList.back();
     long long rise = (long long)s.GameScore - r.score;
     if (rise < 0) Breach("the score fell", r.score, s.GameScore);
     long long bonus = rise - popped;
@@ -740,6 +746,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int filedA = PlayOnce(data, size, true, sums);
     int filedB = PlayOnce(data, size, false, sums);
     if (filedA != filedB) Breach("the plain loops filed a different number of games", filedA, filedB);
+    // What the runs made is let go now rather than at the next input's
+    // start: libFuzzer plays an input again, looking for leaks, whenever it
+    // allocated more than it freed.
+    ScoreList.clear();
+    PopupList.clear();
+    MessageList.clear();
+    CreateGameTables();
+    for (ChannelRef& ch : Channels) {
+        if (ch) ch->Stop();
+        ch.reset();
+    }
     g_totalRuns++;
     std::time_t now = std::time(nullptr);
     if (now - g_lastCountWrite >= 5) {
