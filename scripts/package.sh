@@ -11,19 +11,32 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 OUT="$ROOT/build-deb"
 
-fail() { echo "package: FAILED: $*" >&2; exit 1; }
-step() { echo "package: $*"; }
+# Each step is a group of checks; the last line tallies them.
+passed=0
+current=""
+fail() {
+  echo "package: FAILED: $*" >&2
+  echo "package: $passed passed, 1 failed"
+  exit 1
+}
+step() {
+  [ -n "$current" ] && passed=$((passed + 1))
+  current=$1
+  echo "package: $*"
+}
+[ "$(id -u)" -eq 0 ] || fail "run as root: it installs packages and adds test users"
 
 # What building and checking a package needs, besides the game's own build
 # dependencies (deps.sh --build); the font packages come with the .deb.
 TOOLS=(debhelper dpkg-dev lintian appstream desktop-file-utils man-db)
+step "build dependencies and tools"
 bash scripts/deps.sh --build
 missing=()
 for p in "${TOOLS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  step "installing ${missing[*]}"
+  echo "package: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -71,10 +84,10 @@ cp "$WORK"/*.deb "$WORK"/*.changes "$WORK"/*.buildinfo "$OUT"/
 arch=$(dpkg --print-architecture)
 DEB="$OUT/wormlob2_${version}_${arch}.deb"
 [ -f "$DEB" ] || fail "no $DEB"
-step "built $(basename "$DEB")"
+echo "package: built $(basename "$DEB")"
 
 # ------------------------------------------------------- static checks --
-step "lintian"
+step "lintian, desktop entry, AppStream metadata, icons"
 if ! lintian --fail-on error,warning --info "$OUT/wormlob2_${version}_${arch}.changes" >"$WORK/lintian.txt" 2>&1; then
   cat "$WORK/lintian.txt"
   fail "lintian reports errors or warnings"
@@ -91,7 +104,7 @@ for size in 16 32 48 64 128 256; do
   icon="$TREE/usr/share/icons/hicolor/${size}x${size}/apps/wormlob2.png"
   [ -f "$icon" ] || fail "no ${size}x${size} icon"
   # A PNG's width and height are the big-endian words at bytes 16 and 20.
-  [ "$(od -An -tu1 -j16 -N8 "$icon" | tr -s ' ')" = " 0 0 0 $size 0 0 0 $size" ] ||
+  [ "$(od -An --endian=big -tu4 -j16 -N8 "$icon" | tr -s ' ')" = " $size $size" ] ||
     fail "the ${size}x${size} icon has another size"
 done
 [ -z "$(find "$TREE" -name '*.ttf' -type f)" ] || fail "the package ships font files instead of links"
@@ -110,7 +123,7 @@ for font in Plainhand Roadsign Marquee; do
 done
 
 # Every option --help names is in the man page.
-man -l "$TREE/usr/share/man/man6/wormlob2.6.gz" 2>/dev/null | col -b >"$WORK/man.txt"
+LC_ALL=C man -l "$TREE/usr/share/man/man6/wormlob2.6.gz" 2>/dev/null | col -b >"$WORK/man.txt"
 for opt in $(/usr/games/wormlob2 --help | grep -o -- '^  --[a-z-]*'); do
   grep -q -- "$opt" "$WORK/man.txt" || fail "the man page lacks $opt"
 done
@@ -245,4 +258,6 @@ for d in "$ANN" "$BOB_XDG/wormlob2" "$DAN" "$CAT"; do
   [ -f "$d/Setup.ini" ] && [ -f "$d/418/scores.dat" ] || fail "the purge took a player's files in $d"
 done
 
-step "all checks passed; the package is $DEB"
+passed=$((passed + 1))
+echo "package: the package is $DEB"
+echo "package: $passed passed, 0 failed"
