@@ -100,6 +100,8 @@ desktop-file-validate "$TREE/usr/share/applications/wormlob2.desktop" || fail "d
 grep -qx 'Exec="/usr/games/wormlob2"' "$TREE/usr/share/applications/wormlob2.desktop" ||
   fail "the desktop entry does not start /usr/games/wormlob2"
 appstreamcli validate --pedantic --no-net "$TREE"/usr/share/metainfo/*.metainfo.xml || fail "AppStream metadata"
+grep -q "<release version=\"$version\"" "$TREE"/usr/share/metainfo/*.metainfo.xml ||
+  fail "the AppStream metadata lists no release $version, the version in debian/changelog"
 for size in 16 32 48 64 128 256; do
   icon="$TREE/usr/share/icons/hicolor/${size}x${size}/apps/wormlob2.png"
   [ -f "$icon" ] || fail "no ${size}x${size} icon"
