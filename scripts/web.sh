@@ -84,65 +84,54 @@ cache_dir() {
   emver=$(emcc -dumpversion 2>/dev/null || echo unknown)
   key="emcc-$emver"
   for s in "${SOURCES[@]}"; do key="$key ${s%/*}-$(source_version "$s")"; done
-  # The recipe below is part of the key: changing a flag rebuilds.
-  key="$key $(sed -n '/^build_libraries()/,/^}/p' "$0" | sha256sum | cut -c1-12)"
   echo "${WORMLOB_WEB_CACHE:-/var/cache/wormlob2-web}/$(echo "$key" | sha256sum | cut -c1-16)"
 }
 
-build_libraries() {
-  local prefix=$1 work
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' RETURN
-  cd "$work"
-  echo "web: fetching ${SOURCES[*]}"
-  apt-get source -qq "${SOURCES[@]}" >/dev/null 2>apt-source.log || { cat apt-source.log; return 1; }
-  local cm=(emcmake cmake -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix"
-            -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_ROOT_PATH="$prefix"
-            -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node -DBUILD_SHARED_LIBS=OFF)
-
-  echo "web: zlib"
-  (cd zlib-*/ && emconfigure ./configure --static --prefix="$prefix" >/dev/null &&
-     emmake make -j"$JOBS" libz.a >/dev/null && emmake make install >/dev/null)
-
-  echo "web: libpng"
-  "${cm[@]}" -S libpng1.6-*/ -B b-png -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF \
-    -DPNG_EXECUTABLES=OFF -DZLIB_INCLUDE_DIR="$prefix/include" -DZLIB_LIBRARY="$prefix/lib/libz.a" >/dev/null
-  cmake --build b-png -j"$JOBS" >/dev/null && cmake --install b-png >/dev/null
-
-  echo "web: libogg"
-  "${cm[@]}" -S libogg-*/ -B b-ogg -DINSTALL_DOCS=OFF -DBUILD_TESTING=OFF >/dev/null
-  cmake --build b-ogg -j"$JOBS" >/dev/null && cmake --install b-ogg >/dev/null
-
-  echo "web: libvorbis"
-  "${cm[@]}" -S libvorbis-*/ -B b-vorbis -DBUILD_TESTING=OFF >/dev/null
-  cmake --build b-vorbis -j"$JOBS" >/dev/null && cmake --install b-vorbis >/dev/null
-
-  echo "web: freetype"
-  "${cm[@]}" -S freetype-*/ -B b-ft -DFT_DISABLE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON \
-    -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON >/dev/null
-  cmake --build b-ft -j"$JOBS" >/dev/null && cmake --install b-ft >/dev/null
-
-  echo "web: SDL2 (the longest)"
-  # No threads: the page runs one thread, and SDL's audio and timers then
-  # run from the browser's own callbacks.
-  "${cm[@]}" -S libsdl2-*/ -B b-sdl -DSDL_THREADS=OFF -DSDL_SHARED=OFF -DSDL_STATIC=ON \
-    -DSDL_TEST=OFF >/dev/null
-  cmake --build b-sdl -j"$JOBS" >/dev/null && cmake --install b-sdl >/dev/null
-  cd "$ROOT"
+# One library: built unless its stamp in the prefix names the same recipe
+# (a changed flag rebuilds that library alone). Sources are fetched once
+# per build into WORK.
+build_library() {  # name source-package-glob recipe...
+  local name=$1 src=$2
+  shift 2
+  local stamp="$PREFIX/.built-$name" recipe="$*"
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$recipe" ]; then return 0; fi
+  if [ -z "$WORK" ]; then
+    WORK=$(mktemp -d)
+    echo "web: fetching ${SOURCES[*]}"
+    (cd "$WORK" && apt-get source -qq "${SOURCES[@]}" >/dev/null 2>apt-source.log) ||
+      { cat "$WORK/apt-source.log"; return 1; }
+  fi
+  echo "web: building $name"
+  local t0=$SECONDS dir
+  dir=$(ls -d "$WORK"/$src-*/ | head -1)
+  (cd "$dir" && eval "$recipe") >"$WORK/$name.log" 2>&1 || { tail -40 "$WORK/$name.log"; return 1; }
+  echo "$recipe" >"$stamp"
+  echo "web: $name built in $((SECONDS - t0)) s"
 }
 
 ensure_libraries() {
-  local prefix
-  prefix=$(cache_dir)
-  if [ ! -f "$prefix/.complete" ]; then
-    rm -rf "$prefix"
-    mkdir -p "$prefix"
-    local t0=$SECONDS
-    build_libraries "$prefix"
-    touch "$prefix/.complete"
-    echo "web: libraries built in $((SECONDS - t0)) s into $prefix"
-  fi
-  LIB_PREFIX=$prefix
+  PREFIX=$(cache_dir)
+  WORK=""
+  mkdir -p "$PREFIX"
+  local P=$PREFIX
+  local cm="emcmake cmake -S . -B _b -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$P \
+    -DCMAKE_PREFIX_PATH=$P -DCMAKE_FIND_ROOT_PATH=$P -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node \
+    -DBUILD_SHARED_LIBS=OFF"
+  local make="cmake --build _b -j$JOBS && cmake --install _b"
+  build_library zlib zlib "emconfigure ./configure --static --prefix=$P && emmake make -j$JOBS libz.a && emmake make install"
+  build_library libpng libpng1.6 "$cm -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
+    -DZLIB_INCLUDE_DIR=$P/include -DZLIB_LIBRARY=$P/lib/libz.a && $make"
+  build_library libogg libogg "$cm -DINSTALL_DOCS=OFF && $make"
+  build_library libvorbis libvorbis "$cm && $make"
+  # FreeType reads fonts through the same zlib (its own copy would clash).
+  build_library freetype freetype "$cm -DFT_REQUIRE_ZLIB=ON -DZLIB_INCLUDE_DIR=$P/include \
+    -DZLIB_LIBRARY=$P/lib/libz.a -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
+    -DFT_DISABLE_BROTLI=ON && $make"
+  # No threads: the page runs one thread, and SDL's audio and timers then
+  # run from the browser's own callbacks. The longest of them.
+  build_library sdl2 libsdl2 "$cm -DSDL_THREADS=OFF -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF && $make"
+  [ -n "$WORK" ] && rm -rf "$WORK"
+  LIB_PREFIX=$PREFIX
 }
 
 build_site() {
@@ -165,5 +154,6 @@ case "$ACTION" in
   serve) serve ;;
   all) install_missing; build_site; serve ;;
   libs) install_missing; ensure_libraries ;;
+  cache-dir) cache_dir ;;
   *) echo "usage: scripts/web.sh [build|serve]" >&2; exit 2 ;;
 esac
