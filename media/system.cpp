@@ -318,6 +318,8 @@ float g_mouseScaleX = 1.0f, g_mouseScaleY = 1.0f;
 std::deque<ScriptedInput> g_script;
 int g_scriptStart = 0;
 bool g_inPump = false;
+bool g_inPlatformPump = false;
+bool g_ignorePlatformPointer = false;
 
 void ClearTables() {
     std::memset(g_in.keyDown, 0, sizeof g_in.keyDown);
@@ -332,6 +334,9 @@ void PostInputEvent(const InputEvent& e) {
     // A replay's input is the journal's alone: what the window reports
     // while it is watched must not change the run.
     if (!JournalAccepts()) return;
+    if (g_inPlatformPump && g_ignorePlatformPointer && e.type != INPUT_KEY_DOWN && e.type != INPUT_KEY_UP &&
+        e.type != INPUT_CHAR)
+        return;
     JournalPosted(e, g_inPump);
     switch (e.type) {
     case INPUT_KEY_DOWN:
@@ -379,6 +384,8 @@ namespace {
 bool g_pointerHidden = false;
 }
 
+void IgnorePlatformPointer(bool ignore) { g_ignorePlatformPointer = ignore; }
+
 void InstallPlatformHooks(const PlatformHooks& hooks) {
     g_hooks = hooks;
     // A request made before the window existed applies to the new window.
@@ -389,7 +396,9 @@ void PumpInput() {
     if (g_inPump) return;  // a hook that queries input must not recurse
     g_inPump = true;
     JournalPoll();
+    g_inPlatformPump = true;
     if (g_hooks.pump) g_hooks.pump();
+    g_inPlatformPump = false;
     JournalDeliver();
     // Scripted events are due once the program's clock has passed them.
     // The look at the clock is not journaled: the events it lets through

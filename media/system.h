@@ -144,6 +144,12 @@ struct PlatformHooks {
     void (*holdPointer)(bool on) = nullptr;
 };
 void InstallPlatformHooks(const PlatformHooks& hooks);
+// While set, the platform's pointer moves, buttons, wheel and focus changes
+// do not reach the input tables (its keys still do). A demo player that
+// drives the pointer itself sets it: a nudged mouse, a window manager's focus
+// change or the echo of a pointer warp would otherwise reach the game at a
+// frame that depends on the machine, and a seed would stop playing one game.
+void IgnorePlatformPointer(bool ignore);
 // Lets the platform and the scripted input source deliver what is due.
 void PumpInput();
 

@@ -197,9 +197,13 @@ namespace {
 int g_escapeLatch = 0;
 
 void EnumerateJoysticks() {
-    // Headless input comes only from scripts. The count is still asked for,
-    // so that a journal holds it whether or not the run had a window.
-    if (Options.headless) IgnoreJoysticks();
+    // Headless input comes only from scripts, and the demo player makes its
+    // own. The count is still asked for, so that a journal holds it whether
+    // or not the run had a window.
+    if (Options.headless || Options.autoplay) IgnoreJoysticks();
+    // The demo player alone works the pointer; keys still reach the program
+    // so that a watcher can leave (Escape) or take a screenshot.
+    IgnorePlatformPointer(Options.autoplay);
     JoyCount = JoystickCount();
     if (JoyCount > 4) JoyCount = 4;
     for (int j = 1; j <= JoyCount; j++) {
