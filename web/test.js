@@ -66,7 +66,7 @@ async function main() {
     await page.goto(base);
     await d.waitFor(page, 'window.wormlobPresents > 0', 30000, 'the first picture');
     // The splash is held 2.5 s; the title then slides in over 32 frames.
-    await d.waitFor(page, 'window.wormlobPresents > 250', 30000, 'the title');
+    await d.waitFor(page, 'window.wormlobPresents > 250', 90000, 'the title');
     await new Promise(r => setTimeout(r, 1000));
     const title = await d.shootCanvas(page, path.join(out, 'title.png'));
     const titleWhole = d.regionStats(title, 0, 0, 1, 1);
@@ -127,7 +127,7 @@ async function main() {
           JSON.stringify(desktopRecord));
     check(!!stored['/Files/Setup.ini'] && !!stored['/Files/Debug.txt'], 'Setup.ini and Debug.txt are stored');
     await page.goto(base);
-    await d.waitFor(page, 'window.wormlobPresents > 250', 30000, 'the title after a reload');
+    await d.waitFor(page, 'window.wormlobPresents > 250', 90000, 'the title after a reload');
     await new Promise(r => setTimeout(r, 1000));
     const again = await d.shootCanvas(page, path.join(out, 'title-with-score.png'));
     const table = d.regionStats(again, 0.55, 0.55, 1, 1);
