@@ -195,6 +195,14 @@ float g_steerStartX = 0, g_steerStartY = 0;
 bool g_tapPending = false;
 int g_tapUpAt = 0;
 
+bool g_wasFullScreen = false, g_fullScreenLeft = false;
+
+bool FullScreenLeftWeb() {
+    bool left = g_fullScreenLeft;
+    g_fullScreenLeft = false;
+    return left;
+}
+
 void HoldPointerWeb(bool on) {
     if (on == g_holdWanted) return;
     g_holdWanted = on;
@@ -225,6 +233,10 @@ void WebBeforePump() {
         g_escapeUpAt = now + 50;
     }
     g_locked = locked;
+    EmscriptenFullscreenChangeEvent fs;
+    bool full = emscripten_get_fullscreen_status(&fs) == EMSCRIPTEN_RESULT_SUCCESS && fs.isFullscreen;
+    if (g_wasFullScreen && !full) g_fullScreenLeft = true;
+    g_wasFullScreen = full;
     if (g_escapeInjected && MsReached(now, g_escapeUpAt)) {
         Post(INPUT_KEY_UP, 27);
         g_escapeInjected = false;
@@ -368,6 +380,7 @@ void InstallSdlInputHooks() {
     h.hideMouse = Hide;
 #ifdef __EMSCRIPTEN__
     h.holdPointer = HoldPointerWeb;
+    h.fullScreenLeft = FullScreenLeftWeb;
 #endif
     InstallPlatformHooks(h);
     SDL_StartTextInput();

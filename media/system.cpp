@@ -639,6 +639,8 @@ void HoldPointer(bool on) {
     if (g_hooks.holdPointer) g_hooks.holdPointer(on);
 }
 
+bool FullScreenLeft() { return g_hooks.fullScreenLeft && g_hooks.fullScreenLeft(); }
+
 void SetMouseScale(float sx, float sy) {
     g_mouseScaleX = sx > 0 ? sx : 1.0f;
     g_mouseScaleY = sy > 0 ? sy : 1.0f;

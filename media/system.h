@@ -142,6 +142,7 @@ struct PlatformHooks {
     void (*warpMouse)(int x, int y) = nullptr;  // window pixels
     void (*hideMouse)() = nullptr;
     void (*holdPointer)(bool on) = nullptr;
+    bool (*fullScreenLeft)() = nullptr;
 };
 void InstallPlatformHooks(const PlatformHooks& hooks);
 // While set, the platform's pointer moves, buttons, wheel and focus changes
@@ -192,6 +193,9 @@ void HideMouse();
 // pointer to keep it in the play area, so it locks it (Pointer Lock) while
 // this is on; the desktop keeps warping and ignores it.
 void HoldPointer(bool on);
+// True once after the player left full screen by the platform's own means
+// (a page's full screen ends with Escape), so the setting can follow.
+bool FullScreenLeft();
 // Set by the drawing service's SetResolution: drawing units per window pixel.
 void SetMouseScale(float sx, float sy);
 // Clears every input table (used on focus changes and by tests).

@@ -158,6 +158,10 @@ int FinishFrame(int showPointer) {
     }
 
     HoldPointer(PlayState == 1);
+    if (FullScreenLeft() && Settings[1] == 1) {
+        Settings[1] = 0;
+        SaveSetup();
+    }
 
     // The demo player acts as the mouse and keys would, before this frame's
     // pointer and clicks are taken for the next.
