@@ -25,6 +25,7 @@ int SettingsOpen;
 long long FrameCounter;
 std::list<std::shared_ptr<Message>> MessageList;
 int (*FrameRateOverride)() = nullptr;
+void (*FrameInputHook)() = nullptr;
 
 namespace {
 int g_rateAverage = 0;
@@ -166,6 +167,7 @@ int FinishFrame(int showPointer) {
     // The demo player acts as the mouse and keys would, before this frame's
     // pointer and clicks are taken for the next.
     if (Options.autoplay) AutoplayTick();
+    if (FrameInputHook) FrameInputHook();
 
     PrevMouseX = FrameMouseX;
     PrevMouseY = FrameMouseY;

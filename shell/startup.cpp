@@ -267,7 +267,7 @@ void ShutDown() {
     EndProcess(status);
 }
 
-int RunProgram(int argc, char** argv) {
+int StartProgram(int argc, char** argv) {
     bool wantHelp = false;
     if (!ParseOptions(argc, argv, wantHelp)) return 2;
     if (wantHelp) {
@@ -338,7 +338,10 @@ int RunProgram(int argc, char** argv) {
     CurrentMode = 1;
     if (Options.mode >= 0) CurrentMode = Options.mode;
     if (Options.seed >= 0) SeedRandom((int)Options.seed);
+    return -1;
+}
 
+void TitleLoop() {
     SlideIn = 0;
     StartLatch = 0;
     g_escapeLatch = 0;
@@ -349,5 +352,11 @@ int RunProgram(int argc, char** argv) {
         if (!KeyIsDown(27)) g_escapeLatch = 0;
         if (g_escapeLatch == 0 && KeyIsDown(27)) quit = true;
     }
+}
+
+int RunProgram(int argc, char** argv) {
+    int status = StartProgram(argc, argv);
+    if (status >= 0) return status;
+    TitleLoop();
     ShutDown();
 }
