@@ -262,10 +262,9 @@ void ShutDown() {
     CloseDisplay();
     CloseLog();
     ShutdownAudio();
-    std::fflush(nullptr);
     // No static destructors: the audio thread and the platform libraries are
     // already shut down, and nothing else needs tearing down.
-    std::_Exit(status);
+    EndProcess(status);
 }
 
 int StartProgram(int argc, char** argv) {
