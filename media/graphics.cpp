@@ -330,6 +330,7 @@ void Flip(int sync) {
     if (g_gl) {
         gfx::GlSetSwapInterval(interval);
         gfx::GlSwap();
+        PlatformFramePresented();
     }
 }
 

@@ -15,7 +15,6 @@
 #include <deque>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 // ---------------------------------------------------------------- timing ---
 
@@ -51,7 +50,7 @@ void SleepMs(int ms) {
         g_virtualNow += (uint32_t)ms;
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    PlatformSleepMs(ms);
 }
 
 void UseVirtualClock(int startMs) {
@@ -217,6 +216,7 @@ TStream* WriteFile(const std::string& path) {
     auto* s = new TStream;
     s->f = f;
     s->writing = true;
+    s->stored = PlatformFilePath(path);
     return s;
 }
 
@@ -249,6 +249,13 @@ bool EndOfStream(TStream* s) {
     return false;
 }
 
+bool FlushStream(TStream* s) {
+    if (!s || !s->f) return false;
+    bool ok = std::fflush(s->f) == 0 && !s->failed;
+    if (!s->stored.empty()) PlatformFileWritten(s->stored);
+    return ok;
+}
+
 bool CloseStream(TStream* s) {
     if (!s) return true;
     bool ok = !s->failed;
@@ -256,6 +263,7 @@ bool CloseStream(TStream* s) {
         if (s->writing && std::fflush(s->f) != 0) ok = false;
         if (std::fclose(s->f) != 0) ok = false;
     }
+    if (s->writing && !s->stored.empty()) PlatformFileWritten(s->stored);
     delete s;
     return ok;
 }
@@ -277,6 +285,8 @@ bool WriteFileAtomically(const std::string& path, const std::string* lines, int 
         std::remove(tmp.c_str());
         return false;
     }
+    std::string stored = PlatformFilePath(path);
+    if (!stored.empty()) PlatformFileWritten(stored);
     // Sync the folder too, so the rename itself survives a power loss.
     size_t slash = path.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -632,6 +642,12 @@ void HideMouse() {
     g_pointerHidden = true;
     if (g_hooks.hideMouse) g_hooks.hideMouse();
 }
+
+void HoldPointer(bool on) {
+    if (g_hooks.holdPointer) g_hooks.holdPointer(on);
+}
+
+bool FullScreenLeft() { return g_hooks.fullScreenLeft && g_hooks.fullScreenLeft(); }
 
 void SetMouseScale(float sx, float sy) {
     g_mouseScaleX = sx > 0 ? sx : 1.0f;
