@@ -2,8 +2,8 @@
 // and the seed, then give each frame's input events (pointer moves anywhere,
 // far outside the window too, the three buttons, every key the program
 // reacts to, typed characters, focus changes, and a joystick's axes, hat and
-// buttons), delivered through PostInputEvent at the end of each frame into
-// the real title loop on the null display and the virtual clock: title,
+// buttons), posted through PostInputEvent once a frame (see Post) into the
+// real title loop on the null display and the virtual clock: title,
 // games, pause, settings panel (resolution and "Apply"), name entry and the
 // score table. A run ends when the input is used up, after MaxFrames
 // frames, or when Escape leaves the title.
@@ -245,9 +245,11 @@ struct Run {
     size_t sumAt = 0;
     int screenshots = 0, displayChanges = 0;
     int grace = 0;
+    int gameFrames = 0, pausedFrames = 0, namingFrames = 0, panelFrames = 0;  // for WORMLOB_FUZZ_VERBOSE
     bool wasTesting = false;
     bool held[256] = {}, heldButton[4] = {};
     int f3Presses = 0;
+    std::vector<InputEvent> pending;  // posted at the next frame's first poll
     int lastFrameAt = 0;
     bool released = false;
 
@@ -263,7 +265,22 @@ struct Run {
     int filed = 0;
 } *g_run = nullptr;
 
-void Post(const InputEvent& e) { PostInputEvent(e); }
+// Pointer moves reach the tables at once, before the frame hub samples the
+// pointer for the next frame (where the demo player moves it too). Buttons,
+// keys, characters and focus changes arrive as the next frame begins, with
+// its first input poll after the pacing wait: the settings panel reads the
+// clicks made since the hub last sampled them, so a click posted before
+// that sampling would never reach it.
+void Post(const InputEvent& e) {
+    if (e.type == INPUT_MOUSE_MOVE) PostInputEvent(e);
+    else g_run->pending.push_back(e);
+}
+
+void PostPending() {
+    std::vector<InputEvent> events;
+    events.swap(g_run->pending);
+    for (const InputEvent& e : events) PostInputEvent(e);
+}
 
 void KeyEvent(int code, bool down) {
     Run& r = *g_run;
@@ -374,16 +391,19 @@ void OneEvent(Reader& in) {
     }
 }
 
-// The platform's pump: nothing arrives between frames, except that a wait
-// that draws nothing (frames come every 15 ms of the program's clock) sees
-// every key and button let go after a while.
+// The platform's pump: a frame's buttons and keys arrive with the first poll
+// after the frame hub's pacing wait (see Post); nothing else arrives between
+// frames, except that a wait that draws nothing (frames come every 15 ms of
+// the program's clock) sees every key and button let go after a while.
 void Pump() {
     if (!g_run) return;
     Run& r = *g_run;
     int waited = MsDiff(PeekMillisecs(), r.lastFrameAt);
+    if (waited != 0 && !r.pending.empty()) PostPending();
     if (waited > ReleaseAfterMs && !r.released) {
         r.released = true;
         ReleaseAll();
+        PostPending();
     }
     if (waited > StuckAfterMs) Breach("no frame for two minutes of the program's clock", waited);
 }
@@ -586,6 +606,10 @@ void FrameInput() {
     r.released = false;
 
     CheckFrame(r);
+    r.gameFrames += PlayState == 1;
+    r.pausedFrames += PlayState == 2;
+    r.namingFrames += NameEntryActive;
+    r.panelFrames += PanelOffset > -300;
     uint64_t sum = GameChecksum();
     // WORMLOB_FUZZ_TRACE=FILE: each frame's checksum and what most often
     // tells two passes apart, for looking into a difference.
@@ -729,9 +753,12 @@ int PlayOnce(const uint8_t* data, size_t size, bool broad, std::vector<uint64_t>
     GameBroadPhase = true;
     if (!broad && r.sumAt != sums.size()) Breach("the plain loops ran fewer frames than the grid", (long long)r.sumAt);
     if (std::getenv("WORMLOB_FUZZ_VERBOSE"))
-        std::fprintf(stderr, "game_fuzz: %s: mode %d, %d frames, %d games filed, wave %d, score %d, pods %zu\n",
-                     broad ? "grid" : "plain loops", mode, r.frames, r.filed, Game.WaveNumber, Game.GameScore,
-                     Game.PodList.size());
+        std::fprintf(stderr,
+                     "game_fuzz: %s: mode %d, %d frames (%d game, %d paused, %d naming, %d panel), %d games filed, "
+                     "%d display changes, %d F3, wave %d, score %d, pods %zu, joysticks %d\n",
+                     broad ? "grid" : "plain loops", mode, r.frames, r.gameFrames, r.pausedFrames, r.namingFrames,
+                     r.panelFrames, r.filed, r.displayChanges, r.f3Presses, Game.WaveNumber, Game.GameScore,
+                     Game.PodList.size(), JoyCount);
     return r.filed;
 }
 }  // namespace
