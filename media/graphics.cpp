@@ -320,13 +320,17 @@ void Flip(int sync) {
         g_nextFrame = (int)next;
         int now = PeekMillisecs();
         int wait = MsDiff(g_nextFrame, now);
-        if (wait <= 0) g_nextFrame = now;  // a late frame is not caught up
+        // A late frame is not caught up. A frame time more than a period
+        // ahead means the clock was set back (a test's virtual clock): the
+        // schedule starts again from now rather than sleeping that long.
+        if (wait <= 0 || wait > g_period + 1) g_nextFrame = now;
         else SleepMs(wait);
         interval = 0;
     }
     if (g_gl) {
         gfx::GlSetSwapInterval(interval);
         gfx::GlSwap();
+        PlatformFramePresented();
     }
 }
 

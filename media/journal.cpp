@@ -339,6 +339,8 @@ void JournalPoll() {
     if (g_mode != MODE_OFF) g_poll++;
 }
 
+uint64_t JournalPollCount() { return g_poll; }
+
 void JournalPosted(const InputEvent& e, bool inPoll) {
     if (g_mode != MODE_RECORD) return;
     FlushRun();

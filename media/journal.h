@@ -96,6 +96,9 @@ void SetReplayPacing(bool paced);
 // JournalAccepts tells PostInputEvent whether an event may reach the tables
 // (only the journal's own while replaying).
 void JournalPoll();
+// The input polls counted so far while recording or replaying (what an
+// event's poll number refers to).
+uint64_t JournalPollCount();
 void JournalPosted(const InputEvent& e, bool inPoll);
 void JournalDeliver();
 bool JournalAccepts();

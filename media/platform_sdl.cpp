@@ -10,6 +10,10 @@
 #include <cmath>
 #include <cstring>
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten/html5.h>
+#endif
+
 namespace gfx {
 
 bool EnsureSdlVideo() {
@@ -170,11 +174,145 @@ int MouseButton(Uint8 b) {
     }
 }
 
+#ifdef __EMSCRIPTEN__
+// ------------------------------------------------- the page's own input ---
+// A page cannot warp the pointer, so while a game runs it holds a Pointer
+// Lock: SDL then reports relative motion and keeps its own pointer inside
+// the canvas, which the game draws. The browser ends the lock on Escape
+// without always passing the key on; that pauses the game as Escape does.
+// Touch: a finger steers (the pointer follows it), a short tap is a click
+// of the left button, and a second finger held is the right button.
+
+bool g_holdWanted = false;
+bool g_locked = false;
+int g_escapeUpAt = 0;   // PeekMillisecs when an injected Escape is released
+bool g_escapeInjected = false;
+int g_lastEscapeAt = -100000;
+
+SDL_FingerID g_steerFinger = -1, g_netFinger = -1;
+int g_steerDownAt = 0;
+float g_steerStartX = 0, g_steerStartY = 0;
+bool g_tapPending = false;
+int g_tapUpAt = 0;
+
+bool g_wasFullScreen = false, g_fullScreenLeft = false;
+
+bool FullScreenLeftWeb() {
+    bool left = g_fullScreenLeft;
+    g_fullScreenLeft = false;
+    return left;
+}
+
+void HoldPointerWeb(bool on) {
+    if (on == g_holdWanted) return;
+    g_holdWanted = on;
+    SDL_SetRelativeMouseMode(on ? SDL_TRUE : SDL_FALSE);
+}
+
+bool PointerLocked() {
+    EmscriptenPointerlockChangeEvent st;
+    return emscripten_get_pointerlock_status(&st) == EMSCRIPTEN_RESULT_SUCCESS && st.isActive;
+}
+
+void FingerToWindow(float fx, float fy, int& x, int& y) {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(static_cast<SDL_Window*>(GlWindow()), &w, &h);
+    x = (int)(fx * (float)w);
+    y = (int)(fy * (float)h);
+}
+
+// Called before each pump: the lock's state and the releases that follow
+// injected presses a frame or more later (a press and its release in one
+// pump would never be seen as held).
+void WebBeforePump() {
+    int now = PeekMillisecs();
+    bool locked = PointerLocked();
+    if (g_locked && !locked && g_holdWanted && MsDiff(now, g_lastEscapeAt) > 250 && !KeyIsDown(27)) {
+        Post(INPUT_KEY_DOWN, 27);
+        g_escapeInjected = true;
+        g_escapeUpAt = now + 50;
+    }
+    g_locked = locked;
+    EmscriptenFullscreenChangeEvent fs;
+    bool full = emscripten_get_fullscreen_status(&fs) == EMSCRIPTEN_RESULT_SUCCESS && fs.isFullscreen;
+    if (g_wasFullScreen && !full) g_fullScreenLeft = true;
+    g_wasFullScreen = full;
+    if (g_escapeInjected && MsReached(now, g_escapeUpAt)) {
+        Post(INPUT_KEY_UP, 27);
+        g_escapeInjected = false;
+    }
+    if (g_tapPending && MsReached(now, g_tapUpAt)) {
+        Post(INPUT_MOUSE_UP, 1);
+        g_tapPending = false;
+    }
+}
+
+// True when the event was the page's own input and is used up.
+bool WebEvent(const SDL_Event& ev) {
+    switch (ev.type) {
+        case SDL_MOUSEMOTION:
+            return ev.motion.which == SDL_TOUCH_MOUSEID;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            return ev.button.which == SDL_TOUCH_MOUSEID;
+        case SDL_KEYDOWN:
+            if (ev.key.keysym.scancode == SDL_SCANCODE_ESCAPE) g_lastEscapeAt = PeekMillisecs();
+            return false;
+        case SDL_FINGERDOWN: {
+            int x, y;
+            FingerToWindow(ev.tfinger.x, ev.tfinger.y, x, y);
+            if (g_steerFinger < 0) {
+                g_steerFinger = ev.tfinger.fingerId;
+                g_steerDownAt = PeekMillisecs();
+                g_steerStartX = ev.tfinger.x, g_steerStartY = ev.tfinger.y;
+                Post(INPUT_MOUSE_MOVE, 0, x, y);
+            } else if (g_netFinger < 0) {
+                g_netFinger = ev.tfinger.fingerId;
+                Post(INPUT_MOUSE_DOWN, 2);
+            }
+            return true;
+        }
+        case SDL_FINGERMOTION:
+            if (ev.tfinger.fingerId == g_steerFinger) {
+                int x, y;
+                FingerToWindow(ev.tfinger.x, ev.tfinger.y, x, y);
+                Post(INPUT_MOUSE_MOVE, 0, x, y);
+            }
+            return true;
+        case SDL_FINGERUP:
+            if (ev.tfinger.fingerId == g_netFinger) {
+                g_netFinger = -1;
+                Post(INPUT_MOUSE_UP, 2);
+            } else if (ev.tfinger.fingerId == g_steerFinger) {
+                g_steerFinger = -1;
+                // A short touch that hardly moved is a tap: a click, held
+                // long enough for the next frame to see it.
+                float dx = ev.tfinger.x - g_steerStartX, dy = ev.tfinger.y - g_steerStartY;
+                if (MsDiff(PeekMillisecs(), g_steerDownAt) < 300 && dx * dx + dy * dy < 0.0009f &&
+                    !g_tapPending) {
+                    Post(INPUT_MOUSE_DOWN, 1);
+                    g_tapPending = true;
+                    g_tapUpAt = PeekMillisecs() + 50;
+                }
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+#endif
+
 void Pump() {
     if (!GlIsOpen()) return;
     Uint32 id = GlWindowId();
     SDL_Event ev;
+#ifdef __EMSCRIPTEN__
+    WebBeforePump();
+#endif
     while (SDL_PollEvent(&ev)) {
+#ifdef __EMSCRIPTEN__
+        if (WebEvent(ev)) continue;
+#endif
         switch (ev.type) {
             case SDL_KEYDOWN:
             case SDL_KEYUP: {
@@ -240,6 +378,10 @@ void InstallSdlInputHooks() {
     h.pump = Pump;
     h.warpMouse = Warp;
     h.hideMouse = Hide;
+#ifdef __EMSCRIPTEN__
+    h.holdPointer = HoldPointerWeb;
+    h.fullScreenLeft = FullScreenLeftWeb;
+#endif
     InstallPlatformHooks(h);
     SDL_StartTextInput();
 }

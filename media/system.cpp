@@ -15,7 +15,6 @@
 #include <deque>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 // ---------------------------------------------------------------- timing ---
 
@@ -51,7 +50,7 @@ void SleepMs(int ms) {
         g_virtualNow += (uint32_t)ms;
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    PlatformSleepMs(ms);
 }
 
 void UseVirtualClock(int startMs) {
@@ -217,6 +216,7 @@ TStream* WriteFile(const std::string& path) {
     auto* s = new TStream;
     s->f = f;
     s->writing = true;
+    s->stored = PlatformFilePath(path);
     return s;
 }
 
@@ -249,6 +249,13 @@ bool EndOfStream(TStream* s) {
     return false;
 }
 
+bool FlushStream(TStream* s) {
+    if (!s || !s->f) return false;
+    bool ok = std::fflush(s->f) == 0 && !s->failed;
+    if (!s->stored.empty()) PlatformFileWritten(s->stored);
+    return ok;
+}
+
 bool CloseStream(TStream* s) {
     if (!s) return true;
     bool ok = !s->failed;
@@ -256,6 +263,7 @@ bool CloseStream(TStream* s) {
         if (s->writing && std::fflush(s->f) != 0) ok = false;
         if (std::fclose(s->f) != 0) ok = false;
     }
+    if (s->writing && !s->stored.empty()) PlatformFileWritten(s->stored);
     delete s;
     return ok;
 }
@@ -277,6 +285,8 @@ bool WriteFileAtomically(const std::string& path, const std::string* lines, int 
         std::remove(tmp.c_str());
         return false;
     }
+    std::string stored = PlatformFilePath(path);
+    if (!stored.empty()) PlatformFileWritten(stored);
     // Sync the folder too, so the rename itself survives a power loss.
     size_t slash = path.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -308,6 +318,8 @@ float g_mouseScaleX = 1.0f, g_mouseScaleY = 1.0f;
 std::deque<ScriptedInput> g_script;
 int g_scriptStart = 0;
 bool g_inPump = false;
+bool g_inPlatformPump = false;
+bool g_ignorePlatformPointer = false;
 
 void ClearTables() {
     std::memset(g_in.keyDown, 0, sizeof g_in.keyDown);
@@ -322,6 +334,9 @@ void PostInputEvent(const InputEvent& e) {
     // A replay's input is the journal's alone: what the window reports
     // while it is watched must not change the run.
     if (!JournalAccepts()) return;
+    if (g_inPlatformPump && g_ignorePlatformPointer && e.type != INPUT_KEY_DOWN && e.type != INPUT_KEY_UP &&
+        e.type != INPUT_CHAR)
+        return;
     JournalPosted(e, g_inPump);
     switch (e.type) {
     case INPUT_KEY_DOWN:
@@ -369,6 +384,8 @@ namespace {
 bool g_pointerHidden = false;
 }
 
+void IgnorePlatformPointer(bool ignore) { g_ignorePlatformPointer = ignore; }
+
 void InstallPlatformHooks(const PlatformHooks& hooks) {
     g_hooks = hooks;
     // A request made before the window existed applies to the new window.
@@ -379,7 +396,9 @@ void PumpInput() {
     if (g_inPump) return;  // a hook that queries input must not recurse
     g_inPump = true;
     JournalPoll();
+    g_inPlatformPump = true;
     if (g_hooks.pump) g_hooks.pump();
+    g_inPlatformPump = false;
     JournalDeliver();
     // Scripted events are due once the program's clock has passed them.
     // The look at the clock is not journaled: the events it lets through
@@ -615,6 +634,12 @@ void HideMouse() {
     g_pointerHidden = true;
     if (g_hooks.hideMouse) g_hooks.hideMouse();
 }
+
+void HoldPointer(bool on) {
+    if (g_hooks.holdPointer) g_hooks.holdPointer(on);
+}
+
+bool FullScreenLeft() { return g_hooks.fullScreenLeft && g_hooks.fullScreenLeft(); }
 
 void SetMouseScale(float sx, float sy) {
     g_mouseScaleX = sx > 0 ? sx : 1.0f;

@@ -22,6 +22,11 @@ int PeekMillisecs();
 // Suspends for ms milliseconds (negative: returns at once). Under the
 // virtual clock the time advances at once and nothing sleeps.
 void SleepMs(int ms);
+// The length of one sleep in a wait that ends remainingMs from now: the
+// desktop sleeps in 1 ms steps; a page, whose timers are coarse, in one.
+int PacingStepMs(double remainingMs);
+// Ends the program with this exit status (a page shows that it ended).
+[[noreturn]] void EndProcess(int status);
 // Wrap-safe helpers: a - b as a signed difference, and "now has reached mark".
 inline int32_t MsDiff(int a, int b) {
     return (int32_t)((uint32_t)a - (uint32_t)b);
@@ -71,6 +76,7 @@ int FileType(const std::string& path);
 
 struct TStream {
     std::FILE* f = nullptr;
+    std::string stored;  // where a page keeps a copy of a written file ("" none)
     bool writing = false;
     bool failed = false;  // a write went wrong (disk full, I/O error)
 };
@@ -81,6 +87,9 @@ std::string ReadLine(TStream* s);
 // The low 8 bits of each character, then CR LF. True when all bytes went out.
 bool WriteLine(TStream* s, const std::string& text);
 bool EndOfStream(TStream* s);
+// Hands what was written so far to the system (and, in a page, to the
+// browser's storage); false when that failed.
+bool FlushStream(TStream* s);
 // Flushes and closes; returns false when anything written failed to reach
 // the file (the stream is freed either way). Null is ignored.
 bool CloseStream(TStream* s);
@@ -89,6 +98,18 @@ bool CloseStream(TStream* s);
 // folder, which is flushed, synced and renamed over path. On any failure the
 // old file is left untouched and false is returned.
 bool WriteFileAtomically(const std::string& path, const std::string* lines, int count);
+
+// Platform seams (media/platform_web.cpp): sleeping, and what becomes of
+// the files the program writes. PlatformFilePath gives the name a written
+// file is kept under in a page ("" on the desktop, which keeps nothing
+// apart); PlatformFileWritten keeps its current contents; PlatformFileSaved
+// hands a finished file (a screenshot) to the player.
+void PlatformSleepMs(int ms);
+std::string PlatformFilePath(const std::string& path);
+void PlatformFileWritten(const std::string& storedPath);
+void PlatformFileSaved(const std::string& path);
+// A picture was presented (a page counts them for its tests).
+void PlatformFramePresented();
 
 // ----------------------------------------------------------------- input ---
 
@@ -120,8 +141,16 @@ struct PlatformHooks {
     void (*pump)() = nullptr;               // deliver pending platform events
     void (*warpMouse)(int x, int y) = nullptr;  // window pixels
     void (*hideMouse)() = nullptr;
+    void (*holdPointer)(bool on) = nullptr;
+    bool (*fullScreenLeft)() = nullptr;
 };
 void InstallPlatformHooks(const PlatformHooks& hooks);
+// While set, the platform's pointer moves, buttons, wheel and focus changes
+// do not reach the input tables (its keys still do). A demo player that
+// drives the pointer itself sets it: a nudged mouse, a window manager's focus
+// change or the echo of a pointer warp would otherwise reach the game at a
+// frame that depends on the machine, and a seed would stop playing one game.
+void IgnorePlatformPointer(bool ignore);
 // Lets the platform and the scripted input source deliver what is due.
 void PumpInput();
 
@@ -160,6 +189,13 @@ float MouseYPos();
 int MouseWheel();
 void MoveMousePos(float x, float y);
 void HideMouse();
+// Whether the running game owns the pointer. A page cannot warp the
+// pointer to keep it in the play area, so it locks it (Pointer Lock) while
+// this is on; the desktop keeps warping and ignores it.
+void HoldPointer(bool on);
+// True once after the player left full screen by the platform's own means
+// (a page's full screen ends with Escape), so the setting can follow.
+bool FullScreenLeft();
 // Set by the drawing service's SetResolution: drawing units per window pixel.
 void SetMouseScale(float sx, float sy);
 // Clears every input table (used on focus changes and by tests).

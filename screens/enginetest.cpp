@@ -11,6 +11,7 @@
 #include "shell/setup.h"
 
 int TargetRate;
+bool EngineTestRunning = false;
 
 void DrawEngineTestPicture() {
     ResetDrawState();
@@ -31,6 +32,7 @@ void EngineTest(int aim, int spriteScale) {
     SpriteBudget[3] = 250;
     int best = 0;
     LogLine("Starting Engine Test");
+    EngineTestRunning = true;
     LogLine("Aiming for " + std::to_string(aim) + "," + std::to_string(spriteScale));
 
     for (int n = 500; n <= 20000; n += 500) {
@@ -52,6 +54,7 @@ void EngineTest(int aim, int spriteScale) {
         if (r <= aim - 2 && n > 500) break;
     }
 
+    EngineTestRunning = false;
     LogLine("Test Complete");
     SpriteBudget[1] = (int)(best * 0.4);
     SpriteBudget[2] = (int)(best * 0.4);

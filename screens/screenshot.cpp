@@ -35,6 +35,8 @@ void TakeScreenshot() {
         FileSafeName(GameTitle + " " + GameTagline + " (Screenshot_" + DateText() + "_" + TimeText() + ")") + ".png";
     LogLine("\tSaving Screenshot : " + name);
     bool ok = SavePixmapAsPng(pixels, name, 9);
+    // A page has no folder the player can open: it offers the file instead.
+    if (ok) PlatformFileSaved(name);
     LogLine("\tSaved Screenshot " + std::to_string(ok ? 1 : 0));
     LogLine("");
     ChangeDir(std::to_string(WeekNumber) + "/");

@@ -6,10 +6,13 @@
 # coverage (cov: and ft: at the end), corpus size, peak memory and findings
 # (crash, leak, timeout and out-of-memory files).
 #
-#   scripts/fuzz_long.sh [-j JOBS] [-r RUNS] [-t SECONDS] [-o DIR] [-s] [TARGET...]
+#   scripts/fuzz_long.sh [-j JOBS] [-r RUNS] [-f FRAMES] [-t SECONDS] [-o DIR] [-s] [TARGET...]
 #
 #   -j JOBS     targets run at the same time (default 1)
 #   -r RUNS     executions per target (default 1000000)
+#   -f FRAMES   the whole-game target (game) runs until it has played this
+#               many frames instead (default 10000000); it writes its count
+#               to DIR/game/frames.txt every few seconds
 #   -t SECONDS  stop a target after this long even if short of RUNS
 #               (default 0: no limit); the table shows how far it got
 #   -o DIR      where corpora, logs, findings and the table go
@@ -25,17 +28,19 @@ ROOT=$(pwd)
 
 JOBS=1
 RUNS=1000000
+FRAMES=10000000
 MAX_TIME=0
 OUT="$ROOT/build-fuzz/long"
 ONLY_SUMMARY=0
-while getopts "j:r:t:o:s" opt; do
+while getopts "j:r:f:t:o:s" opt; do
   case $opt in
     j) JOBS=$OPTARG ;;
     r) RUNS=$OPTARG ;;
+    f) FRAMES=$OPTARG ;;
     t) MAX_TIME=$OPTARG ;;
     o) OUT=$(realpath -m "$OPTARG") ;;
     s) ONLY_SUMMARY=1 ;;
-    *) sed -n 2,22p "$0"; exit 2 ;;
+    *) sed -n 2,25p "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -74,10 +79,32 @@ run_target() {
   [ -d "$ROOT/tests/fuzz/${name}_seeds" ] && cp -r "$ROOT/tests/fuzz/${name}_seeds"/. "$dir/corpus"/
   local start end status=0
   start=$(date +%s)
-  (cd "$dir/work" && UBSAN_OPTIONS=halt_on_error=1 "$fuzzer" -runs="$RUNS" \
-     -max_total_time="$MAX_TIME" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-     -print_final_stats=1 -artifact_prefix="$dir/findings/" "$dir/corpus" \
-     >"$dir/log.txt" 2>&1) || status=$?
+  if [ "$name" = game ]; then
+    # Counted in frames: no run limit; interrupted (libFuzzer then prints
+    # its final figures and exits with 72) once the count is reached. The
+    # program keeps tables across inputs, so libFuzzer's leak check would
+    # play every input twice; LeakSanitizer still checks at exit.
+    (cd "$dir/work" && exec env UBSAN_OPTIONS=halt_on_error=1 WORMLOB_FUZZ_FRAMES_FILE="$dir/frames.txt" \
+       "$fuzzer" -runs=-1 -max_total_time="$MAX_TIME" -max_len=65536 -timeout=60 -detect_leaks=0 -rss_limit_mb=2048 \
+       -print_final_stats=1 -artifact_prefix="$dir/findings/" "$dir/corpus" \
+       >"$dir/log.txt" 2>&1) &
+    local pid=$! frames=0
+    while kill -0 "$pid" 2>/dev/null; do
+      sleep 10
+      frames=$(sed -n 's/.*frames \([0-9]*\).*/\1/p' "$dir/frames.txt" 2>/dev/null || true)
+      if [ "${frames:-0}" -ge "$FRAMES" ]; then
+        kill -INT "$pid" 2>/dev/null || true
+        break
+      fi
+    done
+    wait "$pid" || status=$?
+    [ "$status" = 72 ] && status=0
+  else
+    (cd "$dir/work" && UBSAN_OPTIONS=halt_on_error=1 "$fuzzer" -runs="$RUNS" \
+       -max_total_time="$MAX_TIME" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+       -print_final_stats=1 -artifact_prefix="$dir/findings/" "$dir/corpus" \
+       >"$dir/log.txt" 2>&1) || status=$?
+  fi
   end=$(date +%s)
   echo "$status $((end - start))" >"$dir/status"
   echo "fuzz_long: $name done (exit $status, $((end - start)) s)"
@@ -105,7 +132,7 @@ summary_row() {
 }
 
 export -f run_target
-export ROOT OUT RUNS MAX_TIME
+export ROOT OUT RUNS FRAMES MAX_TIME
 if [ $ONLY_SUMMARY = 0 ]; then
   printf '%s\n' "${targets[@]}" | xargs -P "$JOBS" -I{} bash -c 'run_target "$1"' _ {}
 fi
@@ -118,6 +145,10 @@ fi
   echo "| Target | Executions | Exec/s | cov | ft | Corpus (files/bytes) | Peak RSS | Findings | Time |"
   echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   for name in "${targets[@]}"; do summary_row "$name"; done
+  if [ -f "$OUT/game/frames.txt" ]; then
+    echo
+    echo "game: $(cat "$OUT/game/frames.txt") (each input is played twice: grid and plain loops)"
+  fi
 } >"$OUT/summary.md"
 cat "$OUT/summary.md"
 status=0

@@ -25,6 +25,7 @@ int SettingsOpen;
 long long FrameCounter;
 std::list<std::shared_ptr<Message>> MessageList;
 int (*FrameRateOverride)() = nullptr;
+void (*FrameInputHook)() = nullptr;
 
 namespace {
 int g_rateAverage = 0;
@@ -157,9 +158,16 @@ int FinishFrame(int showPointer) {
         DrawImage(IconSheetSmooth, (float)(FrameMouseX + 12), (float)(FrameMouseY + 12), 63);
     }
 
+    HoldPointer(PlayState == 1);
+    if (FullScreenLeft() && Settings[1] == 1) {
+        Settings[1] = 0;
+        SaveSetup();
+    }
+
     // The demo player acts as the mouse and keys would, before this frame's
     // pointer and clicks are taken for the next.
     if (Options.autoplay) AutoplayTick();
+    if (FrameInputHook) FrameInputHook();
 
     PrevMouseX = FrameMouseX;
     PrevMouseY = FrameMouseY;
@@ -173,9 +181,12 @@ int FinishFrame(int showPointer) {
     SubmitDrawing();
     // 2 ms short of a 60th of a second after the previous frame's end; the
     // bound is real-valued (14.67 ms), so a whole-millisecond clock needs 15.
+    // The step is 1 ms on the desktop; it is read from the unjournaled
+    // clock, so a journal holds the same readings whatever the step.
+    const double bound = 1000.0 / 60.0 - 2.0;
     do {
-        SleepMs(1);
-    } while ((double)MsDiff(Millisecs(), FrameTimeMark) < 1000.0 / 60.0 - 2.0);
+        SleepMs(PacingStepMs(bound - (double)MsDiff(PeekMillisecs(), FrameTimeMark)));
+    } while ((double)MsDiff(Millisecs(), FrameTimeMark) < bound);
 
     SequencerTick();
     DrawMessages();

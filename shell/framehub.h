@@ -59,3 +59,8 @@ extern int PanelOffset;  // the settings panel's slide offset; rests at -300
 // Test seam: when set, the frame rate computed at the end of each frame is
 // replaced by what this returns (the performance test's rate curve).
 extern int (*FrameRateOverride)();
+// Test seam: called once a frame where the demo player acts, after the
+// frame's own work and before its pointer and clicks are sampled for the
+// next (the whole-game fuzz target checks the state there and posts the
+// next frame's input, as a player would).
+extern void (*FrameInputHook)();

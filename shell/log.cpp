@@ -30,7 +30,7 @@ void LogLine(const std::string& text) {
     WriteLine(g_log, text);
     // Flushed line by line on purpose: after a crash the log shows exactly
     // how far the program got.
-    std::fflush(g_log->f);
+    FlushStream(g_log);
 }
 
 void CloseLog() {

@@ -197,9 +197,13 @@ namespace {
 int g_escapeLatch = 0;
 
 void EnumerateJoysticks() {
-    // Headless input comes only from scripts. The count is still asked for,
-    // so that a journal holds it whether or not the run had a window.
-    if (Options.headless) IgnoreJoysticks();
+    // Headless input comes only from scripts, and the demo player makes its
+    // own. The count is still asked for, so that a journal holds it whether
+    // or not the run had a window.
+    if (Options.headless || Options.autoplay) IgnoreJoysticks();
+    // The demo player alone works the pointer; keys still reach the program
+    // so that a watcher can leave (Escape) or take a screenshot.
+    IgnorePlatformPointer(Options.autoplay);
     JoyCount = JoystickCount();
     if (JoyCount > 4) JoyCount = 4;
     for (int j = 1; j <= JoyCount; j++) {
@@ -258,13 +262,12 @@ void ShutDown() {
     CloseDisplay();
     CloseLog();
     ShutdownAudio();
-    std::fflush(nullptr);
     // No static destructors: the audio thread and the platform libraries are
     // already shut down, and nothing else needs tearing down.
-    std::_Exit(status);
+    EndProcess(status);
 }
 
-int RunProgram(int argc, char** argv) {
+int StartProgram(int argc, char** argv) {
     bool wantHelp = false;
     if (!ParseOptions(argc, argv, wantHelp)) return 2;
     if (wantHelp) {
@@ -288,7 +291,8 @@ int RunProgram(int argc, char** argv) {
     SetDefaultSettings();
 
     std::string files, folderError;
-    if (!ChooseDataFolder(Options.filesDir, files, folderError)) {
+    std::vector<std::string> folderNotes;
+    if (!ChooseDataFolder(Options.filesDir, files, folderError, folderNotes)) {
         std::cerr << "wormlob2: " << folderError << "\n";
         return 1;
     }
@@ -300,6 +304,12 @@ int RunProgram(int argc, char** argv) {
     if (!OpenLog("Debug.txt"))
         std::cerr << "wormlob2: cannot write Debug.txt; running without a log\n";
     LogLine("Loading");
+    // Missing installed assets: on standard error for whoever started the
+    // program from a terminal, in the log for a player's report.
+    for (const std::string& note : folderNotes) {
+        std::cerr << "wormlob2: " << note << "\n";
+        LogLine("\t" + note);
+    }
     AudioDriverNames = ListAudioDrivers();
     LoadSetup();
     JournalSetup();
@@ -335,7 +345,10 @@ int RunProgram(int argc, char** argv) {
     CurrentMode = 1;
     if (Options.mode >= 0) CurrentMode = Options.mode;
     if (Options.seed >= 0) SeedRandom((int)Options.seed);
+    return -1;
+}
 
+void TitleLoop() {
     SlideIn = 0;
     StartLatch = 0;
     g_escapeLatch = 0;
@@ -346,5 +359,11 @@ int RunProgram(int argc, char** argv) {
         if (!KeyIsDown(27)) g_escapeLatch = 0;
         if (g_escapeLatch == 0 && KeyIsDown(27)) quit = true;
     }
+}
+
+int RunProgram(int argc, char** argv) {
+    int status = StartProgram(argc, argv);
+    if (status >= 0) return status;
+    TitleLoop();
     ShutDown();
 }

@@ -65,6 +65,13 @@ std::string UsageText();
 // The whole program: start-up, outer loop, ShutDown. Returns the exit code
 // only when start-up fails (ShutDown ends the process itself).
 int RunProgram(int argc, char** argv);
+// RunProgram's two halves, apart so that a test can start the program once
+// and run its outer loop many times. StartProgram reads the options and
+// does everything up to the first title frame: -1 when the program is ready,
+// else the exit code (0 after --help). TitleLoop runs the title screen, and
+// the games started from it, until Escape is pressed on the title.
+int StartProgram(int argc, char** argv);
+void TitleLoop();
 [[noreturn]] void ShutDown();
 // Waits, drawing nothing, until the program's clock reaches deadline.
 void WaitUntilMs(int deadline);

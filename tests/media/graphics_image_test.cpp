@@ -160,6 +160,14 @@ TEST_F(NullGraphics, FlipPacesSixtyFramesPerSecondOnTheProgramClock) {
     int t = Millisecs();
     Flip(-1);
     EXPECT_GE(Millisecs() - t, 16);
+    // A clock set back (a test starting its virtual clock again) is not
+    // waited out: the schedule starts again from the new time.
+    UseVirtualClock(1000);
+    Flip(-1);
+    EXPECT_EQ(Millisecs(), 1000);
+    Flip(-1);
+    EXPECT_GE(Millisecs() - 1000, 16);
+    EXPECT_LE(Millisecs() - 1000, 17);
     UseRealClock();
 }
 

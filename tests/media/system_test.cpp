@@ -347,6 +347,38 @@ TEST_F(Input, QueriesPumpThePlatformFirst) {
     InstallPlatformHooks(PlatformHooks{});
 }
 
+// A demo player drives the pointer itself: the window's pointer, buttons
+// and focus changes must not reach the tables, its keys still do, and what
+// the program posts itself (the demo player's moves) always does.
+TEST_F(Input, IgnoredPlatformPointerLetsOnlyKeysThrough) {
+    PlatformHooks h;
+    h.pump = [] {
+        InputEvent e{INPUT_MOUSE_MOVE};
+        e.x = 5, e.y = 6;
+        PostInputEvent(e);
+        for (InputEventType t : {INPUT_SUSPEND, INPUT_MOUSE_DOWN, INPUT_WHEEL, INPUT_KEY_DOWN}) {
+            InputEvent o{t};
+            o.code = t == INPUT_KEY_DOWN ? 27 : 1;
+            PostInputEvent(o);
+        }
+    };
+    InputEvent own{INPUT_MOUSE_MOVE};
+    own.x = 300, own.y = 200;
+    PostInputEvent(own);
+    Key(65, true);
+    IgnorePlatformPointer(true);
+    InstallPlatformHooks(h);
+    EXPECT_FLOAT_EQ(MouseXPos(), 300.0f);
+    EXPECT_EQ(MouseIsDown(1), 0);
+    EXPECT_EQ(MouseWheel(), 0);
+    EXPECT_EQ(KeyIsDown(65), 1) << "a focus change reached the tables";
+    EXPECT_EQ(KeyIsDown(27), 1);
+    IgnorePlatformPointer(false);
+    EXPECT_FLOAT_EQ(MouseXPos(), 5.0f);
+    EXPECT_EQ(MouseIsDown(1), 1);
+    InstallPlatformHooks(PlatformHooks{});
+}
+
 TEST_F(Input, ScriptedEventsArriveWhenTheClockPassesThem) {
     UseVirtualClock(-100);  // the script's times straddle the wrap of zero
     ASSERT_TRUE(LoadInputScriptText(

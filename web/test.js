@@ -1,0 +1,169 @@
+// The browser tests: the site in headless Chromium, loaded from a local
+// server, checked against the desktop program.
+//   node web/test.js SITE_DIR DESKTOP_BINARY FILES_DIR OUT_DIR
+// The desktop binary supplies the expected demo record and a journal to
+// replay. Screenshots of every step are left in OUT_DIR to look at.
+'use strict';
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const {execFileSync} = require('child_process');
+const d = require('./driver');
+
+const [site, desktop, filesDir, out] = process.argv.slice(2);
+if (!out) {
+  console.error('usage: node web/test.js SITE_DIR DESKTOP_BINARY FILES_DIR OUT_DIR');
+  process.exit(2);
+}
+fs.mkdirSync(out, {recursive: true});
+
+// A short demo game (a few thousand frames) keeps the real-clock run brief.
+const DEMO = {mode: 'hard', seed: '5'};
+const JOURNAL_FRAMES = 900;
+
+let failures = 0;
+function check(ok, what) {
+  console.log((ok ? 'ok   ' : 'FAIL ') + what);
+  if (!ok) failures++;
+}
+
+// A scratch copy of the data folder for one desktop run.
+function scratchFiles() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'wormlob2-web-test-'));
+  fs.cpSync(filesDir, path.join(dir, 'Files'), {recursive: true});
+  for (const f of ['Setup.ini', 'Debug.txt', '418/scores.dat']) fs.rmSync(path.join(dir, 'Files', f), {force: true});
+  return dir;
+}
+
+function recordFields(scoresDat) {
+  const line = scoresDat.toString('latin1').split('\r\n').find(l => l.includes('|'));
+  if (!line) return null;
+  const f = line.split('|');
+  return {score: f[0], name: f[1], mode: f[5], quit: f[7]};
+}
+
+async function main() {
+  // The desktop's answers: the demo game's record, and a journal with its
+  // per-frame checksums.
+  const demoDir = scratchFiles();
+  execFileSync(desktop, ['--headless', '--virtual-clock', '--autoplay', '--mode', DEMO.mode, '--seed', DEMO.seed,
+                         '--games', '1', '--files', path.join(demoDir, 'Files')], {stdio: 'ignore'});
+  const desktopRecord = recordFields(fs.readFileSync(path.join(demoDir, 'Files/418/scores.dat')));
+  const journalDir = scratchFiles();
+  const journal = path.join(journalDir, 'run.journal'), sums = path.join(journalDir, 'sums.txt');
+  execFileSync(desktop, ['--headless', '--virtual-clock', '--autoplay', '--mode', 'hard', '--seed', '11',
+                         '--frames', String(JOURNAL_FRAMES), '--record', journal, '--checksums', sums,
+                         '--files', path.join(journalDir, 'Files')], {stdio: 'ignore'});
+  const desktopSums = fs.readFileSync(sums, 'latin1');
+
+  const server = await d.serve(site);
+  const base = 'http://127.0.0.1:' + server.address().port + '/index.html';
+  const browser = await d.launch();
+  const errors = [];
+  try {
+    // 1. The title is drawn.
+    let page = await d.openPage(browser, errors);
+    await page.goto(base);
+    await d.waitFor(page, 'window.wormlobPresents > 0', 30000, 'the first picture');
+    // The splash is held 2.5 s; the title then slides in over 32 frames.
+    await d.waitFor(page, 'window.wormlobPresents > 250', 90000, 'the title');
+    await new Promise(r => setTimeout(r, 1000));
+    const title = await d.shootCanvas(page, path.join(out, 'title.png'));
+    const titleWhole = d.regionStats(title, 0, 0, 1, 1);
+    check(titleWhole.bright > 0.05 && titleWhole.colours > 20, 'the title is drawn (' +
+          (100 * titleWhole.bright).toFixed(1) + ' % lit, ' + titleWhole.colours + ' colours)');
+    const button = d.regionStats(title, 0.35, 0.45, 0.65, 0.55);
+    check(button.bright > 0.03, 'the start button is drawn');
+    const emptyTable = d.regionStats(title, 0.55, 0.55, 1, 1);
+
+    // The settings panel (Tab) and back.
+    await page.keyboard.press('Tab');
+    await new Promise(r => setTimeout(r, 1200));
+    await d.shootCanvas(page, path.join(out, 'settings.png'));
+    await page.keyboard.press('Tab');
+    await new Promise(r => setTimeout(r, 1200));
+
+    // 2. A click on the start button starts a game, and the HUD is drawn.
+    const box = await page.evaluate(() => {
+      const r = document.getElementById('canvas').getBoundingClientRect();
+      return {x: r.x, y: r.y, w: r.width, h: r.height};
+    });
+    await page.mouse.move(box.x + box.w / 2, box.y + box.h / 2);
+    await page.mouse.down();
+    await new Promise(r => setTimeout(r, 150));
+    await page.mouse.up();
+    await new Promise(r => setTimeout(r, 2500));
+    const game = await d.shootCanvas(page, path.join(out, 'game.png'));
+    const gameButton = d.regionStats(game, 0.35, 0.45, 0.65, 0.55);
+    check(Math.abs(gameButton.bright - button.bright) > 0.01 || gameButton.colours !== button.colours,
+          'the click left the title');
+    const hud = d.regionStats(game, 0, 0.9, 1, 1);
+    check(hud.bright > 0.01, 'the HUD is drawn');
+    // Escape pauses the game.
+    await page.keyboard.down('Escape');
+    await new Promise(r => setTimeout(r, 300));
+    await page.keyboard.up('Escape');
+    await new Promise(r => setTimeout(r, 1000));
+    await d.shootCanvas(page, path.join(out, 'pause.png'));
+    await page.close();
+
+    // 3. A seeded demo game files the desktop's record in IndexedDB, and the
+    // score table shows it after a reload.
+    page = await d.openPage(browser, errors);
+    await page.goto(base + '?autoplay&mode=' + DEMO.mode + '&seed=' + DEMO.seed + '&games=1');
+    const started = Date.now();
+    let shot = 0;
+    while (await page.evaluate(() => window.wormlobState) !== 'ended') {
+      if (Date.now() - started > 300000) throw new Error('the demo game did not end in 5 minutes');
+      if (await page.evaluate(() => window.wormlobState) === 'failed') break;
+      await new Promise(r => setTimeout(r, 2000));
+      if (shot++ % 10 === 5) await d.shootCanvas(page, path.join(out, 'demo-' + shot + '.png'));
+    }
+    check(await page.evaluate(() => window.wormlobExitStatus) === 0, 'the demo run ended normally');
+    const stored = await d.storedFiles(page);
+    const pageRecord = stored['/Files/418/scores.dat'] ? recordFields(stored['/Files/418/scores.dat']) : null;
+    check(pageRecord && JSON.stringify(pageRecord) === JSON.stringify(desktopRecord),
+          'the demo game filed ' + JSON.stringify(pageRecord) + ' as the desktop did ' +
+          JSON.stringify(desktopRecord));
+    check(!!stored['/Files/Setup.ini'] && !!stored['/Files/Debug.txt'], 'Setup.ini and Debug.txt are stored');
+    await page.goto(base);
+    await d.waitFor(page, 'window.wormlobPresents > 250', 90000, 'the title after a reload');
+    await new Promise(r => setTimeout(r, 1000));
+    const again = await d.shootCanvas(page, path.join(out, 'title-with-score.png'));
+    const table = d.regionStats(again, 0.55, 0.55, 1, 1);
+    check(table.bright > emptyTable.bright, 'the score table shows the filed game after a reload');
+    await page.close();
+
+    // 4. A desktop journal replays with the same per-frame checksums.
+    page = await d.openPage(browser, errors);
+    const journalB64 = fs.readFileSync(journal).toString('base64');
+    await page.evaluateOnNewDocument(b64 => {
+      const bin = atob(b64), bytes = new Uint8Array(bin.length);
+      for (let i = 0; i < bin.length; i++) bytes[i] = bin.charCodeAt(i);
+      window.wormlobGivenFiles = {'/run.journal': bytes};
+    }, journalB64);
+    await page.goto(base + '?replay=/run.journal&checksums=/sums.txt');
+    await d.waitFor(page, 'window.wormlobState === "ended" || window.wormlobState === "failed"', 300000,
+                    'the replay to end');
+    const pageSums = await page.evaluate(() => Module.FS.readFile('/sums.txt', {encoding: 'utf8'}));
+    const a = pageSums.split('\n'), b = desktopSums.split('\n');
+    const first = a.findIndex((l, i) => l !== b[i]);
+    check(a.length >= JOURNAL_FRAMES && first < 0 && a.length === b.length,
+          'the journal replays with the desktop\'s checksums (' + a.length + ' lines' +
+          (first >= 0 ? ', first difference at line ' + (first + 1) + ': ' + a[first] + ' vs ' + b[first] : '') + ')');
+    await page.close();
+  } finally {
+    await browser.close();
+    server.close();
+  }
+  check(errors.length === 0, 'no page errors' + (errors.length ? ':\n  ' + errors.join('\n  ') : ''));
+  fs.rmSync(demoDir, {recursive: true, force: true});
+  fs.rmSync(journalDir, {recursive: true, force: true});
+  console.log(failures ? failures + ' browser test(s) failed' : 'browser tests passed');
+  process.exit(failures ? 1 : 0);
+}
+
+main().catch(e => {
+  console.error('FAIL ' + e.message);
+  process.exit(1);
+});
