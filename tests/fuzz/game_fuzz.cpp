@@ -91,9 +91,14 @@ constexpr int ReleaseAfterMs = 2000;
 // No frame for this long is a hang.
 constexpr int StuckAfterMs = 120000;
 
+std::string g_dataDir, g_gameDir;
+
 void Breach(const char* what, long long a = 0, long long b = 0) {
     std::fprintf(stderr, "game_fuzz: breach: %s (%lld, %lld)\n", what, a, b);
     std::fflush(stderr);
+    // abort skips the exit handler that removes the data folder.
+    std::error_code ec;
+    fs::remove_all(g_dataDir, ec);
     std::abort();
 }
 
@@ -112,7 +117,6 @@ struct Reader {
 
 // ------------------------------------------------------------ start-up ---
 
-std::string g_dataDir, g_gameDir;
 SDL_Joystick* g_joy = nullptr;
 long long g_totalFrames = 0, g_totalRuns = 0;
 std::string g_countFile;
