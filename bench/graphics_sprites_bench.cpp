@@ -13,6 +13,9 @@
 #include "screens/enginetest.h"
 #include "shell/display.h"
 
+// The raw loops use fixed-function GL and GL 2.0 calls to leave the
+// service's state.
+#define GL_GLEXT_PROTOTYPES 1
 #include <SDL_opengl.h>
 #include <benchmark/benchmark.h>
 
@@ -144,12 +147,30 @@ void BM_FrameWithTestPicture(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameWithTestPicture)->Arg(0)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Sets GL up for the raw loops as the drawing service would: blending on,
-// the sprite's texture bound, the virtual-resolution projection.
+// Sets GL up for the raw loops as fixed-function GL with the same picture:
+// no shader program or vertex buffer of the service's, the sprite's texture
+// modulated by the vertex colour, blending on, the virtual-resolution
+// projection, flat shading. The service's own state is left behind, so these
+// run after the benchmarks that draw through it.
 unsigned RawSetup() {
     SetBlend(BLEND_SOLID);  // state known to the service...
     SetBlend(BLEND_ALPHA);  // ...and flushed
     Flip(0);
+    glUseProgram(0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    for (GLuint a = 0; a < 3; ++a) glDisableVertexAttribArray(a);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glShadeModel(GL_FLAT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 1280, 960, 0, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     TImageFrame& f = *g_sprite->frames[0];

@@ -1,12 +1,22 @@
-// The OpenGL back end: an SDL2 window with a compatibility (fixed-function)
-// GL context, textures for image frames, and a quad batch. Quads collect in
-// one client-side vertex array and go to GL in a single draw call whenever
-// the texture or the blend state changes, the array is full, or the frame
-// is presented or read back; a sprite costs no GL call of its own.
+// The OpenGL back end: an SDL2 window with a GL context, textures for image
+// frames, and a quad batch drawn by small shader programs. The code keeps to
+// what desktop OpenGL 2.1 and OpenGL ES 2.0 / WebGL 1 have in common, so the
+// same file draws on the desktop and in a browser page. Quads collect in one
+// vertex array and go to GL in a single draw call whenever the texture or
+// the blend state changes, the array is full, or the frame is presented or
+// read back; a sprite costs no GL call of its own.
 #include "media/graphics_internal.h"
 
 #include <SDL.h>
+#if defined(__EMSCRIPTEN__) || defined(WORMLOB_GLES2)
+#include <SDL_opengles2.h>
+#define WORMLOB_GL_ES 1
+#else
+// Mesa and the other desktop libGLs export the GL 2.0 entry points, so they
+// are declared and linked directly rather than fetched at run time.
+#define GL_GLEXT_PROTOTYPES 1
 #include <SDL_opengl.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -19,7 +29,10 @@ int g_winW = 0, g_winH = 0;
 int g_swapInterval = -2;
 int g_maxTexture = 0;
 
+// Quads per draw call at most: 4 vertices each, so every vertex index fits
+// in 16 bits (ES 2 has no 32-bit indices).
 constexpr int kBatchQuads = 8192;
+static_assert(kBatchQuads * 4 <= 65536, "vertex indices must fit in 16 bits");
 std::vector<gfx::GlVertex> g_batch;
 unsigned g_batchTex = 0;
 long g_drawCalls = 0;
@@ -36,62 +49,241 @@ int g_whiteSeq = -1;
 constexpr unsigned kPlainOpaque = ~0u;
 int g_blend = BLEND_MASK;
 
+// ------------------------------------------------------------ shaders ---
+// The one place that picks the GLSL dialect: GLSL 1.10 on the desktop,
+// GLSL ES 1.00 with full float precision where the GPU has it (texture
+// coordinates into a 2048-texel atlas need more than mediump's 10 bits).
+#ifdef WORMLOB_GL_ES
+const char* const kShaderPrefix =
+    "#version 100\n"
+    "#ifdef GL_FRAGMENT_PRECISION_HIGH\n"
+    "precision highp float;\n"
+    "#else\n"
+    "precision mediump float;\n"
+    "#endif\n";
+#else
+const char* const kShaderPrefix = "#version 110\n";
+#endif
+
+// Vertex attribute slots, bound by name before linking.
+enum { kAttrPos = 0, kAttrUv = 1, kAttrColour = 2 };
+
+// The projection is a full matrix applied as matrix times vector, the way
+// fixed-function GL transformed vertices, so that every corner lands on the
+// very same float position as it did there.
+const char* const kVertexShader = R"(
+attribute vec2 a_pos;
+attribute vec2 a_uv;
+attribute vec4 a_colour;
+uniform mat4 u_projection;
+varying vec2 v_uv;
+varying vec4 v_colour;
+void main() {
+    v_uv = a_uv;
+    v_colour = a_colour;
+    gl_Position = u_projection * vec4(a_pos, 0.0, 1.0);
+}
+)";
+
+// Texel times vertex colour: what the drawing state's colour and alpha do
+// to an image.
+const char* const kTexturedShader = R"(
+uniform sampler2D u_texture;
+varying vec2 v_uv;
+varying vec4 v_colour;
+void main() {
+    gl_FragColor = texture2D(u_texture, v_uv) * v_colour;
+}
+)";
+
+// BLEND_MASK: no blending; a pixel is written whole where the result's alpha
+// is at least one half and not at all elsewhere (the old alpha test).
+const char* const kMaskShader = R"(
+uniform sampler2D u_texture;
+varying vec2 v_uv;
+varying vec4 v_colour;
+void main() {
+    vec4 c = texture2D(u_texture, v_uv) * v_colour;
+    if (c.a < 0.5)
+        discard;
+    gl_FragColor = c;
+}
+)";
+
+// The plain opaque quads: colour only, no texel read.
+const char* const kPlainShader = R"(
+varying vec4 v_colour;
+void main() {
+    gl_FragColor = v_colour;
+}
+)";
+
+struct Program {
+    GLuint name = 0;
+    GLint projection = -1;  // u_projection's location
+};
+Program g_textured, g_masked, g_plain;
+GLuint g_currentProgram = 0;
+GLuint g_vertexBuffer = 0, g_indexBuffer = 0;
+float g_projection[16] = {};
+
+GLuint CompileShader(GLenum type, const char* body, std::string& error) {
+    GLuint shader = glCreateShader(type);
+    const char* parts[2] = {kShaderPrefix, body};
+    glShaderSource(shader, 2, parts, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (ok) return shader;
+    char log[1024] = "";
+    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
+    error = std::string(type == GL_VERTEX_SHADER ? "vertex" : "fragment") +
+            " shader compilation failed: " + log;
+    glDeleteShader(shader);
+    return 0;
+}
+
+bool LinkProgram(Program& p, const char* fragmentBody, std::string& error) {
+    GLuint vs = CompileShader(GL_VERTEX_SHADER, kVertexShader, error);
+    if (!vs) return false;
+    GLuint fs = CompileShader(GL_FRAGMENT_SHADER, fragmentBody, error);
+    if (!fs) {
+        glDeleteShader(vs);
+        return false;
+    }
+    p.name = glCreateProgram();
+    glAttachShader(p.name, vs);
+    glAttachShader(p.name, fs);
+    glBindAttribLocation(p.name, kAttrPos, "a_pos");
+    glBindAttribLocation(p.name, kAttrUv, "a_uv");
+    glBindAttribLocation(p.name, kAttrColour, "a_colour");
+    glLinkProgram(p.name);
+    // The program keeps what it needs; the shaders go with it.
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = GL_FALSE;
+    glGetProgramiv(p.name, GL_LINK_STATUS, &ok);
+    if (!ok) {
+        char log[1024] = "";
+        glGetProgramInfoLog(p.name, sizeof log, nullptr, log);
+        error = std::string("shader program link failed: ") + log;
+        glDeleteProgram(p.name);
+        p.name = 0;
+        return false;
+    }
+    p.projection = glGetUniformLocation(p.name, "u_projection");
+    glUseProgram(p.name);
+    GLint sampler = glGetUniformLocation(p.name, "u_texture");
+    if (sampler >= 0) glUniform1i(sampler, 0);
+    return true;
+}
+
+void UseProgram(GLuint name) {
+    if (name == g_currentProgram) return;
+    glUseProgram(name);
+    g_currentProgram = name;
+}
+
+// Makes the programs and the two buffers: the vertex buffer the batch is
+// streamed into, and a fixed index buffer that splits every quad into two
+// triangles. The split runs along the top-right to bottom-left diagonal
+// (corners 0 1 3 and 1 2 3), as desktop GL splits a GL_QUADS quad: where a
+// texel edge falls exactly on a pixel centre, nearest sampling then picks
+// the same texel as the quads it replaces did.
+bool MakeDrawingObjects(std::string& error) {
+    if (!LinkProgram(g_textured, kTexturedShader, error) || !LinkProgram(g_masked, kMaskShader, error) ||
+        !LinkProgram(g_plain, kPlainShader, error))
+        return false;
+    g_currentProgram = g_plain.name;  // the last one linked is in use
+    std::vector<GLushort> indices((size_t)kBatchQuads * 6);
+    for (int q = 0; q < kBatchQuads; ++q) {
+        const GLushort b = (GLushort)(q * 4);
+        const GLushort tri[6] = {b, (GLushort)(b + 1), (GLushort)(b + 3),
+                                 (GLushort)(b + 1), (GLushort)(b + 2), (GLushort)(b + 3)};
+        std::memcpy(&indices[(size_t)q * 6], tri, sizeof tri);
+    }
+    glGenBuffers(1, &g_indexBuffer);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, g_indexBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, (GLsizeiptr)(indices.size() * sizeof(GLushort)), indices.data(),
+                 GL_STATIC_DRAW);
+    glGenBuffers(1, &g_vertexBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, g_vertexBuffer);
+    const GLsizei stride = sizeof(gfx::GlVertex);
+    glVertexAttribPointer(kAttrPos, 2, GL_FLOAT, GL_FALSE, stride, (const void*)offsetof(gfx::GlVertex, x));
+    glVertexAttribPointer(kAttrUv, 2, GL_FLOAT, GL_FALSE, stride, (const void*)offsetof(gfx::GlVertex, u));
+    glVertexAttribPointer(kAttrColour, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride,
+                          (const void*)offsetof(gfx::GlVertex, rgba));
+    glEnableVertexAttribArray(kAttrPos);
+    glEnableVertexAttribArray(kAttrUv);
+    glEnableVertexAttribArray(kAttrColour);
+    return true;
+}
+
 int NextPow2(int v) {
     int p = 1;
     while (p < v && p < (1 << 30)) p <<= 1;
     return p;
 }
 
-bool TextureSizeAccepted(int w, int h) {
-    if (w > g_maxTexture || h > g_maxTexture) return false;
-    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    GLint got = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &got);
-    return got != 0;
-}
-
-// Halves an RGBA picture (box filter); odd sides keep their last texel.
-void HalveInto(const std::vector<uint8_t>& src, int w, int h, std::vector<uint8_t>& dst, int& nw,
-               int& nh) {
-    nw = std::max(1, w / 2), nh = std::max(1, h / 2);
-    dst.resize((size_t)nw * nh * 4);
-    for (int y = 0; y < nh; ++y) {
-        int y0 = std::min(y * 2, h - 1), y1 = std::min(y * 2 + 1, h - 1);
-        for (int x = 0; x < nw; ++x) {
-            int x0 = std::min(x * 2, w - 1), x1 = std::min(x * 2 + 1, w - 1);
-            for (int c = 0; c < 4; ++c) {
-                int s = src[((size_t)y0 * w + x0) * 4 + c] + src[((size_t)y0 * w + x1) * 4 + c] +
-                        src[((size_t)y1 * w + x0) * 4 + c] + src[((size_t)y1 * w + x1) * 4 + c];
-                dst[((size_t)y * nw + x) * 4 + c] = (uint8_t)((s + 2) / 4);
-            }
+// Computes texels [x0, x1) x [y0, y1) of the next smaller mip level (dw x dh)
+// from the level above it (sw x sh) with a box filter; a side of one texel
+// pairs its only texel with itself.
+void HalveRegion(const uint8_t* src, int sw, int sh, uint8_t* dst, int dw, int x0, int y0, int x1,
+                 int y1) {
+    for (int y = y0; y < y1; ++y) {
+        const int ya = std::min(y * 2, sh - 1), yb = std::min(y * 2 + 1, sh - 1);
+        const uint8_t* ra = src + (size_t)ya * sw * 4;
+        const uint8_t* rb = src + (size_t)yb * sw * 4;
+        for (int x = x0; x < x1; ++x) {
+            const int xa = std::min(x * 2, sw - 1) * 4, xb = std::min(x * 2 + 1, sw - 1) * 4;
+            uint8_t* out = dst + ((size_t)y * dw + x) * 4;
+            for (int c = 0; c < 4; ++c) out[c] = (uint8_t)((ra[xa + c] + ra[xb + c] + rb[xa + c] + rb[xb + c] + 2) / 4);
         }
     }
 }
 
+// Sends texels [x0, x1) x [y0, y1) of a w-texel-wide picture to a level of
+// the bound texture. ES 2 cannot read a sub-rectangle out of a wider row, so
+// a part narrower than the picture is copied out first.
+void UploadRegion(int level, const uint8_t* px, int w, int x0, int y0, int x1, int y1,
+                  std::vector<uint8_t>& scratch) {
+    const int rw = x1 - x0, rh = y1 - y0;
+    if (rw <= 0 || rh <= 0) return;
+    const uint8_t* data = px + (size_t)y0 * w * 4;
+    if (rw != w) {
+        scratch.resize((size_t)rw * rh * 4);
+        for (int y = 0; y < rh; ++y)
+            std::memcpy(&scratch[(size_t)y * rw * 4], px + ((size_t)(y0 + y) * w + x0) * 4, (size_t)rw * 4);
+        data = scratch.data();
+    }
+    glTexSubImage2D(GL_TEXTURE_2D, level, x0, y0, rw, rh, GL_RGBA, GL_UNSIGNED_BYTE, data);
+}
+
+void SetTextureFilters(int flags) {
+    const bool filtered = (flags & IMAGE_FILTERED) != 0, mip = (flags & IMAGE_MIPMAPPED) != 0;
+    const GLint mag = filtered ? GL_LINEAR : GL_NEAREST;
+    const GLint min = mip ? (filtered ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST) : mag;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mag);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
 void ApplyBlendState(int mode) {
     switch (mode) {
-        case BLEND_MASK:
-            glDisable(GL_BLEND);
-            glEnable(GL_ALPHA_TEST);
-            glAlphaFunc(GL_GEQUAL, 0.5f);
-            break;
         case BLEND_ALPHA:
-            glDisable(GL_ALPHA_TEST);
             glEnable(GL_BLEND);
             glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
             break;
         case BLEND_LIGHT:
-            glDisable(GL_ALPHA_TEST);
             glEnable(GL_BLEND);
             glBlendFunc(GL_SRC_ALPHA, GL_ONE);
             break;
         case BLEND_SHADE:
-            glDisable(GL_ALPHA_TEST);
             glEnable(GL_BLEND);
             glBlendFunc(GL_DST_COLOR, GL_ZERO);
             break;
-        default:  // BLEND_SOLID and any unknown mode
-            glDisable(GL_ALPHA_TEST);
+        default:  // BLEND_MASK (its test is in the shader), BLEND_SOLID, unknown modes
             glDisable(GL_BLEND);
             break;
     }
@@ -106,9 +298,15 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
         return false;
     }
     SDL_GL_ResetAttributes();
+#ifdef WORMLOB_GL_ES
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+#else
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+#endif
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
@@ -140,27 +338,19 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
         return false;
     }
     SDL_GL_MakeCurrent(g_window, g_context);
+    if (!MakeDrawingObjects(error)) {
+        GlClose();
+        return false;
+    }
     SDL_GL_GetDrawableSize(g_window, &g_winW, &g_winH);
     g_swapInterval = -2;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &g_maxTexture);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_CULL_FACE);
-    glDisable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glEnableClientState(GL_COLOR_ARRAY);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    glActiveTexture(GL_TEXTURE0);
     glViewport(0, 0, g_winW, g_winH);
-    // Every quad carries one colour at all four corners, so flat shading
-    // fills the same pixels; it spares a software rasteriser interpolating
-    // four colour channels per pixel (about a millisecond per frame of the
-    // start-up performance test on llvmpipe).
-    glShadeModel(GL_FLAT);
     // The batch array is sized once; it never grows, so drawing allocates
     // nothing.
     g_batch.clear();
@@ -177,10 +367,14 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
 void GlClose() {
     g_batch.clear();
     g_batchTex = 0;
+    // The context takes its programs, buffers and textures with it.
     if (g_context) SDL_GL_DeleteContext(g_context);
     if (g_window) SDL_DestroyWindow(g_window);
     g_context = nullptr;
     g_window = nullptr;
+    g_textured = g_masked = g_plain = Program{};
+    g_currentProgram = 0;
+    g_vertexBuffer = g_indexBuffer = 0;
     g_whiteSeq = -1;
     g_white = 0;  // the name may be handed out again in a new context
 }
@@ -200,20 +394,18 @@ void GlFlush() {
     if (g_batch.empty()) return;
     const bool plain = g_batchTex == kPlainOpaque;
     if (plain) {
-        glDisable(GL_TEXTURE_2D);
-        ApplyBlendState(BLEND_SOLID);
+        UseProgram(g_plain.name);
+        if (g_blend != BLEND_MASK && g_blend != BLEND_SOLID) glDisable(GL_BLEND);
     } else {
+        UseProgram(g_blend == BLEND_MASK ? g_masked.name : g_textured.name);
         glBindTexture(GL_TEXTURE_2D, g_batchTex);
     }
-    const GlVertex* v = g_batch.data();
-    glVertexPointer(2, GL_FLOAT, sizeof(GlVertex), &v->x);
-    glTexCoordPointer(2, GL_FLOAT, sizeof(GlVertex), &v->u);
-    glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(GlVertex), &v->rgba);
-    glDrawArrays(GL_QUADS, 0, (GLsizei)g_batch.size());
-    if (plain) {
-        glEnable(GL_TEXTURE_2D);
-        ApplyBlendState(g_blend);
-    }
+    // A fresh store each time (the old one may still be read by the draw
+    // before), filled with the batch in the same call.
+    glBufferData(GL_ARRAY_BUFFER, (GLsizeiptr)(g_batch.size() * sizeof(GlVertex)), g_batch.data(),
+                 GL_STREAM_DRAW);
+    glDrawElements(GL_TRIANGLES, (GLsizei)(g_batch.size() / 4 * 6), GL_UNSIGNED_SHORT, nullptr);
+    if (plain && g_blend != BLEND_MASK && g_blend != BLEND_SOLID) ApplyBlendState(g_blend);
     ++g_drawCalls;
     g_batch.clear();
 }
@@ -239,11 +431,26 @@ void GlQuad(unsigned tex, const float* xy, float u0, float v0, float u1, float v
 
 void GlSetProjection(float vw, float vh) {
     GlFlush();
+    if (!g_window) return;
     glViewport(0, 0, g_winW, g_winH);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, vw, vh, 0, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
+    // An orthographic projection of (0, 0)-(vw, vh) with y running down,
+    // column by column, each term worked out as glOrtho works it out.
+    const float left = 0, right = vw, top = 0, bottom = vh, nearZ = -1, farZ = 1;
+    float* m = g_projection;
+    std::fill(m, m + 16, 0.0f);
+    m[0] = 2.0f / (right - left);
+    m[5] = 2.0f / (top - bottom);
+    m[10] = -2.0f / (farZ - nearZ);
+    m[12] = -(right + left) / (right - left);
+    m[13] = -(top + bottom) / (top - bottom);
+    m[14] = -(farZ + nearZ) / (farZ - nearZ);
+    m[15] = 1.0f;
+    const GLuint inUse = g_currentProgram;
+    for (const Program* p : {&g_textured, &g_masked, &g_plain}) {
+        glUseProgram(p->name);
+        glUniformMatrix4fv(p->projection, 1, GL_FALSE, m);
+    }
+    glUseProgram(inUse);
 }
 
 void GlClear(int r, int g, int b) {
@@ -274,9 +481,8 @@ unsigned GlWhiteTexture() {
         const uint8_t px[4] = {255, 255, 255, 255};
         glGenTextures(1, &g_white);
         glBindTexture(GL_TEXTURE_2D, g_white);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, px);
+        SetTextureFilters(0);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, px);
         g_whiteSeq = DisplaySequence();
     }
     return g_white;
@@ -292,13 +498,16 @@ unsigned GlFrameTexture(TImageFrame& f, int flags) {
         glDeleteTextures(1, &f.tex);
     }
     f.tex = 0;
+    // Power-of-two sides (WebGL 1 allows mipmaps on nothing else), no larger
+    // than the GPU takes.
     int tw = NextPow2(pm.width), th = NextPow2(pm.height);
-    while ((tw > 1 || th > 1) && !TextureSizeAccepted(tw, th)) {
+    while (tw > g_maxTexture || th > g_maxTexture) {
+        if (tw == 1 && th == 1) return 0;
         tw = std::max(1, tw / 2);
         th = std::max(1, th / 2);
     }
     // The frame's own area in the texture: the whole frame, or the frame
-    // scaled down when the hardware refused a texture that large.
+    // scaled down when the GPU cannot hold a texture that large.
     int fw = std::min(pm.width, tw), fh = std::min(pm.height, th);
     std::vector<uint8_t> tex((size_t)tw * th * 4, 0);
     for (int y = 0; y < fh; ++y) {
@@ -320,22 +529,19 @@ unsigned GlFrameTexture(TImageFrame& f, int flags) {
 
     glGenTextures(1, &f.tex);
     glBindTexture(GL_TEXTURE_2D, f.tex);
-    bool filtered = (flags & IMAGE_FILTERED) != 0, mip = (flags & IMAGE_MIPMAPPED) != 0;
-    GLint mag = filtered ? GL_LINEAR : GL_NEAREST;
-    GLint min = mip ? (filtered ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST) : mag;
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mag);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, tex.data());
-    if (mip) {
-        std::vector<uint8_t> cur = std::move(tex), next;
+    SetTextureFilters(flags);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, tex.data());
+    if (flags & IMAGE_MIPMAPPED) {
+        // Every level down to 1 x 1: a shorter chain leaves the texture
+        // incomplete under ES 2, and it samples black.
+        std::vector<uint8_t> next;
         int w = tw, h = th, level = 0;
         while (w > 1 || h > 1) {
-            int nw, nh;
-            HalveInto(cur, w, h, next, nw, nh);
-            glTexImage2D(GL_TEXTURE_2D, ++level, GL_RGBA8, nw, nh, 0, GL_RGBA, GL_UNSIGNED_BYTE, next.data());
-            cur.swap(next);
+            const int nw = std::max(1, w / 2), nh = std::max(1, h / 2);
+            next.resize((size_t)nw * nh * 4);
+            HalveRegion(tex.data(), w, h, next.data(), nw, 0, 0, nw, nh);
+            glTexImage2D(GL_TEXTURE_2D, ++level, GL_RGBA, nw, nh, 0, GL_RGBA, GL_UNSIGNED_BYTE, next.data());
+            tex.swap(next);
             w = nw, h = nh;
         }
     }
@@ -348,46 +554,43 @@ unsigned GlFrameTexture(TImageFrame& f, int flags) {
 
 unsigned GlAtlasTexture(TImageFont& font) {
     if (!g_window || font.atlasPx.empty()) return 0;
-    bool mip = (font.imageFlags & IMAGE_MIPMAPPED) != 0;
-    bool filtered = (font.imageFlags & IMAGE_FILTERED) != 0;
-    int levels = mip ? kAtlasMipLevels : 0;
+    const bool mip = (font.imageFlags & IMAGE_MIPMAPPED) != 0;
     if (font.atlasSeq != DisplaySequence() || !font.atlasTex) {
-        // New display (or first use): the whole atlas goes up.
+        // New display, first use or a grown atlas: every level is made at
+        // its size and the whole atlas goes up.
+        if (font.atlasW > g_maxTexture || font.atlasH > g_maxTexture) return 0;
         glGenTextures(1, &font.atlasTex);
         glBindTexture(GL_TEXTURE_2D, font.atlasTex);
-        GLint mag = filtered ? GL_LINEAR : GL_NEAREST;
-        GLint min = mip ? (filtered ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST) : mag;
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mag);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, levels);
-        for (int l = 0; l <= levels; ++l)
-            glTexImage2D(GL_TEXTURE_2D, l, GL_RGBA8, font.atlasW >> l, font.atlasH >> l, 0, GL_RGBA,
-                         GL_UNSIGNED_BYTE, nullptr);
+        SetTextureFilters(font.imageFlags);
+        font.atlasMips.clear();
+        int w = font.atlasW, h = font.atlasH, level = 0;
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        while (mip && (w > 1 || h > 1)) {
+            w = std::max(1, w / 2), h = std::max(1, h / 2);
+            font.atlasMips.emplace_back((size_t)w * h * 4);
+            glTexImage2D(GL_TEXTURE_2D, ++level, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        }
         font.atlasSeq = DisplaySequence();
         font.dirtyX0 = font.dirtyY0 = 0;
         font.dirtyX1 = font.atlasW, font.dirtyY1 = font.atlasH;
     }
     if (font.dirtyX1 > font.dirtyX0 && font.dirtyY1 > font.dirtyY0) {
-        // Send the changed region, widened to whole blocks of the coarsest
-        // level so each mip level's part is an exact box filter of it.
-        int a = 1 << levels;
-        int x0 = font.dirtyX0 / a * a, y0 = font.dirtyY0 / a * a;
-        int x1 = std::min(font.atlasW, (font.dirtyX1 + a - 1) / a * a);
-        int y1 = std::min(font.atlasH, (font.dirtyY1 + a - 1) / a * a);
-        int w = x1 - x0, h = y1 - y0;
-        std::vector<uint8_t> cur((size_t)w * h * 4), next;
-        for (int y = 0; y < h; ++y)
-            std::memcpy(&cur[(size_t)y * w * 4], &font.atlasPx[((size_t)(y0 + y) * font.atlasW + x0) * 4],
-                        (size_t)w * 4);
+        // Send the changed region, and at each smaller level the texels
+        // filtered from it, worked out from the level above as kept here.
+        int x0 = font.dirtyX0, y0 = font.dirtyY0, x1 = font.dirtyX1, y1 = font.dirtyY1;
+        std::vector<uint8_t> scratch;
         glBindTexture(GL_TEXTURE_2D, font.atlasTex);
-        glTexSubImage2D(GL_TEXTURE_2D, 0, x0, y0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, cur.data());
-        for (int l = 1; l <= levels; ++l) {
-            int nw, nh;
-            HalveInto(cur, w, h, next, nw, nh);
-            glTexSubImage2D(GL_TEXTURE_2D, l, x0 >> l, y0 >> l, nw, nh, GL_RGBA, GL_UNSIGNED_BYTE, next.data());
-            cur.swap(next);
+        UploadRegion(0, font.atlasPx.data(), font.atlasW, x0, y0, x1, y1, scratch);
+        const uint8_t* above = font.atlasPx.data();
+        int w = font.atlasW, h = font.atlasH;
+        for (size_t i = 0; i < font.atlasMips.size(); ++i) {
+            const int nw = std::max(1, w / 2), nh = std::max(1, h / 2);
+            x0 /= 2, y0 /= 2;
+            x1 = std::min(nw, (x1 + 1) / 2), y1 = std::min(nh, (y1 + 1) / 2);
+            uint8_t* level = font.atlasMips[i].data();
+            HalveRegion(above, w, h, level, nw, x0, y0, x1, y1);
+            UploadRegion((int)i + 1, level, nw, x0, y0, x1, y1, scratch);
+            above = level;
             w = nw, h = nh;
         }
         font.dirtyX0 = font.dirtyX1 = font.dirtyY0 = font.dirtyY1 = 0;
@@ -404,8 +607,8 @@ void GlDeleteTexture(unsigned tex) {
 
 void GlReadPixels(int x, int y, int w, int h, uint8_t* out) {
     GlFlush();
+    // A double-buffered context reads its back buffer: the frame being drawn.
     std::vector<uint8_t> tmp((size_t)w * h * 4);
-    glReadBuffer(GL_BACK);
     glReadPixels(x, g_winH - y - h, w, h, GL_RGBA, GL_UNSIGNED_BYTE, tmp.data());
     // GL rows run bottom-up; callers want the top row first.
     for (int row = 0; row < h; ++row)

@@ -53,6 +53,9 @@ struct TImageFont {
     int shelfX = 0, shelfY = 0, shelfH = 0;
     unsigned atlasTex = 0;
     int atlasSeq = -1;
+    // The atlas's smaller mipmap levels (1 down to 1 x 1) as last sent, so
+    // a change recomputes only the texels it touches. Empty without mipmaps.
+    std::vector<std::vector<uint8_t>> atlasMips;
     int dirtyX0 = 0, dirtyY0 = 0, dirtyX1 = 0, dirtyY1 = 0;  // empty when x1 <= x0
     ~TImageFont();
 };
@@ -103,10 +106,10 @@ FontRef DefaultFont();
 // Fills the glyph entry of code c (0..255) on first use; false when the font
 // has no glyph for it.
 const TImageGlyph* FontGlyph(TImageFont& font, int c);
-// Glyph atlas spacing: glyphs sit this many pixels apart, so the first mip
-// levels of the atlas do not mix neighbouring glyphs.
+// Glyph atlas spacing: glyphs sit this many pixels apart, so the first two
+// mip levels of the atlas (text down to a quarter of its size) do not mix
+// neighbouring glyphs.
 constexpr int kAtlasGap = 4;
-constexpr int kAtlasMipLevels = 2;  // levels beyond 0 kept for shrunken text
 constexpr int kAtlasMaxSide = 2048;  // the atlas grows in height up to this
 // The built-in font's bitmap: 16 bytes per character 32..127, one byte per
 // row, bit 7 the leftmost pixel.

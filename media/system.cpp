@@ -330,6 +330,8 @@ void ClearTables() {
 }
 }  // namespace
 
+int ClampPointer(int v) { return v < -MaxPointerPlace ? -MaxPointerPlace : v > MaxPointerPlace ? MaxPointerPlace : v; }
+
 void PostInputEvent(const InputEvent& e) {
     // A replay's input is the journal's alone: what the window reports
     // while it is watched must not change the run.
@@ -367,8 +369,8 @@ void PostInputEvent(const InputEvent& e) {
         if (e.code >= 0 && e.code <= 3) g_in.mouseDown[e.code] = 0;
         break;
     case INPUT_MOUSE_MOVE:
-        g_in.mouseX = e.x;
-        g_in.mouseY = e.y;
+        g_in.mouseX = ClampPointer(e.x);
+        g_in.mouseY = ClampPointer(e.y);
         break;
     case INPUT_WHEEL:
         g_in.wheel += e.code;
@@ -623,7 +625,13 @@ int MouseWheel() {
 }
 
 void MoveMousePos(float x, float y) {
-    int wx = (int)(x / g_mouseScaleX), wy = (int)(y / g_mouseScaleY);
+    // Any float may come in: held to the pointer's range before it becomes
+    // an int (NaN goes to 0).
+    auto place = [](float v) {
+        if (!(v == v)) return 0;
+        return v <= -MaxPointerPlace ? -MaxPointerPlace : v >= MaxPointerPlace ? MaxPointerPlace : (int)v;
+    };
+    int wx = place(x / g_mouseScaleX), wy = place(y / g_mouseScaleY);
     if (g_hooks.warpMouse) g_hooks.warpMouse(wx, wy);
     // The tables follow at once; a real window also reports the move later.
     g_in.mouseX = wx;

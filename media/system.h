@@ -133,6 +133,12 @@ struct InputEvent {
     bool repeat = false;
 };
 void PostInputEvent(const InputEvent& e);
+// The pointer's place in the tables is kept within +-MaxPointerPlace window
+// pixels (far beyond any screen; a script or a pointer warp can ask for
+// more): it stays exact in a float and, at any drawing scale, within an int
+// when the frame hub and the game turn it into drawing coordinates.
+constexpr int MaxPointerPlace = 1 << 24;
+int ClampPointer(int v);
 
 // Hooks the platform layer installs. Every input query first calls pump, so
 // loops that wait on KeyIsDown/MouseIsDown without running frames still see

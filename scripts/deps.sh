@@ -1,20 +1,41 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, and only those
 # that are missing. Quiet and quick when everything is already present.
+#
+#   scripts/deps.sh               what building and testing need
+#   scripts/deps.sh --build       only what building the game needs
+#   scripts/deps.sh --build-list  print that list, one a line, and install nothing
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake pkg-config git
-  clang libclang-rt-14-dev
+# What building the game needs. debian/control's Build-Depends names the same
+# packages (scripts/package.sh checks that they agree) except build-essential,
+# which Debian takes as given.
+BUILD_PACKAGES=(
+  build-essential cmake pkg-config
   libsdl2-dev
-  libgl-dev libgl1-mesa-dri libglx-mesa0
+  libgl-dev
   libpng-dev zlib1g-dev libjpeg-dev
   libfreetype-dev
   libvorbis-dev libogg-dev
-  libopenal-dev libopenal1
+  libopenal-dev
+)
+# What the tests, benchmarks, fuzz targets and tools need besides: a virtual
+# X server with software OpenGL, the OpenAL runtime, test and benchmark
+# libraries, clang for libFuzzer, and a font for tests that draw text.
+TEST_PACKAGES=(
+  git
+  clang libclang-rt-14-dev
+  libgl1-mesa-dri libglx-mesa0
+  libopenal1
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
 )
+
+PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}")
+case "${1:-}" in
+  --build-list) printf '%s\n' "${BUILD_PACKAGES[@]}"; exit 0 ;;
+  --build) PACKAGES=("${BUILD_PACKAGES[@]}") ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -15,14 +15,21 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 mkdir -p "$OUT"
 cp -r Files "$WORK/Files"
-rm -f "$WORK/Files/418/scores.dat"*
+
+# The data folder as a first start finds it (the replay must start from
+# what the recorded run started from).
+fresh() {
+  rm -f "$WORK/Files/418/scores.dat"* "$WORK/Files/Setup.ini"* "$WORK/Files/Debug.txt" "$WORK/Files/"*.png
+}
 
 record() {  # name, then the program's options
   local name=$1
   shift
-  rm -f "$WORK/Files/418/scores.dat"*
+  fresh
   (cd "$WORK" && "$BIN" --headless --virtual-clock --record "$WORK/$name.journal" "$@" >/dev/null 2>&1) || true
-  "$SEED" "$WORK/$name.journal" "$OUT/$name" >/dev/null 2>&1 || true
+  fresh
+  # The replay writes Setup.ini and scores.dat like any run: in the copy.
+  (cd "$WORK" && "$SEED" "$WORK/$name.journal" "$OUT/$name" >/dev/null 2>&1) || true
   echo "game_seeds: $name $(stat -c %s "$OUT/$name") bytes"
 }
 
@@ -33,8 +40,9 @@ record autoplay_medium --autoplay --mode medium --seed 7 --frames 3300
 record autoplay_hard --autoplay --mode hard --seed 11 --games 1 --frames 3300
 
 # Scripted: a Hard game left alone (lost, named, filed, back to the title),
-# then the settings panel with a resolution step and "Apply", and a pause
-# with "Quit". Window pixels at 800 x 600 are drawing coordinates / 1.6.
+# then the settings panel with a resolution step (at 60, 120) and "Apply"
+# (at 40, 288); and a pause with "Quit". Window pixels at 800 x 600 are
+# drawing coordinates / 1.6.
 cat >"$WORK/untouched.txt" <<'SCRIPT'
 100 move 375 500
 9000 mouse down 1
@@ -45,12 +53,12 @@ cat >"$WORK/untouched.txt" <<'SCRIPT'
 SCRIPT
 for t in $(seq 12000 2000 40000); do echo "$t key down 13"; echo "$((t + 50)) key up 13"; done >>"$WORK/untouched.txt"
 cat >>"$WORK/untouched.txt" <<'SCRIPT'
-41000 move 40 50
-41100 key down 9
-41150 key up 9
+41000 key down 9
+41050 key up 9
+41500 move 38 75
 42000 mouse down 1
 42050 mouse up 1
-42300 move 25 170
+42300 move 25 180
 42400 mouse down 1
 42450 mouse up 1
 43000 key down 9

@@ -3,7 +3,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -23,13 +25,26 @@ bool IsPlayersFile(const std::string& name) {
     return name.rfind("scores.dat", 0) == 0 || name.rfind("Setup.ini", 0) == 0 || name == "Debug.txt";
 }
 
-void LinkAsset(const fs::path& target, const fs::path& link) {
+// A link this program made for some install: its target is an install's
+// "wormlob2/Files" tree, at the same place there as the link is in the
+// user's folder (rel). A link anywhere else was made by the player.
+bool IsInstallLink(const fs::path& target, const std::string& rel) {
+    std::string t = target.generic_string(), tail = "/wormlob2/Files/" + rel;
+    return t.size() > tail.size() && t.compare(t.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void LinkAsset(const fs::path& target, const fs::path& link, const std::string& rel) {
     std::error_code ec;
     fs::file_status st = fs::symlink_status(link, ec);
     if (fs::exists(st)) {
-        // Anything that works is left alone; only a link whose target went
-        // away (the install moved or was replaced) is made again.
-        if (!fs::is_symlink(st) || fs::exists(link, ec)) return;
+        // A real file is the player's. A link is made again when its target
+        // went away (the install moved or was replaced) or when it leads
+        // into another install: the folder may have been made by an earlier
+        // install elsewhere, whose assets need not match this program.
+        if (!fs::is_symlink(st)) return;
+        fs::path old = fs::read_symlink(link, ec);
+        if (ec || old == target) return;
+        if (fs::exists(link, ec) && !IsInstallLink(old, rel)) return;
         fs::remove(link, ec);
     }
     // A link that cannot be made leaves the asset missing, which the
@@ -40,11 +55,20 @@ void LinkAsset(const fs::path& target, const fs::path& link) {
 // Folders become real folders in the user's tree, so that ".." from the
 // game folder leads back to the user's folder and never into the install;
 // files inside them become links. Depth is bounded against link loops.
-bool MirrorFolder(const fs::path& from, const fs::path& to, int depth, std::string& error) {
+bool MirrorFolder(const fs::path& from, const fs::path& to, const std::string& rel, int depth,
+                  std::string& error, std::vector<std::string>& notes) {
     std::error_code ec, statEc;
     fs::create_directories(to, ec);
     if (!fs::is_directory(to, statEc)) {
         error = "cannot create the data folder \"" + to.string() + "\"" + (ec ? ": " + ec.message() : "");
+        return false;
+    }
+    // Setup.ini and Debug.txt go in the top folder, scores.dat in the game
+    // folder. A folder the program cannot write would lose every setting
+    // and score of the run, so it does not start at all.
+    if (depth < 2 && access(to.c_str(), W_OK | X_OK) != 0) {
+        error = "cannot write in the data folder \"" + to.string() + "\": " + std::strerror(errno) +
+                " (settings and scores could not be saved; make it writable, or name another folder with --files)";
         return false;
     }
     fs::directory_iterator it(from, ec), end;
@@ -53,9 +77,17 @@ bool MirrorFolder(const fs::path& from, const fs::path& to, int depth, std::stri
         std::string name = src.filename().string();
         std::error_code typeEc;
         if (it->is_directory(typeEc)) {
-            if (depth < 4 && !MirrorFolder(src, to / name, depth + 1, error)) return false;
+            if (depth < 4 && !MirrorFolder(src, to / name, rel + name + "/", depth + 1, error, notes)) return false;
         } else if (depth > 0 && it->is_regular_file(typeEc) && !IsPlayersFile(name)) {
-            LinkAsset(src, to / name);
+            LinkAsset(src, to / name, rel + name);
+        } else if (depth > 0 && it->is_symlink(typeEc) && !fs::exists(src, typeEc)) {
+            // An install may link an asset to another package's file (the
+            // fonts of a distribution package); that package is missing.
+            fs::path target = fs::read_symlink(src, typeEc);
+            if (target.is_relative()) target = (src.parent_path() / target).lexically_normal();
+            notes.push_back("\"" + rel + name + "\" is missing: the install links it to \"" + target.string() +
+                            "\", which is not there (is the package that provides it installed?); "
+                            "the game runs without it");
         }
     }
     return true;
@@ -87,11 +119,13 @@ std::string UserDataFolder() {
     return (fs::path(home) / ".local" / "share" / "wormlob2").string();
 }
 
-bool PrepareUserFolder(const std::string& installed, const std::string& user, std::string& error) {
-    return MirrorFolder(installed, user, 0, error);
+bool PrepareUserFolder(const std::string& installed, const std::string& user, std::string& error,
+                       std::vector<std::string>& notes) {
+    return MirrorFolder(installed, user, "", 0, error, notes);
 }
 
-bool ChooseDataFolder(const std::string& filesOption, std::string& folder, std::string& error) {
+bool ChooseDataFolder(const std::string& filesOption, std::string& folder, std::string& error,
+                      std::vector<std::string>& notes) {
     if (!filesOption.empty()) {
         folder = filesOption;
         return true;
@@ -106,7 +140,7 @@ bool ChooseDataFolder(const std::string& filesOption, std::string& folder, std::
         error = "no home folder to keep the player's files in (set HOME or XDG_DATA_HOME)";
         return false;
     }
-    if (!PrepareUserFolder(installed, user, error)) return false;
+    if (!PrepareUserFolder(installed, user, error, notes)) return false;
     folder = user + "/";
     return true;
 }

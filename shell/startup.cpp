@@ -291,7 +291,8 @@ int StartProgram(int argc, char** argv) {
     SetDefaultSettings();
 
     std::string files, folderError;
-    if (!ChooseDataFolder(Options.filesDir, files, folderError)) {
+    std::vector<std::string> folderNotes;
+    if (!ChooseDataFolder(Options.filesDir, files, folderError, folderNotes)) {
         std::cerr << "wormlob2: " << folderError << "\n";
         return 1;
     }
@@ -303,6 +304,12 @@ int StartProgram(int argc, char** argv) {
     if (!OpenLog("Debug.txt"))
         std::cerr << "wormlob2: cannot write Debug.txt; running without a log\n";
     LogLine("Loading");
+    // Missing installed assets: on standard error for whoever started the
+    // program from a terminal, in the log for a player's report.
+    for (const std::string& note : folderNotes) {
+        std::cerr << "wormlob2: " << note << "\n";
+        LogLine("\t" + note);
+    }
     AudioDriverNames = ListAudioDrivers();
     LoadSetup();
     JournalSetup();

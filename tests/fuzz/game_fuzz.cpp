@@ -2,8 +2,8 @@
 // and the seed, then give each frame's input events (pointer moves anywhere,
 // far outside the window too, the three buttons, every key the program
 // reacts to, typed characters, focus changes, and a joystick's axes, hat and
-// buttons), delivered through PostInputEvent at the end of each frame into
-// the real title loop on the null display and the virtual clock: title,
+// buttons), posted through PostInputEvent once a frame (see Post) into the
+// real title loop on the null display and the virtual clock: title,
 // games, pause, settings panel (resolution and "Apply"), name entry and the
 // score table. A run ends when the input is used up, after MaxFrames
 // frames, or when Escape leaves the title.
@@ -91,9 +91,14 @@ constexpr int ReleaseAfterMs = 2000;
 // No frame for this long is a hang.
 constexpr int StuckAfterMs = 120000;
 
+std::string g_dataDir, g_gameDir;
+
 void Breach(const char* what, long long a = 0, long long b = 0) {
     std::fprintf(stderr, "game_fuzz: breach: %s (%lld, %lld)\n", what, a, b);
     std::fflush(stderr);
+    // abort skips the exit handler that removes the data folder.
+    std::error_code ec;
+    fs::remove_all(g_dataDir, ec);
     std::abort();
 }
 
@@ -112,7 +117,6 @@ struct Reader {
 
 // ------------------------------------------------------------ start-up ---
 
-std::string g_dataDir, g_gameDir;
 SDL_Joystick* g_joy = nullptr;
 long long g_totalFrames = 0, g_totalRuns = 0;
 std::string g_countFile;
@@ -245,9 +249,11 @@ struct Run {
     size_t sumAt = 0;
     int screenshots = 0, displayChanges = 0;
     int grace = 0;
+    int gameFrames = 0, pausedFrames = 0, namingFrames = 0, panelFrames = 0;  // for WORMLOB_FUZZ_VERBOSE
     bool wasTesting = false;
     bool held[256] = {}, heldButton[4] = {};
     int f3Presses = 0;
+    std::vector<InputEvent> pending;  // posted at the next frame's first poll
     int lastFrameAt = 0;
     bool released = false;
 
@@ -263,7 +269,22 @@ struct Run {
     int filed = 0;
 } *g_run = nullptr;
 
-void Post(const InputEvent& e) { PostInputEvent(e); }
+// Pointer moves reach the tables at once, before the frame hub samples the
+// pointer for the next frame (where the demo player moves it too). Buttons,
+// keys, characters and focus changes arrive as the next frame begins, with
+// its first input poll after the pacing wait: the settings panel reads the
+// clicks made since the hub last sampled them, so a click posted before
+// that sampling would never reach it.
+void Post(const InputEvent& e) {
+    if (e.type == INPUT_MOUSE_MOVE) PostInputEvent(e);
+    else g_run->pending.push_back(e);
+}
+
+void PostPending() {
+    std::vector<InputEvent> events;
+    events.swap(g_run->pending);
+    for (const InputEvent& e : events) PostInputEvent(e);
+}
 
 void KeyEvent(int code, bool down) {
     Run& r = *g_run;
@@ -374,16 +395,19 @@ void OneEvent(Reader& in) {
     }
 }
 
-// The platform's pump: nothing arrives between frames, except that a wait
-// that draws nothing (frames come every 15 ms of the program's clock) sees
-// every key and button let go after a while.
+// The platform's pump: a frame's buttons and keys arrive with the first poll
+// after the frame hub's pacing wait (see Post); nothing else arrives between
+// frames, except that a wait that draws nothing (frames come every 15 ms of
+// the program's clock) sees every key and button let go after a while.
 void Pump() {
     if (!g_run) return;
     Run& r = *g_run;
     int waited = MsDiff(PeekMillisecs(), r.lastFrameAt);
+    if (waited != 0 && !r.pending.empty()) PostPending();
     if (waited > ReleaseAfterMs && !r.released) {
         r.released = true;
         ReleaseAll();
+        PostPending();
     }
     if (waited > StuckAfterMs) Breach("no frame for two minutes of the program's clock", waited);
 }
@@ -476,7 +500,9 @@ void CheckGame(Run& r) {
                   {s.BatLostClock, 120, "BatLostClock"},   {s.CaughtCount, 3, "CaughtCount"}};
     for (auto& t : timers)
         if (t.v < 0 || t.v > t.hi) Breach(t.name, t.v, t.hi);
-    if (s.NetScale < 0.125f - 1e-4f || s.NetScale > 1.0f + 1e-4f) Breach("NetScale out of 0.125..1");
+    // The net opens 0.1 a frame from the game's start value 0, and closes
+    // to 0.125 at least.
+    if (s.NetScale < 0 || s.NetScale > 1.0f + 1e-4f) Breach("NetScale out of 0..1");
     if (s.BatWidth < 1 || s.BatWidth > 4) Breach("BatWidth out of 1..4");
     if (s.BatLift < 15 || s.BatLift > 135) Breach("BatLift out of 15..135", s.BatLift);
     float h = s.BatWidth / 2;
@@ -586,6 +612,10 @@ void FrameInput() {
     r.released = false;
 
     CheckFrame(r);
+    r.gameFrames += PlayState == 1;
+    r.pausedFrames += PlayState == 2;
+    r.namingFrames += NameEntryActive;
+    r.panelFrames += PanelOffset > -300;
     uint64_t sum = GameChecksum();
     // WORMLOB_FUZZ_TRACE=FILE: each frame's checksum and what most often
     // tells two passes apart, for looking into a difference.
@@ -729,9 +759,12 @@ int PlayOnce(const uint8_t* data, size_t size, bool broad, std::vector<uint64_t>
     GameBroadPhase = true;
     if (!broad && r.sumAt != sums.size()) Breach("the plain loops ran fewer frames than the grid", (long long)r.sumAt);
     if (std::getenv("WORMLOB_FUZZ_VERBOSE"))
-        std::fprintf(stderr, "game_fuzz: %s: mode %d, %d frames, %d games filed, wave %d, score %d, pods %zu\n",
-                     broad ? "grid" : "plain loops", mode, r.frames, r.filed, Game.WaveNumber, Game.GameScore,
-                     Game.PodList.size());
+        std::fprintf(stderr,
+                     "game_fuzz: %s: mode %d, %d frames (%d game, %d paused, %d naming, %d panel), %d games filed, "
+                     "%d display changes, %d F3, wave %d, score %d, pods %zu, joysticks %d\n",
+                     broad ? "grid" : "plain loops", mode, r.frames, r.gameFrames, r.pausedFrames, r.namingFrames,
+                     r.panelFrames, r.filed, r.displayChanges, r.f3Presses, Game.WaveNumber, Game.GameScore,
+                     Game.PodList.size(), JoyCount);
     return r.filed;
 }
 }  // namespace

@@ -129,8 +129,8 @@ void Apply(Model& m, const InputEvent& e) {
         if (m.chars.size() < 256) m.chars.push_back(e.code);  // the queue holds 256
         break;
     case INPUT_MOUSE_MOVE:
-        m.mouseX = e.x;
-        m.mouseY = e.y;
+        m.mouseX = ClampPointer(e.x);
+        m.mouseY = ClampPointer(e.y);
         break;
     case INPUT_SUSPEND:
     case INPUT_RESUME: {

@@ -441,6 +441,38 @@ TEST_F(Pixels, GlyphsBeyondAFullAtlasStillDraw) {
     SetImageFont(nullptr);
 }
 
+// Smooth text shrunk far enough to read the atlas's smallest mip levels,
+// with glyphs that arrived after the atlas was first sent: a missing level
+// would leave the texture incomplete (its texels read opaque black), a
+// level not brought up to date would leave the new glyphs invisible.
+TEST_F(Pixels, ShrunkenSmoothTextReadsEveryMipLevel) {
+    const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    if (FileType(path) != 1) WORMLOB_SKIP("DejaVu Sans is not installed");
+    FontRef font = LoadImageFont(path, 48, FONT_SMOOTH);
+    ASSERT_TRUE(font);
+    SetImageFont(font);
+    SetBlend(BLEND_ALPHA);
+    DrawText("MMMM", 0, 0);  // the atlas goes up with these glyphs only
+    Flip(0);
+    for (float scale : {0.5f, 0.2f, 0.1f, 0.05f}) {
+        Background(255);
+        SetColor(255, 0, 0);
+        SetScale(scale, scale);
+        DrawText("WWWW####", 10, 10);  // new glyphs: a partial update of every level
+        SetScale(1, 1);
+        TPixmap pm = GrabPixmap(0, 0, 320, 240);
+        int minRed = 255, tinted = 0;
+        for (size_t i = 0; i < pm.pixels.size(); i += 4) {
+            minRed = std::min(minRed, (int)pm.pixels[i]);
+            tinted += pm.pixels[i + 1] < 250;
+        }
+        EXPECT_EQ(minRed, 255) << "black texels at scale " << scale;
+        EXPECT_GT(tinted, 0) << "no text at scale " << scale;
+    }
+    SetColor(255, 255, 255);
+    SetImageFont(nullptr);
+}
+
 TEST_F(Pixels, FailingOpenReturnsNullWithAReason) {
     CloseDisplay();
     EXPECT_EQ(OpenDisplay(0, 100, 0, 0, 0), nullptr);

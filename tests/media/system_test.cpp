@@ -316,6 +316,16 @@ TEST_F(Input, PointerScaleAndWarp) {
     MoveMousePos(1280, 960);
     EXPECT_EQ(warpedX, 800);
     EXPECT_EQ(warpedY, 600);
+    // A place far beyond any screen is held at 2^24 pixels, so drawing
+    // coordinates made from it still fit an int.
+    mv.x = INT32_MAX;
+    mv.y = INT32_MIN;
+    PostInputEvent(mv);
+    EXPECT_FLOAT_EQ(MouseXPos(), 16777216.0f * 1.6f);
+    EXPECT_FLOAT_EQ(MouseYPos(), -16777216.0f * 1.6f);
+    MoveMousePos(MouseXPos(), MouseYPos());
+    EXPECT_EQ(warpedX, 16777216);
+    EXPECT_EQ(warpedY, -16777216);
     InstallPlatformHooks(PlatformHooks{});
 }
 

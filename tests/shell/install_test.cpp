@@ -47,7 +47,11 @@ TEST_F(Installed, EachHomeGetsItsOwnFilesAndThePrefixIsNotWritten) {
     std::string entry = Slurp(prefix / "share/applications/wormlob2.desktop");
     EXPECT_NE(entry.find("Exec=\"" + (prefix / "bin/wormlob2").string() + "\"\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("Categories=Game;"), std::string::npos);
-    EXPECT_EQ(Slurp(prefix / "share/icons/hicolor/128x128/apps/wormlob2.png").substr(1, 3), "PNG");
+    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
+        EXPECT_EQ(Slurp(prefix / "share/icons/hicolor" / size / "apps/wormlob2.png").substr(1, 3), "PNG") << size;
+    EXPECT_NE(Slurp(prefix / "share/metainfo/org.example.wormlob2.metainfo.xml").find("wormlob2.desktop"),
+              std::string::npos);
+    EXPECT_NE(Slurp(prefix / "share/man/man6/wormlob2.6").find(".TH WORMLOB2 6"), std::string::npos);
     EXPECT_FALSE(fs::exists(assets / "418/scores.dat"));
 
     std::string before = Snapshot();

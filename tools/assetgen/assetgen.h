@@ -11,8 +11,9 @@ bool MakeImages(const std::string& filesDir, const std::string& fontDir, std::ve
 bool MakeSounds(const std::string& filesDir, std::vector<std::string>& written);
 bool MakeMusic(const std::string& filesDir, std::vector<std::string>& written);
 
-// The program's 128 x 128 desktop icon.
-bool MakeIconFile(const std::string& outPng);
+// The program's desktop icon, size pixels square: 128 (dist/wormlob2.png),
+// 256, or a smaller size scaled down from the 128 one.
+bool MakeIconFile(const std::string& outPng, int size);
 // Renders every image under filesDir onto one dark sheet, raw and as the
 // game draws them (tinted, with their glows), for looking at.
 bool MakeContactSheet(const std::string& filesDir, const std::string& outPng);

@@ -9,6 +9,7 @@
 #include "raster.h"
 #include "shapes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -634,21 +635,60 @@ bool MakeImages(const std::string& filesDir, const std::string& fontDir, std::ve
     return ok;
 }
 
-bool MakeIconFile(const std::string& outPng) {
-    // A short centipede curling up from the lower left: four fresh pods
-    // in the game's pod colours, head last so it is drawn on top, over a
-    // soft glow of the whole chain.
+namespace {
+// The desktop icon drawn at 128 x scale pixels: a short centipede curling up
+// from the lower left, four fresh pods in the game's pod colours, head last
+// so it is drawn on top, over a soft glow of the whole chain.
+Image IconAt(int scale) {
     Image pod = MakePod(1);
     const RGBA colours[] = {{0.45f, 1, 0.35f, 1}, {1, 1, 0.3f, 1}, {1, 0.6f, 0.15f, 1}, {1, 0.25f, 0.25f, 1}};
     const int at[4][2] = {{2, 62}, {14, 36}, {36, 16}, {62, 6}};
-    Image chain(128, 128);
+    Image chain(128 * scale, 128 * scale);
     for (int i = 0; i < 4; i++) {
-        Image small = ShrinkTinted(pod, 2, colours[i]);
-        Blit(chain, small, at[i][0], at[i][1]);
+        Image small = ShrinkTinted(pod, 2 / scale, colours[i]);
+        Blit(chain, small, at[i][0] * scale, at[i][1] * scale);
     }
-    Image icon = GlowOf(chain, 5, 0.5f);
+    Image icon = GlowOf(chain, 5.0f * scale, 0.5f);
     Blit(icon, chain, 0, 0);
-    return WritePng(outPng, icon);
+    return icon;
+}
+
+// src scaled down to w x h: every target pixel averages the source area it
+// covers (partly covered source pixels by their covered share), on
+// premultiplied colour so transparent pixels do not darken the edges.
+Image AreaDownscale(const Image& src, int w, int h) {
+    Image out(w, h);
+    double sx = (double)src.w / w, sy = (double)src.h / h;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            double r = 0, g = 0, b = 0, a = 0;
+            for (int j = (int)(y * sy); j < src.h && j < (y + 1) * sy; j++) {
+                double wy = std::min<double>(j + 1, (y + 1) * sy) - std::max<double>(j, y * sy);
+                for (int i = (int)(x * sx); i < src.w && i < (x + 1) * sx; i++) {
+                    double wt = wy * (std::min<double>(i + 1, (x + 1) * sx) - std::max<double>(i, x * sx));
+                    const RGBA& p = src.at(i, j);
+                    r += p.r * p.a * wt;
+                    g += p.g * p.a * wt;
+                    b += p.b * p.a * wt;
+                    a += p.a * wt;
+                }
+            }
+            RGBA& o = out.at(x, y);
+            o.a = (float)(a / (sx * sy));
+            if (a > 0) o = {(float)(r / a), (float)(g / a), (float)(b / a), o.a};
+        }
+    return out;
+}
+}  // namespace
+
+bool MakeIconFile(const std::string& outPng, int size) {
+    // 256 is drawn at twice the size; the small ones are the 128 one scaled
+    // down, which keeps their shapes alike.
+    if (size == 256) return WritePng(outPng, IconAt(2));
+    if (size == 128) return WritePng(outPng, IconAt(1));
+    if (size >= 8 && size < 128) return WritePng(outPng, AreaDownscale(IconAt(1), size, size));
+    std::fprintf(stderr, "assetgen: no icon size %d (8 to 128, or 256)\n", size);
+    return false;
 }
 
 }  // namespace assetgen

@@ -4,13 +4,15 @@
 //   assetgen --sheet <Files dir> <out.png>  contact sheet of all images
 //   assetgen --stats <Files dir>            length and peak of all sounds
 //   assetgen --spectrogram <sound> <out.png> picture of one WAV or OGG
-//   assetgen --icon <out.png>               the desktop icon (dist/wormlob2.png)
+//   assetgen --icon <out.png> [size]        the desktop icon, 128 pixels square
+//                                           (dist/wormlob2.png) or another size
 //
 // The logos are rendered with the committed fonts, read from --fonts or by
 // default from the source tree's Files/Common.
 #include "assetgen.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -27,7 +29,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc >= 4 && std::strcmp(argv[1], "--spectrogram") == 0) return MakeSpectrogram(argv[2], argv[3]) ? 0 : 1;
-    if (argc >= 3 && std::strcmp(argv[1], "--icon") == 0) return MakeIconFile(argv[2]) ? 0 : 1;
+    if (argc >= 3 && std::strcmp(argv[1], "--icon") == 0)
+        return MakeIconFile(argv[2], argc >= 4 ? std::atoi(argv[3]) : 128) ? 0 : 1;
     if (argc >= 3 && std::strcmp(argv[1], "--stats") == 0) return PrintSoundStats(argv[2]) ? 0 : 1;
     if (argc < 2 || argv[1][0] == '-') {
         std::fprintf(stderr,
@@ -35,7 +38,7 @@ int main(int argc, char** argv) {
                      "       assetgen --sheet <Files dir> <out.png>\n"
                      "       assetgen --stats <Files dir>\n"
                      "       assetgen --spectrogram <sound file> <out.png>\n"
-                     "       assetgen --icon <out.png>\n");
+                     "       assetgen --icon <out.png> [size]\n");
         return 2;
     }
     std::string files = argv[1];
