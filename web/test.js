@@ -157,8 +157,33 @@ async function main() {
     await page.close();
   } finally {
     await browser.close();
+  }
+  // Failures show a readable message rather than a blank page: a browser
+  // without WebGL, and a package that does not load.
+  const noGl = await d.launch(false);
+  try {
+    const page = await d.openPage(noGl, []);
+    await page.goto(base);
+    await d.waitFor(page, 'window.wormlobState === "failed"', 30000, 'the message without WebGL');
+    const text = await page.evaluate(() => document.getElementById('message-text').textContent);
+    check(/WebGL/.test(text), 'without WebGL the page says so: ' + text);
+  } finally {
+    await noGl.close();
+  }
+  const broken = await d.serve(site, {'/index.data': path.join(site, 'no-such-package.data')});
+  const browser2 = await d.launch();
+  try {
+    const page = await d.openPage(browser2, []);
+    await page.goto('http://127.0.0.1:' + broken.address().port + '/index.html');
+    await d.waitFor(page, 'window.wormlobState === "failed"', 30000, 'the message for a missing package');
+    const text = await page.evaluate(() => document.getElementById('message-text').textContent);
+    check(text.length > 0, 'a package that does not load is reported: ' + text);
+  } finally {
+    await browser2.close();
+    broken.close();
     server.close();
   }
+
   check(errors.length === 0, 'no page errors' + (errors.length ? ':\n  ' + errors.join('\n  ') : ''));
   fs.rmSync(demoDir, {recursive: true, force: true});
   fs.rmSync(journalDir, {recursive: true, force: true});
