@@ -74,7 +74,8 @@ async function main() {
           (100 * titleWhole.bright).toFixed(1) + ' % lit, ' + titleWhole.colours + ' colours)');
     const button = d.regionStats(title, 0.35, 0.45, 0.65, 0.55);
     check(button.bright > 0.03, 'the start button is drawn');
-    const emptyTable = d.regionStats(title, 0.55, 0.55, 1, 1);
+    // The score table's first row (white text on the table's olive ground).
+    const emptyTable = d.regionStats(title, 0.75, 0.555, 0.99, 0.59, 150);
 
     // The settings panel (Tab) and back.
     await page.keyboard.press('Tab');
@@ -131,8 +132,8 @@ async function main() {
     await d.waitFor(page, 'window.wormlobPresents > 250', 90000, 'the title after a reload');
     await new Promise(r => setTimeout(r, 1000));
     const again = await d.shootCanvas(page, path.join(out, 'title-with-score.png'));
-    const table = d.regionStats(again, 0.55, 0.55, 1, 1);
-    check(table.bright > emptyTable.bright, 'the score table shows the filed game after a reload');
+    const table = d.regionStats(again, 0.75, 0.555, 0.99, 0.59, 150);
+    check(table.bright > emptyTable.bright + 0.05, 'the score table shows the filed game after a reload');
     await page.close();
 
     // 4. A desktop journal replays with the same per-frame checksums.
