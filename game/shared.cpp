@@ -104,8 +104,11 @@ struct Hasher {
         for (size_t i = 0; i < n; i++) h = (h ^ c[i]) * 1099511628211ull;
     }
     template <class T> void Value(const T& v) { Bytes(&v, sizeof v); }
+    // Counts go in as 64 bits: size_t is narrower on some machines (32 bits
+    // in WebAssembly), and a checksum must not depend on the machine.
+    void Count(size_t n) { Value((uint64_t)n); }
     void Text(const std::string& s) {
-        Value(s.size());
+        Count(s.size());
         Bytes(s.data(), s.size());
     }
 };
@@ -116,11 +119,11 @@ uint64_t GameChecksum() {
     const GameState& s = Game;
     // The records are plain ints and floats with no padding, so their bytes
     // are their values.
-    hs.Value(s.PodList.size());
+    hs.Count(s.PodList.size());
     for (const Pod& p : s.PodList) hs.Value(p);
-    hs.Value(s.MushroomList.size());
+    hs.Count(s.MushroomList.size());
     for (const Mushroom& m : s.MushroomList) hs.Value(m);
-    hs.Value(s.ParticleList.size());
+    hs.Count(s.ParticleList.size());
     for (const Particle& p : s.ParticleList) hs.Value(p);
     // Every scalar field from GameScore on, the strings apart.
     hs.Value(s.GameScore), hs.Value(s.WaveNumber), hs.Value(s.CentipedeSpeed);
@@ -143,7 +146,7 @@ uint64_t GameChecksum() {
     hs.Value(s.EntryRowBusy);
     hs.Value(RandomState());
     hs.Value(SfxSlot);
-    hs.Value(PopupList.size());
+    hs.Count(PopupList.size());
     for (const auto& p : PopupList) hs.Value(*p);
     return hs.h;
 }

@@ -1,6 +1,8 @@
 // Recording and replaying the run journal (see journal.h for the format).
 #include "media/journal.h"
 
+#include "media/system.h"
+
 #include <charconv>
 #include <chrono>
 #include <cinttypes>
@@ -44,8 +46,7 @@ std::chrono::steady_clock::time_point g_replayStart;
     g_mode = MODE_OFF;
     if (g_stop) g_stop(why);
     std::fprintf(stderr, "wormlob2: replay stopped: %s\n", why.c_str());
-    std::fflush(nullptr);
-    std::_Exit(3);
+    EndProcess(3);
 }
 
 std::string AtFrame() { return " (frame " + std::to_string(g_frames + 1) + ")"; }

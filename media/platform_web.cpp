@@ -25,9 +25,6 @@ void wormlob_offer_download(const char* path, const char* name);
 void wormlob_program_ended(int status);
 void wormlob_presented();
 }
-#endif
-
-#ifdef __EMSCRIPTEN__
 
 namespace {
 std::string Absolute(const std::string& path) {

@@ -33,8 +33,7 @@ bool g_applying = false;
     LogLine("\tNo display: ending");
     CloseLog();
     ShutdownAudio();
-    std::fflush(nullptr);
-    std::_Exit(1);
+    EndProcess(1);
 }
 
 void ApplyDisplayChange() {

@@ -50,6 +50,17 @@ if command -v clang++ >/dev/null; then
   done
 fi
 
+# The browser build, tested in headless Chromium against the desktop
+# program. The WebAssembly libraries are cached outside the tree, so only the
+# first run builds them.
+echo "web: building the site"
+mkdir -p build-web
+if bash scripts/web.sh build >build-web/build.log 2>&1; then
+  node web/test.js build-web/site build/wormlob2 Files build-web/shots || status=1
+else
+  echo "web: the site did not build"; tail -40 build-web/build.log; status=1
+fi
+
 if [ $status -ne 0 ]; then
   echo "TESTS FAILED"
 fi

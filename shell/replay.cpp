@@ -10,6 +10,7 @@
 
 #include "game/state.h"
 #include "media/graphics.h"
+#include "media/system.h"
 #include "media/journal.h"
 #include "screens/helpers.h"
 #include "services/scores.h"
@@ -93,8 +94,7 @@ void CloseChecksums() {
     CloseDisplay();
     CloseLog();
     ShutdownAudio();
-    std::fflush(nullptr);
-    std::_Exit(3);
+    EndProcess(3);
 }
 }  // namespace
 

@@ -29,7 +29,7 @@ function serve(root, extra = {}) {
 }
 
 // Debian's Chromium, never a downloaded one; a fresh profile each launch.
-async function launch() {
+async function launch(gl = true) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'wormlob2-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
@@ -37,9 +37,10 @@ async function launch() {
     userDataDir: profile,
     defaultViewport: {width: 1280, height: 960},
     args: ['--no-sandbox', '--disable-background-networking', '--disable-component-update',
-           '--disable-sync', '--no-first-run', '--disable-quic', '--use-gl=angle',
-           '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-           '--disable-background-timer-throttling', '--disable-renderer-backgrounding'],
+           '--disable-sync', '--no-first-run', '--disable-quic',
+           '--disable-background-timer-throttling', '--disable-renderer-backgrounding'].concat(
+           gl ? ['--use-gl=angle', '--use-angle=swiftshader', '--enable-unsafe-swiftshader']
+              : ['--disable-gpu', '--disable-software-rasterizer', '--disable-webgl']),
   });
   browser.profile = profile;
   const close = browser.close.bind(browser);
