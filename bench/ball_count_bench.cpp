@@ -4,14 +4,7 @@
 // centipedes of 14 segments walking their rows, 40 mushrooms, 100 sparks)
 // with N balls flying across the screen, with the grids and with the plain
 // loops. Reports the median and 99th percentile per frame.
-#include <benchmark/benchmark.h>
-
-#include <algorithm>
-#include <chrono>
-#include <vector>
-
-#include "game/broadphase.h"
-#include "tests/support/game_world.h"
+#include "bench/frame_timing.h"
 
 namespace {
 void BuildBallState(int balls) {
@@ -71,25 +64,7 @@ void BM_FrameWithBalls(benchmark::State& st) {
     int random = RandomState(), sfx = SfxSlot;
     FrameMouseX = 640;
     FrameMouseY = 500;
-    std::vector<double> us;
-    for (auto _ : st) {
-        st.PauseTiming();
-        Game = snap;
-        SeedRandom(random);
-        SfxSlot = sfx;
-        PopupList.clear();
-        st.ResumeTiming();
-        auto t0 = std::chrono::steady_clock::now();
-        GameFrameBody();
-        auto t1 = std::chrono::steady_clock::now();
-        us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
-    }
-    std::sort(us.begin(), us.end());
-    if (!us.empty()) {
-        st.counters["median_us"] = us[us.size() / 2];
-        st.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    }
-    GameBroadPhase = true;
+    TimeGameFrames(st, snap, random, sfx);
 }
 BENCHMARK(BM_FrameWithBalls)
     ->ArgsProduct({{1, 50, 100, 200, 400, 800}, {1, 0}})

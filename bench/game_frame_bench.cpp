@@ -3,14 +3,7 @@
 // every iteration: 1,000 segments, 200 mushrooms, 60 loose pods, 3 balls,
 // 600 sparks. Reports the median and 99th percentile per frame, with the
 // grids and with the plain loops they replace.
-#include <benchmark/benchmark.h>
-
-#include <algorithm>
-#include <chrono>
-#include <vector>
-
-#include "game/broadphase.h"
-#include "tests/support/game_world.h"
+#include "bench/frame_timing.h"
 
 namespace {
 struct Snapshot {
@@ -32,25 +25,7 @@ void BM_GameFrame(benchmark::State& st) {
     Snapshot snap{Game, RandomState(), SfxSlot};
     FrameMouseX = 500;
     FrameMouseY = 500;
-    std::vector<double> us;
-    for (auto _ : st) {
-        st.PauseTiming();
-        Game = snap.state;
-        SeedRandom(snap.random);
-        SfxSlot = snap.sfx;
-        PopupList.clear();
-        st.ResumeTiming();
-        auto t0 = std::chrono::steady_clock::now();
-        GameFrameBody();
-        auto t1 = std::chrono::steady_clock::now();
-        us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
-    }
-    std::sort(us.begin(), us.end());
-    if (!us.empty()) {
-        st.counters["median_us"] = us[us.size() / 2];
-        st.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    }
-    GameBroadPhase = true;
+    TimeGameFrames(st, snap.state, snap.random, snap.sfx);
 }
 BENCHMARK(BM_GameFrame)->Arg(1)->Arg(0)->ArgNames({"grid"})->Iterations(2000)->Unit(benchmark::kMicrosecond);
 }  // namespace

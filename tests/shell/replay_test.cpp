@@ -130,7 +130,9 @@ TEST_F(Replay, RealClockDemoGameReplaysToTheSameChecksumsAndRecord) {
     ASSERT_EQ(recorded.size(), 8u) << "the demo game did not end within the frames";
     EXPECT_EQ(recorded[5], "2");
     std::vector<std::string> sums = SplitLines(Slurp(root / "rec.sums"));
-    ASSERT_GT(sums.size(), 1000u);
+    // The game alone runs 842 frames; the performance test before it runs
+    // fewer frames on a busy machine, so it is not counted on here.
+    ASSERT_GT(sums.size(), 900u);
     ASSERT_LT(sums.size(), 5400u);
     EXPECT_GT(std::set<std::string>(sums.begin(), sums.end()).size(), 500u);
 
