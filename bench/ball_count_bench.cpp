@@ -18,22 +18,9 @@ void BuildBallState(int balls) {
     s.AutoLaunchTimer = 0;
     for (int i = 0; i < 40; i++) AddMushroom(RandomInt(60, 1220), RandomInt(90, 700), 200, 150, 100);
     for (int c = 0; c < 6; c++)
-        for (int i = 0; i < 14; i++) {
-            Pod p;
-            p.x = (float)(100 + 60 * c + 32 * i);
-            p.y = (float)(64 + 96 * c);
-            p.y2 = p.y + 32;
-            p.spd = 7;
-            p.RSpd = 7;
-            p.d = c % 2 ? -1.0f : 1.0f;
-            p.r = SegmentColours[1 + i % 7][0];
-            p.g = SegmentColours[1 + i % 7][1];
-            p.b = SegmentColours[1 + i % 7][2];
-            p.head = 1;
-            p.health = 1;
-            p.n = i * 32;
-            s.PodList.push_back(p);
-        }
+        for (int i = 0; i < 14; i++)
+            s.PodList.push_back(WalkingSegment((float)(100 + 60 * c + 32 * i), (float)(64 + 96 * c), 7,
+                                               c % 2 ? -1.0f : 1.0f, 1 + i % 7, i * 32));
     for (int i = 0; i < balls; i++) {
         Pod p;
         p.x = (float)RandomFloat(60, 1220);

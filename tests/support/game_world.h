@@ -74,6 +74,25 @@ inline void StepGame(const Driver& d) {
 
 // A crowded late wave: 1,000 segments in rows, 200 mushrooms, 60 loose
 // pods, 3 flying balls and 600 sparks.
+// A head segment walking its row at speed spd in direction d, in one of
+// the segment colours, n frames into its ripple.
+inline Pod WalkingSegment(float x, float y, float spd, float d, int colour, int n) {
+    Pod p;
+    p.x = x;
+    p.y = y;
+    p.y2 = y + 32;
+    p.spd = spd;
+    p.RSpd = spd;
+    p.d = d;
+    p.r = SegmentColours[colour][0];
+    p.g = SegmentColours[colour][1];
+    p.b = SegmentColours[colour][2];
+    p.head = 1;
+    p.health = 1;
+    p.n = n;
+    return p;
+}
+
 inline void BuildDenseState() {
     CurrentMode = 1;
     ResetGame();
@@ -88,21 +107,9 @@ inline void BuildDenseState() {
         AddMushroom(x, y, 200, 150, 100);
     }
     for (int i = 0; i < 1000; i++) {
-        Pod p;
         int row = i / 40, col = i % 40;
-        p.x = (float)(40 + col * 30 + (row % 2) * 15);
-        p.y = (float)(32 + row * 30);
-        p.y2 = p.y + 32;
-        p.spd = 5;
-        p.RSpd = 5;
-        p.d = row % 2 ? -1.0f : 1.0f;
-        p.r = SegmentColours[1 + i % 7][0];
-        p.g = SegmentColours[1 + i % 7][1];
-        p.b = SegmentColours[1 + i % 7][2];
-        p.head = 1;
-        p.health = 1;
-        p.n = (i % 20) * 32;
-        s.PodList.push_back(p);
+        s.PodList.push_back(WalkingSegment((float)(40 + col * 30 + (row % 2) * 15), (float)(32 + row * 30), 5,
+                                           row % 2 ? -1.0f : 1.0f, 1 + i % 7, (i % 20) * 32));
     }
     for (int i = 0; i < 60; i++) {
         Pod p;
