@@ -59,6 +59,25 @@ async function openPage(browser, errors) {
   return page;
 }
 
+// A tab opened straight at a URL, as a player's fresh tab opens it. A page
+// made first and then sent to the URL leaves its empty first document in
+// the same renderer, and Chromium shuts that document's compositor down a
+// second later with a wait on the GPU process of about 100 ms: a stall no
+// player sees, right inside the page's start-up performance test.
+async function openAt(browser, url, errors) {
+  const session = await browser.target().createCDPSession();
+  const {targetId} = await session.send('Target.createTarget', {url});
+  await session.detach();
+  const target = await browser.waitForTarget(t => t._targetId === targetId || t.targetId?.() === targetId);
+  const page = await target.page();
+  page.on('pageerror', e => errors.push('page error: ' + e.message));
+  page.on('console', m => {
+    if (m.type() === 'error') errors.push('console error: ' + m.text());
+  });
+  page.on('requestfailed', r => errors.push('request failed: ' + r.url()));
+  return page;
+}
+
 async function waitFor(page, expr, timeoutMs, what) {
   try {
     await page.waitForFunction(expr, {timeout: timeoutMs, polling: 100});
@@ -164,4 +183,4 @@ async function storedFiles(page) {
   return result;
 }
 
-module.exports = {serve, launch, openPage, waitFor, decodePng, shootCanvas, regionStats, storedFiles};
+module.exports = {serve, launch, openPage, openAt, waitFor, decodePng, shootCanvas, regionStats, storedFiles};

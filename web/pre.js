@@ -5,6 +5,7 @@
 
 var wormlobDb = null;       // the open database, or null without one
 var wormlobDbName = 'wormlob2';
+var wormlobLogMarks = window.wormlobLogMarks = {};  // log milestone -> time, for measurements
 
 function wormlobOpenDb() {
   return new Promise(function(resolve) {
@@ -94,6 +95,15 @@ Module['wormlobStore'] = function(path) {
     data = FS.readFile(path);
   } catch (e) {
     return;  // gone again (a temporary file); nothing to keep
+  }
+  // For the measurements: when the log reaches the start-up's milestones
+  // (the performance test's start and end, the end of loading; the title
+  // follows once the splash has been held its time).
+  if (/Debug\.txt$/.test(path) && !('Finished Loading' in wormlobLogMarks)) {
+    var tail = String.fromCharCode.apply(null, data.subarray(Math.max(0, data.length - 40)));
+    ['Starting Engine Test', 'Test Complete', 'Finished Loading'].forEach(function(mark) {
+      if (!(mark in wormlobLogMarks) && tail.indexOf(mark) >= 0) wormlobLogMarks[mark] = performance.now();
+    });
   }
   try {
     var tx = wormlobDb.transaction('files', 'readwrite');
