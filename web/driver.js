@@ -29,7 +29,8 @@ function serve(root, extra = {}) {
 }
 
 // Debian's Chromium, never a downloaded one; a fresh profile each launch.
-async function launch(gl = true) {
+// extraArgs adds flags for one test (e.g. a stricter autoplay policy).
+async function launch(gl = true, extraArgs = []) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'wormlob2-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
@@ -40,7 +41,7 @@ async function launch(gl = true) {
            '--disable-sync', '--no-first-run', '--disable-quic',
            '--disable-background-timer-throttling', '--disable-renderer-backgrounding'].concat(
            gl ? ['--use-gl=angle', '--use-angle=swiftshader', '--enable-unsafe-swiftshader']
-              : ['--disable-gpu', '--disable-software-rasterizer', '--disable-webgl']),
+              : ['--disable-gpu', '--disable-software-rasterizer', '--disable-webgl'], extraArgs),
   });
   browser.profile = profile;
   const close = browser.close.bind(browser);
@@ -83,6 +84,25 @@ async function waitFor(page, expr, timeoutMs, what) {
     await page.waitForFunction(expr, {timeout: timeoutMs, polling: 100});
   } catch (e) {
     throw new Error('timed out waiting for ' + what);
+  }
+}
+
+// An expression's value read from the page without counting as a gesture:
+// puppeteer's own evaluate runs as one (user activation), which would let
+// the page start sound or go full screen when no player asked it to.
+async function peek(page, expr) {
+  if (!page._wormlobPeek) page._wormlobPeek = await page.target().createCDPSession();
+  const r = await page._wormlobPeek.send('Runtime.evaluate', {expression: expr, returnByValue: true});
+  if (r.exceptionDetails) throw new Error('peek ' + expr + ': ' + r.exceptionDetails.text);
+  return r.result.value;
+}
+
+// waitFor without a gesture (see peek).
+async function waitQuietly(page, expr, timeoutMs, what) {
+  const until = Date.now() + timeoutMs;
+  while (!(await peek(page, expr))) {
+    if (Date.now() > until) throw new Error('timed out waiting for ' + what);
+    await new Promise(r => setTimeout(r, 100));
   }
 }
 
@@ -131,10 +151,10 @@ function decodePng(buf) {
 // The canvas as the player sees it, in canvas pixels of the program's
 // picture (the screenshot is scaled back by the CSS size).
 async function shootCanvas(page, file) {
-  const box = await page.evaluate(() => {
+  const box = await peek(page, `(() => {
     const r = document.getElementById('canvas').getBoundingClientRect();
     return {x: r.x, y: r.y, width: r.width, height: r.height};
-  });
+  })()`);
   const png = await page.screenshot({clip: box, type: 'png'});
   if (file) fs.writeFileSync(file, png);
   return decodePng(Buffer.from(png));
@@ -183,4 +203,4 @@ async function storedFiles(page) {
   return result;
 }
 
-module.exports = {serve, launch, openPage, openAt, waitFor, decodePng, shootCanvas, regionStats, storedFiles};
+module.exports = {serve, launch, openPage, openAt, waitFor, peek, waitQuietly, decodePng, shootCanvas, regionStats, storedFiles};

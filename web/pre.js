@@ -132,3 +132,34 @@ Module['wormlobDownload'] = function(path, name) {
   // The page keeps no copy: memory is all it would have.
   try { FS.unlink(path); } catch (e) {}
 };
+
+// The program asks for full screen ("Apply" on the settings panel) and for
+// the pointer lock (a game starting) from its own frame, never inside one of
+// the browser's event handlers, so Emscripten holds each request back until
+// the next click or key: a quick click on "Apply" would go full screen only
+// at the click after it, and a tap never. The browser grants both for a few
+// seconds after a gesture (its transient user activation); while that lasts
+// the request is made at once.
+Module['preRun'].push(function() {
+  if (typeof JSEvents == 'undefined' || typeof navigator == 'undefined' || !navigator.userActivation) return;
+  var inHandler = JSEvents.canPerformEventHandlerRequests;
+  JSEvents.canPerformEventHandlerRequests = function() {
+    return navigator.userActivation.isActive || inHandler();
+  };
+});
+
+// Browsers let sound start only after a gesture. Emscripten's OpenAL tries
+// once at the first key, mouse button or touch start; a touch start is not
+// a gesture to the browser (the touch's end is), so a game played by touch
+// would stay silent. Every gesture resumes the sound until it runs.
+function wormlobResumeSound() {
+  if (typeof AL == 'undefined' || !AL.contexts) return;
+  for (var id in AL.contexts) {
+    var ac = AL.contexts[id] && AL.contexts[id].audioCtx;
+    // A refused resume is tried again at the next gesture.
+    if (ac && ac.state == 'suspended') ac.resume().catch(function() {});
+  }
+}
+['touchend', 'mousedown', 'keydown'].forEach(function(type) {
+  window.addEventListener(type, wormlobResumeSound, true);
+});
