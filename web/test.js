@@ -162,12 +162,15 @@ async function main() {
           'the click left the title');
     const hud = d.regionStats(game, 0, 0.9, 1, 1);
     check(hud.bright > 0.01, 'the HUD is drawn');
-    // Escape pauses the game.
-    await page.keyboard.down('Escape');
-    await new Promise(r => setTimeout(r, 300));
-    await page.keyboard.up('Escape');
+    // A running game holds the pointer (Pointer Lock); when the browser
+    // lets it go (its Escape), the game pauses as Escape does.
+    const locked = await page.evaluate(() => document.pointerLockElement === document.getElementById('canvas'));
+    await page.evaluate(() => document.exitPointerLock());
     await new Promise(r => setTimeout(r, 1000));
-    await d.shootCanvas(page, path.join(out, 'pause.png'));
+    const paused = await d.shootCanvas(page, path.join(out, 'pause.png'));
+    const continueItem = d.colourShare(paused, 0.1, 0.43, 0.25, 0.49, (r, g, b) => r > 200 && g > 200 && b < 100);
+    check(locked && continueItem > 0.02, 'the game locks the pointer, and its release pauses the game ' +
+          `(locked ${locked}, menu's yellow ${continueItem.toFixed(3)})`);
     await page.close();
 
     // 3. A seeded demo game files the desktop's record in IndexedDB, and the
