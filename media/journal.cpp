@@ -125,8 +125,8 @@ bool ParseLine(const std::string& line, JournalData& d, std::string& what) {
             what = "input poll " + f[0] + " comes before the previous event's";
             return false;
         }
-        if (!Number(f[1], INPUT_KEY_DOWN, INPUT_RESUME, n)) {
-            what = "event type \"" + f[1] + "\" is not one of 0.." + std::to_string((int)INPUT_RESUME);
+        if (!Number(f[1], INPUT_KEY_DOWN, INPUT_JOYSTICKS_CHANGED, n)) {
+            what = "event type \"" + f[1] + "\" is not one of 0.." + std::to_string((int)INPUT_JOYSTICKS_CHANGED);
             return false;
         }
         je.e.type = (InputEventType)n;

@@ -258,6 +258,12 @@ bool WebEvent(const SDL_Event& ev) {
         case SDL_KEYDOWN:
             if (ev.key.keysym.scancode == SDL_SCANCODE_ESCAPE) g_lastEscapeAt = PeekMillisecs();
             return false;
+        // The browser reveals a gamepad only at its first press on the page:
+        // the program counts its joysticks again then.
+        case SDL_JOYDEVICEADDED:
+        case SDL_JOYDEVICEREMOVED:
+            Post(INPUT_JOYSTICKS_CHANGED);
+            return true;
         case SDL_FINGERDOWN: {
             int x, y;
             FingerToWindow(ev.tfinger.x, ev.tfinger.y, x, y);
@@ -448,9 +454,12 @@ int32_t AskJoystickCount(int, int) {
     if (g_joyIgnored) return 0;
     if (!g_joyStarted) {
         if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return 0;
-        // Joysticks are polled by the queries; their events would only fill
-        // the queue.
-        SDL_JoystickEventState(SDL_IGNORE);
+        // Joysticks are polled by the queries; their motion and button events
+        // would only fill the queue. Arrivals still come through (the page
+        // counts again on them).
+        for (Uint32 type : {SDL_JOYAXISMOTION, SDL_JOYBALLMOTION, SDL_JOYHATMOTION, SDL_JOYBUTTONDOWN,
+                            SDL_JOYBUTTONUP})
+            SDL_EventState(type, SDL_IGNORE);
         g_joyStarted = true;
     }
     for (Joy& j : g_joys)

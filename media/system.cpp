@@ -320,6 +320,7 @@ int g_scriptStart = 0;
 bool g_inPump = false;
 bool g_inPlatformPump = false;
 bool g_ignorePlatformPointer = false;
+bool g_joysticksChanged = false;
 
 void ClearTables() {
     std::memset(g_in.keyDown, 0, sizeof g_in.keyDown);
@@ -379,7 +380,16 @@ void PostInputEvent(const InputEvent& e) {
     case INPUT_RESUME:
         ClearTables();
         break;
+    case INPUT_JOYSTICKS_CHANGED:
+        g_joysticksChanged = true;
+        break;
     }
+}
+
+bool JoysticksChanged() {
+    bool changed = g_joysticksChanged;
+    g_joysticksChanged = false;
+    return changed;
 }
 
 namespace {
@@ -656,6 +666,7 @@ void SetMouseScale(float sx, float sy) {
 
 void ResetInputTables() {
     ClearTables();
+    g_joysticksChanged = false;
     g_in.wheel = 0;
     g_in.mouseX = g_in.mouseY = 0;
 }

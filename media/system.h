@@ -125,6 +125,7 @@ enum InputEventType {
     INPUT_WHEEL,        // code = delta
     INPUT_SUSPEND,      // the window lost focus
     INPUT_RESUME,       // the window got focus back
+    INPUT_JOYSTICKS_CHANGED,  // a joystick came or went after the start
 };
 struct InputEvent {
     InputEventType type;
@@ -199,6 +200,10 @@ void HideMouse();
 // pointer to keep it in the play area, so it locks it (Pointer Lock) while
 // this is on; the desktop keeps warping and ignores it.
 void HoldPointer(bool on);
+// True once after a joystick came or went (INPUT_JOYSTICKS_CHANGED): a
+// browser shows a gamepad to a page only after a button on it is pressed, so
+// there the pads arrive after the program has counted them at its start.
+bool JoysticksChanged();
 // True once after the player left full screen by the platform's own means
 // (a page's full screen ends with Escape), so the setting can follow.
 bool FullScreenLeft();

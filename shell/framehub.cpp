@@ -163,6 +163,7 @@ int FinishFrame(int showPointer) {
         Settings[1] = 0;
         SaveSetup();
     }
+    if (JoysticksChanged()) CountJoysticksAgain();
 
     // The demo player acts as the mouse and keys would, before this frame's
     // pointer and clicks are taken for the next.

@@ -204,12 +204,23 @@ void EnumerateJoysticks() {
     // The demo player alone works the pointer; keys still reach the program
     // so that a watcher can leave (Escape) or take a screenshot.
     IgnorePlatformPointer(Options.autoplay);
+    JoyCount = 0;
+    CountJoysticksAgain();
+}
+}  // namespace
+
+void CountJoysticksAgain() {
+    // The joysticks already listed keep their rest positions and their
+    // enabled switches (a stick held while another pad arrives must not
+    // become its rest); a new one is read as at the start.
+    int known = JoyCount;
     JoyCount = JoystickCount();
     if (JoyCount > 4) JoyCount = 4;
     for (int j = 1; j <= JoyCount; j++) {
         int port = j - 1;
         JoyButtons[j] = JoystickButtonMask(port);
         JoyNames[j] = JoystickName(port);
+        if (j <= known) continue;
         JoyRest[0][j] = JoystickX(port);
         JoyRest[1][j] = JoystickY(port);
         JoyRest[2][j] = JoystickZ(port);
@@ -217,10 +228,9 @@ void EnumerateJoysticks() {
         JoyRest[4][j] = JoystickU(port);
         JoyRest[5][j] = JoystickV(port);
         JoyEnabled[j] = 1;
-        if (JoystickHat(port) == -1) JoyHatCentred[j] = 1;
+        JoyHatCentred[j] = JoystickHat(port) == -1 ? 1 : 0;
     }
 }
-}  // namespace
 
 void WaitUntilMs(int deadline) {
     // Pumps input and sleeps a millisecond per turn: no spinning, and the

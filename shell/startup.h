@@ -75,6 +75,9 @@ void TitleLoop();
 [[noreturn]] void ShutDown();
 // Waits, drawing nothing, until the program's clock reaches deadline.
 void WaitUntilMs(int deadline);
+// Counts the joysticks again after one came or went: the listed ones keep
+// their rest positions and switches, new ones are read as at the start.
+void CountJoysticksAgain();
 // The title music's start: PlayOnSlot at rate 1, centre, full volume.
 void PlayMusicOnSlot(const SoundRef& sound, int slot);
 

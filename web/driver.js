@@ -179,6 +179,20 @@ function regionStats(img, fx0, fy0, fx1, fy1, threshold = 60) {
   return {bright: n ? bright / n : 0, colours: colours.size};
 }
 
+// Share of pixels in a rectangle (fractions of the picture) for which
+// test(r, g, b) holds.
+function colourShare(img, fx0, fy0, fx1, fy1, test) {
+  let hit = 0, n = 0;
+  for (let y = Math.floor(fy0 * img.height); y < Math.floor(fy1 * img.height); y++) {
+    for (let x = Math.floor(fx0 * img.width); x < Math.floor(fx1 * img.width); x++) {
+      const i = (y * img.width + x) * 4;
+      if (test(img.data[i], img.data[i + 1], img.data[i + 2])) hit++;
+      n++;
+    }
+  }
+  return n ? hit / n : 0;
+}
+
 // The page's stored files (IndexedDB), path -> Buffer.
 async function storedFiles(page) {
   const files = await page.evaluate(() => new Promise((resolve, reject) => {
@@ -203,4 +217,5 @@ async function storedFiles(page) {
   return result;
 }
 
-module.exports = {serve, launch, openPage, openAt, waitFor, peek, waitQuietly, decodePng, shootCanvas, regionStats, storedFiles};
+module.exports = {serve, launch, openPage, openAt, waitFor, peek, waitQuietly, decodePng, shootCanvas, regionStats,
+                  colourShare, storedFiles};

@@ -63,6 +63,18 @@ async function main() {
   try {
     // 1. The title is drawn.
     let page = await d.openPage(browser, errors);
+    // A gamepad the test controls. A browser shows a pad to a page only
+    // after a press on it, so it stays hidden until the test connects it.
+    await page.evaluateOnNewDocument(() => {
+      const pad = {id: 'Test Pad', index: 0, connected: true, timestamp: 1, mapping: 'standard', axes: [0, 0, 0, 0],
+                   buttons: Array.from({length: 17}, () => ({pressed: false, touched: false, value: 0}))};
+      window.testPad = pad;
+      window.testPadShown = false;
+      Navigator.prototype.getGamepads = function() { return [window.testPadShown ? pad : null, null, null, null]; };
+    });
+    const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'wormlob2-downloads-'));
+    const cdp = await page.createCDPSession();
+    await cdp.send('Browser.setDownloadBehavior', {behavior: 'allow', downloadPath: downloads});
     await page.goto(base);
     await d.waitFor(page, 'window.wormlobPresents > 0', 30000, 'the first picture');
     // The splash is held 2.5 s; the title then slides in over 32 frames.
@@ -77,10 +89,60 @@ async function main() {
     // The score table's first row (white text on the table's olive ground).
     const emptyTable = d.regionStats(title, 0.75, 0.555, 0.99, 0.59, 150);
 
-    // The settings panel (Tab) and back.
+    // The title runs at the desktop's game speed: 60 frames a second, or
+    // 30 presented when the performance test switched frame skipping on.
+    const skipping = /Settings Overwritten/.test((await d.storedFiles(page))['/Files/Debug.txt'].toString('latin1'));
+    const frameMs = await page.evaluate(() => new Promise(resolve => {
+      const from = window.wormlobPresentTimes.length;
+      setTimeout(() => {
+        const t = window.wormlobPresentTimes.slice(from), gaps = [];
+        for (let i = 1; i < t.length; i++) gaps.push(t[i] - t[i - 1]);
+        gaps.sort((a, b) => a - b);
+        resolve(gaps[gaps.length >> 1]);
+      }, 2000);
+    }));
+    const wantMs = skipping ? 2000 / 60 : 1000 / 60;
+    check(frameMs > wantMs * 0.85 && frameMs < wantMs * 1.2,
+          `the title presents a picture every ${frameMs.toFixed(1)} ms (median; ${wantMs.toFixed(1)} wanted)`);
+
+    // F11 saves the screenshot as a download with its usual name.
+    await page.keyboard.press('F11');
+    let shotFile;
+    for (let i = 0; i < 50 && !shotFile; i++) {
+      await new Promise(r => setTimeout(r, 200));
+      shotFile = fs.readdirSync(downloads).find(f => f.endsWith('.png'));
+    }
+    const shotPng = shotFile ? d.decodePng(fs.readFileSync(path.join(downloads, shotFile))) : null;
+    check(!!shotFile && /^Wormlob 2 .*\(Screenshot_\d\d [A-Z][a-z]{2} \d{4}_\d{6}\)\.png$/.test(shotFile) &&
+          shotPng.width === 800 && shotPng.height === 600,
+          'F11 downloads the screenshot as ' + shotFile);
+    fs.rmSync(downloads, {recursive: true, force: true});
+
+    // The settings panel (Tab) lists a gamepad once the browser reveals it,
+    // and shows its first button held; then back.
     await page.keyboard.press('Tab');
     await new Promise(r => setTimeout(r, 1200));
     await d.shootCanvas(page, path.join(out, 'settings.png'));
+    const padLine = [0.77, 0.25, 0.99, 0.285];  // the joystick list's first line
+    const green = (r, g, b) => g > 200 && r < 150 && b < 150, yellow = (r, g, b) => r > 200 && g > 200 && b < 150;
+    const before = d.colourShare(await d.shootCanvas(page), ...padLine, green);
+    await page.evaluate(() => {
+      window.testPadShown = true;
+      const e = new Event('gamepadconnected');
+      e.gamepad = window.testPad;
+      window.dispatchEvent(e);
+    });
+    await new Promise(r => setTimeout(r, 500));
+    const listed = d.colourShare(await d.shootCanvas(page, path.join(out, 'settings-gamepad.png')), ...padLine, green);
+    await page.evaluate(() => {
+      Object.assign(window.testPad.buttons[0], {pressed: true, value: 1});
+      window.testPad.timestamp++;
+    });
+    await new Promise(r => setTimeout(r, 500));
+    const held = d.colourShare(await d.shootCanvas(page), ...padLine, yellow);
+    check(before === 0 && listed > 0.005 && held > 0.005,
+          'a gamepad revealed after the start is listed in the settings panel, its button read ' +
+          `(green ${before.toFixed(3)} -> ${listed.toFixed(3)}, yellow when held ${held.toFixed(3)})`);
     await page.keyboard.press('Tab');
     await new Promise(r => setTimeout(r, 1200));
 
@@ -100,12 +162,15 @@ async function main() {
           'the click left the title');
     const hud = d.regionStats(game, 0, 0.9, 1, 1);
     check(hud.bright > 0.01, 'the HUD is drawn');
-    // Escape pauses the game.
-    await page.keyboard.down('Escape');
-    await new Promise(r => setTimeout(r, 300));
-    await page.keyboard.up('Escape');
+    // A running game holds the pointer (Pointer Lock); when the browser
+    // lets it go (its Escape), the game pauses as Escape does.
+    const locked = await page.evaluate(() => document.pointerLockElement === document.getElementById('canvas'));
+    await page.evaluate(() => document.exitPointerLock());
     await new Promise(r => setTimeout(r, 1000));
-    await d.shootCanvas(page, path.join(out, 'pause.png'));
+    const paused = await d.shootCanvas(page, path.join(out, 'pause.png'));
+    const continueItem = d.colourShare(paused, 0.1, 0.43, 0.25, 0.49, (r, g, b) => r > 200 && g > 200 && b < 100);
+    check(locked && continueItem > 0.02, 'the game locks the pointer, and its release pauses the game ' +
+          `(locked ${locked}, menu's yellow ${continueItem.toFixed(3)})`);
     await page.close();
 
     // 3. A seeded demo game files the desktop's record in IndexedDB, and the

@@ -196,6 +196,42 @@ TEST_F(Screens, CaptureFromKeysAndVirtualJoysticks) {
     SDL_JoystickDetachVirtual(i1);
 }
 
+TEST_F(Screens, AJoystickThatComesLaterJoinsTheListAtTheNextFrame) {
+    // A browser shows a gamepad to the page only after a press on it, so
+    // pads arrive after the start-up count.
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+    int i1 = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 6, 12, 1);
+    ASSERT_GE(i1, 0) << SDL_GetError();
+    SDL_Joystick* d1 = SDL_JoystickOpen(i1);
+    SDL_JoystickSetVirtualAxis(d1, 0, 16384);
+    CountJoysticksAgain();
+    ASSERT_EQ(JoyCount, 1);
+    EXPECT_NEAR(JoyRest[0][1], 0.5f, 0.01f);
+    JoyEnabled[1] = 0;
+    // The first pad is held hard left when the second arrives: its rest
+    // and its switch stay; the new pad is read as at the start.
+    SDL_JoystickSetVirtualAxis(d1, 0, -32768);
+    int i2 = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 6, 4, 1);
+    SDL_Joystick* d2 = SDL_JoystickOpen(i2);
+    SDL_JoystickSetVirtualAxis(d2, 1, -32768);
+    SDL_JoystickSetVirtualHat(d2, 0, SDL_HAT_UP);
+    FinishFrame(0);
+    EXPECT_EQ(JoyCount, 1) << "no recount without the platform's word";
+    Post(INPUT_JOYSTICKS_CHANGED, 0);
+    FinishFrame(0);
+    ASSERT_EQ(JoyCount, 2);
+    EXPECT_NEAR(JoyRest[0][1], 0.5f, 0.01f);
+    EXPECT_EQ(JoyEnabled[1], 0);
+    EXPECT_EQ(JoyRest[1][2], -1.0f);
+    EXPECT_EQ(JoyEnabled[2], 1);
+    EXPECT_EQ(JoyHatCentred[2], 0);
+    EXPECT_EQ(JoyButtons[2], 0xF);
+    JoyCount = 0;
+    for (SDL_Joystick* dev : {d1, d2}) SDL_JoystickClose(dev);
+    SDL_JoystickDetachVirtual(i2);
+    SDL_JoystickDetachVirtual(i1);
+}
+
 TEST_F(Screens, BindingButtonsOfTheControlsBlock) {
     MouseGame = 0;
     SettingsOpen = 1;
