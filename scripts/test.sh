@@ -57,6 +57,7 @@ echo "web: building the site"
 mkdir -p build-web
 if bash scripts/web.sh build >build-web/build.log 2>&1; then
   node web/test.js build-web/site build/wormlob2 Files build-web/shots || status=1
+  node web/input_test.js build-web/site build-web/shots || status=1
 else
   echo "web: the site did not build"; tail -40 build-web/build.log; status=1
 fi

@@ -90,9 +90,10 @@ async function waitFor(page, expr, timeoutMs, what) {
 // An expression's value read from the page without counting as a gesture:
 // puppeteer's own evaluate runs as one (user activation), which would let
 // the page start sound or go full screen when no player asked it to.
+const peekSessions = new WeakMap();
 async function peek(page, expr) {
-  if (!page._wormlobPeek) page._wormlobPeek = await page.target().createCDPSession();
-  const r = await page._wormlobPeek.send('Runtime.evaluate', {expression: expr, returnByValue: true});
+  if (!peekSessions.has(page)) peekSessions.set(page, await page.target().createCDPSession());
+  const r = await peekSessions.get(page).send('Runtime.evaluate', {expression: expr, returnByValue: true});
   if (r.exceptionDetails) throw new Error('peek ' + expr + ': ' + r.exceptionDetails.text);
   return r.result.value;
 }
