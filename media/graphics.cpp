@@ -261,6 +261,17 @@ std::vector<Mode> ModeList() {
         int depth = SDL_BYTESPERPIXEL(m.format) * 8;
         modes.push_back({m.w, m.h, depth, m.refresh_rate});
     }
+#ifdef __EMSCRIPTEN__
+    // A page's only display mode is the screen's size, but its full screen
+    // scales the canvas to the screen whatever the canvas's size: the usual
+    // sizes that fit the screen are modes too, and those up to 800 x 600
+    // (the program's default) always are.
+    int sw = modes.empty() ? 0 : modes[0].w, sh = modes.empty() ? 0 : modes[0].h;
+    static const int kSizes[][2] = {{640, 480},   {800, 600},   {1024, 768},  {1280, 960},  {1600, 1200},
+                                    {1280, 720},  {1600, 900},  {1920, 1080}, {2560, 1440}};
+    for (const auto& size : kSizes)
+        if (size[0] <= 800 || (size[0] <= sw && size[1] <= sh)) modes.push_back({size[0], size[1], 32, 0});
+#endif
     return modes;
 }
 }  // namespace

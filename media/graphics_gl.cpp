@@ -21,6 +21,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten/html5.h>
+#endif
+
 namespace {
 SDL_Window* g_window = nullptr;
 SDL_GLContext g_context = nullptr;
@@ -311,6 +315,27 @@ bool MakeFrameTarget(int w, int h, std::string& error) {
     return true;
 }
 
+// The page's full screen is the browser's: the canvas, at the size asked
+// for, scaled to fill the screen. SDL is not told: its only display mode in
+// a page is the screen's own size, and closing its window would leave full
+// screen in the middle of a display change, losing the new window's request.
+// A full-screen display asks the browser unless the page is full screen
+// already (the request waits for the player's gesture if none is under
+// way); a windowed one leaves full screen.
+void WebFullScreen(bool on) {
+    EmscriptenFullscreenChangeEvent status;
+    bool full = emscripten_get_fullscreen_status(&status) == EMSCRIPTEN_RESULT_SUCCESS && status.isFullscreen;
+    if (on && !full) {
+        EmscriptenFullscreenStrategy strategy{};
+        strategy.scaleMode = EMSCRIPTEN_FULLSCREEN_SCALE_ASPECT;
+        strategy.canvasResolutionScaleMode = EMSCRIPTEN_FULLSCREEN_CANVAS_SCALE_NONE;
+        strategy.filteringMode = EMSCRIPTEN_FULLSCREEN_FILTERING_DEFAULT;
+        emscripten_request_fullscreen_strategy("#canvas", 1, &strategy);
+    } else if (!on && full) {
+        emscripten_exit_fullscreen();
+    }
+}
+
 // Copies the frame to the canvas: one quad in clip space through the
 // textured program, with blending off, then drawing returns to the frame.
 void PresentFrameTarget() {
@@ -355,14 +380,20 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
     Uint32 wflags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
-    if (depth != 0) wflags |= SDL_WINDOW_FULLSCREEN;
+#ifdef __EMSCRIPTEN__
+    // SDL is not told of the page's full screen (see WebFullScreen).
+    const bool sdlFullScreen = false;
+#else
+    const bool sdlFullScreen = depth != 0;
+#endif
+    if (sdlFullScreen) wflags |= SDL_WINDOW_FULLSCREEN;
     g_window = SDL_CreateWindow(g_title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                 width, height, wflags);
     if (!g_window) {
         error = std::string("window creation failed: ") + SDL_GetError();
         return false;
     }
-    if (depth != 0) {
+    if (sdlFullScreen) {
         SDL_DisplayMode want{}, got{};
         want.w = width, want.h = height, want.refresh_rate = hertz;
         if (!SDL_GetClosestDisplayMode(0, &want, &got) || got.w != width || got.h != height ||
@@ -399,6 +430,7 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
         GlClose();
         return false;
     }
+    WebFullScreen(depth != 0);
 #endif
     // The batch array is sized once; it never grows, so drawing allocates
     // nothing.

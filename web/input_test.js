@@ -25,8 +25,14 @@ const sleep = ms => new Promise(r => setTimeout(r, ms));
 const errors = [];
 
 // The title is up once the splash has been held and the start-up test run.
-async function openAtTitle(browser, url) {
+// screen: the screen's size the page sees, when it matters.
+async function openAtTitle(browser, url, screen) {
   const page = await d.openPage(browser, errors);
+  if (screen) {
+    const cdp = await page.target().createCDPSession();
+    await cdp.send('Emulation.setDeviceMetricsOverride', {width: 1280, height: 960, deviceScaleFactor: 1, mobile: false,
+                                                          screenWidth: screen[0], screenHeight: screen[1]});
+  }
   // Every Web Audio context the page makes, to watch from outside.
   await page.evaluateOnNewDocument(() => {
     const Real = window.AudioContext;
@@ -220,10 +226,11 @@ async function touchStep(browser, base) {
 
 // ------------------------------------------------------------ full screen ---
 // "Fullscreen" and "Apply" on the settings panel put the canvas into the
-// browser's full-screen mode; leaving it (here by the page, as Escape in a
-// browser would) turns the setting back to windowed, saved in Setup.ini.
+// browser's full-screen mode, on a screen of another size than the game's
+// 800 x 600; leaving it (here by the page, as Escape in a browser would)
+// turns the setting back to windowed, saved in Setup.ini.
 async function fullScreenStep(browser, base) {
-  const page = await openAtTitle(browser, base);
+  const page = await openAtTitle(browser, base, [1920, 1080]);
   const box = await canvasBox(page);
   // A point of the logical area in page pixels.
   const at = (lx, ly) => ({x: box.x + lx * box.w / box.vw, y: box.y + ly * box.h / box.vh});
