@@ -49,15 +49,20 @@ async function launch(gl = true, extraArgs = []) {
   return browser;
 }
 
-// A page that collects its errors: uncaught exceptions and console errors.
-async function openPage(browser, errors) {
-  const page = await browser.newPage();
+// Collects a page's errors: uncaught exceptions, console errors and failed
+// requests.
+function collectErrors(page, errors) {
   page.on('pageerror', e => errors.push('page error: ' + e.message));
   page.on('console', m => {
     if (m.type() === 'error') errors.push('console error: ' + m.text());
   });
   page.on('requestfailed', r => errors.push('request failed: ' + r.url()));
   return page;
+}
+
+// A new page (an empty document) that collects its errors.
+async function openPage(browser, errors) {
+  return collectErrors(await browser.newPage(), errors);
 }
 
 // A tab opened straight at a URL, as a player's fresh tab opens it. A page
@@ -70,13 +75,7 @@ async function openAt(browser, url, errors) {
   const {targetId} = await session.send('Target.createTarget', {url});
   await session.detach();
   const target = await browser.waitForTarget(t => t._targetId === targetId || t.targetId?.() === targetId);
-  const page = await target.page();
-  page.on('pageerror', e => errors.push('page error: ' + e.message));
-  page.on('console', m => {
-    if (m.type() === 'error') errors.push('console error: ' + m.text());
-  });
-  page.on('requestfailed', r => errors.push('request failed: ' + r.url()));
-  return page;
+  return collectErrors(await target.page(), errors);
 }
 
 async function waitFor(page, expr, timeoutMs, what) {
