@@ -236,6 +236,20 @@ async function main() {
   } finally {
     await noGl.close();
   }
+  // Without IndexedDB the game still plays, and the page says that scores
+  // and settings will not outlast it.
+  const noDb = await d.launch();
+  try {
+    const page = await d.openPage(noDb, errors);
+    await page.evaluateOnNewDocument(() => Object.defineProperty(window, 'indexedDB', {value: undefined}));
+    await page.goto(base);
+    await d.waitFor(page, 'window.wormlobPresents > 0', 60000, 'the first picture without IndexedDB');
+    const notice = await page.evaluate(() => document.getElementById('notice').hidden ? '' :
+                                             document.getElementById('notice').textContent);
+    check(/IndexedDB/.test(notice), 'without IndexedDB the game runs and the page says so: ' + notice);
+  } finally {
+    await noDb.close();
+  }
   const broken = await d.serve(site, {'/index.data': path.join(site, 'no-such-package.data')});
   const browser2 = await d.launch();
   try {
