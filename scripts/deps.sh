@@ -5,6 +5,8 @@
 #   scripts/deps.sh               what building and testing need
 #   scripts/deps.sh --build       only what building the game needs
 #   scripts/deps.sh --build-list  print that list, one a line, and install nothing
+#   scripts/deps.sh --install PKG...  the named packages (the web build's and
+#                                 the packaging's tools), if missing
 set -euo pipefail
 
 # What building the game needs. debian/control's Build-Depends names the same
@@ -35,6 +37,7 @@ PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}")
 case "${1:-}" in
   --build-list) printf '%s\n' "${BUILD_PACKAGES[@]}"; exit 0 ;;
   --build) PACKAGES=("${BUILD_PACKAGES[@]}") ;;
+  --install) shift; PACKAGES=("$@") ;;
 esac
 
 missing=()

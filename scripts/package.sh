@@ -31,16 +31,7 @@ step() {
 TOOLS=(debhelper dpkg-dev lintian appstream desktop-file-utils man-db)
 step "build dependencies and tools"
 bash scripts/deps.sh --build
-missing=()
-for p in "${TOOLS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "package: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash scripts/deps.sh --install "${TOOLS[@]}"
 
 # Build-Depends and the build list of deps.sh name the same packages.
 control=$(sed -n '/^Build-Depends:/,/^[^ ]/p' debian/control | sed '$d; s/^Build-Depends://' |

@@ -28,16 +28,7 @@ install_missing() {
   local want=(emscripten chromium dpkg-dev cmake make pkg-config python3 gzip)
   command -v node >/dev/null || want+=(nodejs)
   command -v npm >/dev/null || want+=(npm)
-  local missing=()
-  for p in "${want[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "web: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  fi
+  bash "$ROOT/scripts/deps.sh" --install "${want[@]}"
   # apt-get source needs a deb-src entry; one for the release and its
   # updates is added when there is none.
   if ! grep -rqs '^\(deb-src\|Types:.*deb-src\)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
