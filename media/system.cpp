@@ -584,6 +584,10 @@ int KeyHitCount(int key) {
     return n;
 }
 
+void DropKeyHits(int key) {
+    if (key >= 0 && key <= 255) g_in.keyHits[key] = 0;
+}
+
 int KeyIsDown(int key) {
     PumpInput();
     if (key < 0 || key > 255) return 0;

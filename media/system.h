@@ -184,6 +184,10 @@ bool LoadInputScriptText(const std::string& text);
 int PendingScriptedEvents();
 
 int KeyHitCount(int key);
+// Forgets the presses of a key counted so far, without polling for more: a
+// poll is a step of the run journal, and a reader that only discards must
+// not change where a recorded run's events arrive.
+void DropKeyHits(int key);
 int KeyIsDown(int key);
 int NextTypedChar();
 void FlushInput();

@@ -91,6 +91,16 @@ void JoystickList(int X, int P) {
     }
 }
 
+// The cursor keys step the resolution only while the pointer is over its
+// line. Presses made anywhere else (the pause menu reads the same keys as
+// held, not as presses) are forgotten every frame: counted up, they would
+// step the resolution unasked at the next hover, and the next toggle would
+// save it.
+const int CursorKeys[4] = {37, 38, 39, 40};
+void DropCursorHits() {
+    for (int k : CursorKeys) DropKeyHits(k);
+}
+
 int SnapVolume(int v) {
     if (v < 6) return 0;
     if (v > 94) return 100;
@@ -182,7 +192,10 @@ void SettingsPanel() {
 
     if (SettingsOpen == 1 && PanelOffset < 0) PanelOffset += 32;
     if (SettingsOpen == 0 && PanelOffset > -300) PanelOffset -= 32;
-    if (PanelOffset <= -300) return;
+    if (PanelOffset <= -300) {
+        DropCursorHits();
+        return;
+    }
     int P = PanelOffset;
     const int W = ViewWidth;
 
@@ -212,6 +225,8 @@ void SettingsPanel() {
         int down = KeyHitCount(37) + KeyHitCount(40);
         if (up > 0 || FrameLeftClicks != 0) StepResolution(1);
         if (down > 0 || FrameRightClicks != 0) StepResolution(-1);
+    } else {
+        DropCursorHits();
     }
     DrawTextAligned(20, P + 108, std::to_string(Settings[5]) + "x" + std::to_string(Settings[6]), 0, 0);
     OptionCycler(7, 20, 146, 18, "Draw all Frames|Decent System", "Frameskip|Slow System");

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <vector>
 
 #include "media/system.h"
 #include "screens/binding.h"
@@ -260,6 +261,43 @@ TEST_F(Screens, BindingButtonsOfTheControlsBlock) {
     SettingsPanel();
     EXPECT_EQ(Keys[50], 90);
     MouseGame = 1;
+}
+
+TEST_F(Screens, CursorKeysStepTheResolutionOnlyWhenPressedOverItsLine) {
+    ModeCount = 5;
+    for (int k = 1; k <= 5; k++) ModeWidth[k] = 100 * k, ModeHeight[k] = 75 * k;
+    struct Case {
+        const char* what;
+        bool open, over;
+        std::vector<int> keys;
+        int step;
+    };
+    // Each case presses its keys in one frame, then the pointer rests over
+    // the line for two more frames without a press.
+    const Case cases[] = {
+        {"Right over the line", true, true, {39}, 1},
+        {"Left over the line", true, true, {37}, -1},
+        {"Up and Right in one frame: one step", true, true, {38, 39, 38}, 1},
+        {"Up and Down cancel", true, true, {38, 40}, 0},
+        {"pressed with the pointer elsewhere", true, false, {39, 38, 39}, 0},
+        {"pressed while the panel was closed (the pause menu's keys)", false, true, {40, 40}, 0},
+    };
+    for (const Case& c : cases) {
+        ResetInputTables();
+        Settings[4] = 3;
+        SettingsOpen = c.open ? 1 : 0;
+        PanelOffset = c.open ? 20 : -300;
+        FrameMouseX = c.over ? 30 : 600, FrameMouseY = c.over ? 100 : 500;  // the line spans (20, 90)-(220, 160)
+        for (int k : c.keys) Post(INPUT_KEY_DOWN, k), Post(INPUT_KEY_UP, k);
+        SettingsPanel();
+        SettingsOpen = 1;
+        PanelOffset = 20;
+        FrameMouseX = 30, FrameMouseY = 100;
+        SettingsPanel();
+        SettingsPanel();
+        EXPECT_EQ(Settings[4], 3 + c.step) << c.what;
+        EXPECT_EQ(Settings[5], 100 * (3 + c.step)) << c.what;
+    }
 }
 
 TEST_F(Screens, ApplyLeavesNoClickForTheWidgetsAfterIt) {
