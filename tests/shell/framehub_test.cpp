@@ -23,6 +23,7 @@
 #include "tests/support/audio_sounds.h"
 #include "tests/support/headless.h"
 #include "tests/support/program.h"
+#include "tests/support/skip.h"
 
 namespace {
 struct FakeChannel : TChannel {
@@ -73,7 +74,7 @@ protected:
     }
 };
 
-TEST_F(Hub, MessagesLive180FramesAndStack) {
+TEST_F(Hub, MessagesLive180Frames) {
     for (int i = 0; i < 7; i++) AddMessage("m" + std::to_string(i));
     for (int f = 1; f <= 179; f++) FinishFrame(1);
     EXPECT_EQ(MessageList.size(), 7u);
@@ -83,6 +84,56 @@ TEST_F(Hub, MessagesLive180FramesAndStack) {
     ASSERT_EQ(MessageList.size(), 1u);  // the first seven went on their 180th frame
     EXPECT_EQ(MessageList.front()->txt, "late");
     EXPECT_EQ(MessageList.front()->tick, 1);
+}
+
+// The message stack through OpenGL, with the message font at the sizes the
+// display set-up picks (16 at 1280 x 960, 22 at 800 x 600, 32 below 600
+// wide) and a smaller one. A strip is as high as the font's line; the lowest
+// ends at the bottom edge (or 16 units above it) and each next one stands a
+// line less two rows higher (at least 14), so strips overlap by two rows at
+// most and never cover each other's text.
+TEST(HubPixels, MessagesStackAboveTheBottomByTheFontHeight) {
+    if (!std::getenv("DISPLAY")) WORMLOB_SKIP("no X display (run under xvfb-run)");
+    TempFilesFolder tmp{"hubpx"};
+    ForceNullGraphics(false);
+    SelectGraphicsBackend(OpenGLBackend(), 2);
+    ASSERT_NE(OpenDisplay(1280, 960, 0, 0, 0), nullptr) << DisplayError();
+    SetResolution(1280, 960);
+    ViewWidth = 1280, ViewHeight = 960;
+    UseVirtualClock(5000);
+    FrameTimeMark = Millisecs();
+    ShowFrameRate = 0;
+    SettingsOpen = 0;
+    PanelOffset = -300;
+    std::memset(Settings, 0, sizeof Settings);
+    for (int size : {12, 16, 22, 32}) {
+        Fonts[3] = LoadImageFont(std::string(WORMLOB_SOURCE_DIR) + "/Files/Common/Plainhand.ttf", size, FONT_SMOOTH);
+        ASSERT_TRUE(Fonts[3]) << size;
+        SetImageFont(Fonts[3]);
+        const int h = TextHeight(), line = std::max(16, h), pitch = std::max(14, line - 2);
+        // Blank texts: the strips alone, yellow at 0.7 over black (178),
+        // brighter where two overlap (231).
+        MessageList.clear();
+        for (int i = 0; i < 7; i++) AddMessage("            ");
+        SetColor(0, 0, 0);
+        ClearScreen();
+        std::string png = (tmp.dir / ("messages" + std::to_string(size) + ".png")).string();
+        Options.grabs = {{FrameCounter + 1 + ExtraPresents, png}};
+        FinishFrame(0);
+        Options.grabs.clear();
+        ImageRef shot = LoadImage(png, 0);
+        const TPixmap* pm = ImageFramePixels(shot, 0);
+        ASSERT_TRUE(pm && pm->height == 960) << size;
+        // How many strips cover each row of the column x = 4.
+        for (int y = 0; y < 960; y++) {
+            int v = pm->pixels[(size_t)y * pm->pitch + 4 * 4];
+            int want = 0;
+            for (int k = 0; k < 7; k++) want += y >= 960 - line - k * pitch && y < 960 - line - k * pitch + h;
+            ASSERT_EQ(v < 60 ? 0 : v < 205 ? 1 : 2, want) << "font " << size << " (" << h << " high), row " << y;
+        }
+    }
+    CloseDisplay();
+    UseRealClock();
 }
 
 TEST_F(Hub, PacingHoldsSixtyFramesPerSecondOnTheClock) {
