@@ -94,9 +94,12 @@ void ChannelUpkeep() {
 void DrawMessages() {
     SetDrawScale(1);
     SetImageFont(Fonts[3]);
-    // The font is larger on small displays (16 pixels high at 1280 x 960,
-    // more at 800 x 600): a line must still fit above the bottom edge, and
-    // the lines above it must not overlap it.
+    // The message font's line is taller than the 16 units the classic
+    // positions allow for (20 at 1280 x 960, 28 at 800 x 600): with a
+    // fixed 16 and 14 the lowest line is cut off at the bottom edge and each
+    // line hides the one below. So the stack starts a line above the edge
+    // and lines stand a line less two rows apart; a font of 16 units or
+    // less keeps the classic 16 and 14.
     int line = std::max(16, TextHeight());
     int y = ViewHeight - line;
     for (auto it = MessageList.begin(); it != MessageList.end();) {
