@@ -4,10 +4,12 @@
 // the pick and scroll paths are reached too.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <cstring>
 #include <string>
 
 #include "media/graphics.h"
@@ -33,6 +35,13 @@ void RemoveWorkDir() {
     std::error_code ec;
     std::filesystem::remove_all(g_workDir, ec);
 }
+
+// Without its folder, its file or its display the target would pass every
+// input untested: stop with the reason instead.
+[[noreturn]] void SetUpFailed(const std::string& what) {
+    std::fprintf(stderr, "scores_fuzz: %s (%s)\n", what.c_str(), std::strerror(errno));
+    std::abort();
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -45,13 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!init) {
         const char* dir = mkdtemp(shm);
         if (!dir) dir = mkdtemp(tmp);
-        if (!dir || chdir(dir) != 0) return 0;
+        if (!dir) SetUpFailed("no working folder");
+        if (chdir(dir) != 0) SetUpFailed("cannot enter the working folder");
         g_workDir = dir;
         std::atexit(RemoveWorkDir);
         ForceNullGraphics(true);
         SetNullDisplayMode(1280, 960);
         SelectGraphicsBackend(NullGraphicsBackend(), 2);
-        if (!OpenDisplay(1280, 960, 0, 60, 0)) return 0;
+        if (!OpenDisplay(1280, 960, 0, 60, 0)) SetUpFailed("no display: " + DisplayError());
         ViewWidth = 1280;
         ViewHeight = 960;
         IconSheetSmooth = CreateBlankImage(16, 16, 64, 0);
@@ -65,9 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScoreScroll = (data[0] >> 2) * 16 % 1008;
 
     FILE* f = std::fopen("scores.dat", "wb");
-    if (!f) return 0;
-    std::fwrite(data + 4, 1, size - 4, f);
-    std::fclose(f);
+    if (!f) SetUpFailed("cannot create scores.dat");
+    if (std::fwrite(data + 4, 1, size - 4, f) != size - 4 || std::fclose(f) != 0) SetUpFailed("cannot write scores.dat");
     ScoreList.clear();
     ReadScoreFile();
 
