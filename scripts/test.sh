@@ -22,33 +22,40 @@ status=0
 xvfb-run -a -s "-screen 0 1280x960x24" \
   ctest --test-dir build --output-on-failure -j1 || status=1
 
-# Fuzzing: a clang build with libFuzzer, ASan and UBSan.
-if command -v clang++ >/dev/null; then
+# Fuzzing: a clang build with libFuzzer, ASan and UBSan. Every target in
+# tests/fuzz/ must be built and run: without clang++ (deps.sh installs it)
+# or without a target the run fails, so fuzzing cannot drop out unnoticed.
+if ! command -v clang++ >/dev/null; then
+  echo "fuzz: clang++ is missing, no target was built"; status=1
+else
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DWORMLOB_FUZZ=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build-fuzz -j"$JOBS"
-  for fuzzer in build-fuzz/tests/fuzz/*_fuzz; do
-    [ -x "$fuzzer" ] || continue
-    name=$(basename "$fuzzer" _fuzz)
-    seeds="$ROOT/tests/fuzz/${name}_seeds"
-    corpus=$(mktemp -d)
-    [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
-    secs=10
-    [ "$name" = setup ] && secs=20
-    # The whole game plays up to 6,000 frames an input: give it time. Its
-    # program keeps tables across inputs, so libFuzzer's leak check would
-    # play every input a second time; LeakSanitizer still checks at exit.
-    tmo=10 leaks=1
-    [ "$name" = game ] && secs=20 && tmo=60 && leaks=0
-    echo "fuzz: $name for ${secs}s"
-    if ! (cd "$corpus" && UBSAN_OPTIONS=halt_on_error=1 "$ROOT/$fuzzer" -max_total_time=$secs \
-          -max_len=65536 -timeout=$tmo -detect_leaks=$leaks -rss_limit_mb=2048 -print_final_stats=0 \
-          "$corpus" >"$corpus/log.txt" 2>&1); then
-      echo "fuzz: $name FAILED"; tail -40 "$corpus/log.txt"; status=1
-    fi
-    rm -rf "$corpus"
-  done
+  cmake --build build-fuzz -j"$JOBS" || { echo "fuzz: the build failed"; status=1; }
 fi
+for source in tests/fuzz/*_fuzz.cpp; do
+  name=$(basename "$source" _fuzz.cpp)
+  fuzzer=build-fuzz/tests/fuzz/${name}_fuzz
+  if [ ! -x "$fuzzer" ]; then
+    echo "fuzz: $name FAILED: $fuzzer was not built"; status=1; continue
+  fi
+  seeds="$ROOT/tests/fuzz/${name}_seeds"
+  corpus=$(mktemp -d)
+  [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+  secs=10
+  [ "$name" = setup ] && secs=20
+  # The whole game plays up to 6,000 frames an input: give it time. Its
+  # program keeps tables across inputs, so libFuzzer's leak check would
+  # play every input a second time; LeakSanitizer still checks at exit.
+  tmo=10 leaks=1
+  [ "$name" = game ] && secs=20 && tmo=60 && leaks=0
+  echo "fuzz: $name for ${secs}s"
+  if ! (cd "$corpus" && UBSAN_OPTIONS=halt_on_error=1 "$ROOT/$fuzzer" -max_total_time=$secs \
+        -max_len=65536 -timeout=$tmo -detect_leaks=$leaks -rss_limit_mb=2048 -print_final_stats=0 \
+        "$corpus" >"$corpus/log.txt" 2>&1); then
+    echo "fuzz: $name FAILED"; tail -40 "$corpus/log.txt"; status=1
+  fi
+  rm -rf "$corpus"
+done
 
 # The browser build, tested in headless Chromium against the desktop
 # program. The WebAssembly libraries are cached outside the tree, so only the
