@@ -14,9 +14,10 @@
 // - no NaN or infinity in any Pod, Particle or game float;
 // - every list within its bound (see CheckLists);
 // - the score never falls in a game, and each frame's rise is the points of
-//   its new pop-ups (5 x a pod's health x head: 0..25) plus at most one
-//   mushroom bonus (100), one ball bonus (1000) and one three-pod result
-//   (100 or 2500);
+//   its new pop-ups (5 x a pod's health x head: 0..25) plus the bonuses the
+//   frame paid: 100 when the tally counted a mushroom, 1000 when it paid a
+//   ball, and on the frame the row of three caught pods is evaluated 100
+//   for "Bonus Points" or 2500 for "Super Bonus";
 // - reserve balls, timers, the net, the bat's width and lift in range, the
 //   bat inside the drawing area, mushrooms sorted by height;
 // - after a game is filed, scores.dat reads back as the score list, the new
@@ -265,6 +266,8 @@ struct Run {
     long long spawned = 0;
     long long sparkCap = 0, pointCap = 0;
     std::shared_ptr<ScorePopup> newestPopup;
+    // What the bonuses hang on, as the previous frame left it.
+    int mushroomBonuses = 0, ballBonusLeft = 0, caughtAge = 0;
     std::vector<ScoreRef> seenScores;
     int filed = 0;
 } *g_run = nullptr;
@@ -528,13 +531,19 @@ void CheckGame(Run& r) {
     if (!PopupList.empty()) r.newestPopup = PopupList.back();
     long long rise = (long long)s.GameScore - r.score;
     if (rise < 0) Breach("the score fell", r.score, s.GameScore);
-    long long bonus = rise - popped;
-    bool ok = false;
-    for (int a = 0; a <= 1 && !ok; a++)
-        for (int b = 0; b <= 1 && !ok; b++)
-            for (int c : {0, 100, 2500})
-                if (bonus == 100LL * a + 1000LL * b + c) ok = true;
-    if (!ok) Breach("the score rose by an amount no rule gives", rise, popped);
+    // Bonuses, each paid on its own frame: a mushroom of the tally (the
+    // tally's count of them rises by one), a ball of the tally (the balls
+    // left to pay fall by one), and the row of three caught pods on the
+    // frame it is evaluated (its first pod's age leaves 0).
+    long long due = 0;
+    if (s.MushroomBonusCount == r.mushroomBonuses + 1) due += 100;
+    if (r.ballBonusLeft > 0 && s.BallBonusLeft == r.ballBonusLeft - 1) due += 1000;
+    if (s.CaughtCount == 3 && r.caughtAge == 0 && s.CaughtAge[1] != 0)
+        due += s.PowerMessage == "Bonus Points" ? 100 : s.PowerMessage == "Super Bonus" ? 2500 : 0;
+    if (rise - popped != due) Breach("the score rose by other than its pop-ups and due bonuses", rise - popped, due);
+    r.mushroomBonuses = s.MushroomBonusCount;
+    r.ballBonusLeft = s.BallBonusLeft;
+    r.caughtAge = s.CaughtAge[1];
     r.score = s.GameScore;
 }
 
@@ -590,6 +599,7 @@ void CheckFrame(Run& r) {
         r.toSpawn = Game.CentipedesToSpawn;
         r.spawned = 0;
         r.sparkCap = r.pointCap = 0;
+        r.mushroomBonuses = r.ballBonusLeft = r.caughtAge = 0;
     }
     r.prevPlayState = PlayState;
     // Between games Game keeps the last game's state; it must hold too.
