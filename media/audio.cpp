@@ -246,7 +246,10 @@ SoundRef LoadSoundFromMemory(const uint8_t* bytes, size_t size, int flags) {
 SoundRef LoadSound(const std::string& path, int flags) {
     EnsureChosen();
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return nullptr;
+    if (!f) {
+        ReportLoadFailure(path);
+        return nullptr;
+    }
     std::vector<uint8_t> bytes;
     bool ok = false;
     if (std::fseek(f, 0, SEEK_END) == 0) {
@@ -257,8 +260,12 @@ SoundRef LoadSound(const std::string& path, int flags) {
         }
     }
     std::fclose(f);
-    if (!ok) return nullptr;
-    return LoadSoundFromMemory(bytes.data(), bytes.size(), flags);
+    std::shared_ptr<TSoundData> data;
+    if (ok) data = DecodeSoundMemory(bytes.data(), bytes.size());
+    // Without an audio back end no sound loads; that is no fault of the file.
+    if (!data) ReportLoadFailure(path);
+    if (!data || !Reg().current) return nullptr;
+    return Reg().current->MakeSound(std::move(data), (flags & 1) != 0);
 }
 
 ChannelRef AllocChannel() {

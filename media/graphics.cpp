@@ -407,8 +407,11 @@ ImageRef LoadImageFromMemory(const uint8_t* data, size_t size, int flags) {
 
 ImageRef LoadImage(const std::string& path, int flags) {
     std::vector<uint8_t> bytes;
-    if (!gfx::ReadWholeFile(path, bytes, gfx::kMaxImageFileBytes)) return nullptr;
-    return LoadImageFromMemory(bytes.data(), bytes.size(), flags);
+    ImageRef img;
+    if (gfx::ReadWholeFile(path, bytes, gfx::kMaxImageFileBytes))
+        img = LoadImageFromMemory(bytes.data(), bytes.size(), flags);
+    if (!img) ReportLoadFailure(path);
+    return img;
 }
 
 ImageRef LoadImageStrip(const std::string& path, int cellWidth, int cellHeight, int firstCell,
@@ -416,10 +419,14 @@ ImageRef LoadImageStrip(const std::string& path, int cellWidth, int cellHeight, 
     if (cellWidth <= 0 || cellHeight <= 0 || firstCell < 0 || cellCount <= 0) return nullptr;
     std::vector<uint8_t> bytes;
     gfx::Decoded d;
-    if (!gfx::ReadWholeFile(path, bytes, gfx::kMaxImageFileBytes) || !gfx::DecodeImage(bytes.data(), bytes.size(), d))
+    long perRow = 0, rows = 0;
+    if (gfx::ReadWholeFile(path, bytes, gfx::kMaxImageFileBytes) && gfx::DecodeImage(bytes.data(), bytes.size(), d))
+        perRow = d.width / cellWidth, rows = d.height / cellHeight;
+    // Unread, or too small for the cells asked for.
+    if (perRow * rows < (long)firstCell + cellCount) {
+        ReportLoadFailure(path);
         return nullptr;
-    long perRow = d.width / cellWidth, rows = d.height / cellHeight;
-    if (perRow * rows < (long)firstCell + cellCount) return nullptr;
+    }
     auto img = NewImage(cellWidth, cellHeight, EffectiveFlags(flags));
     for (int i = firstCell; i < firstCell + cellCount; ++i) {
         int cx = cellWidth * (int)(i % perRow), cy = cellHeight * (int)(i / perRow);

@@ -3,6 +3,7 @@
 // character code 0..255 is taken as the Latin-1 character, which is the
 // Unicode code point of the same number.
 #include "media/graphics_internal.h"
+#include "media/system.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -195,8 +196,9 @@ const TImageGlyph* FontGlyph(TImageFont& font, int c) {
 
 }  // namespace gfx
 
-FontRef LoadImageFont(const std::string& path, int size, int style) {
-    if (size < 1 || !EnsureFreeType()) return nullptr;
+namespace {
+FontRef ReadImageFont(const std::string& path, int size, int style) {
+    if (!EnsureFreeType()) return nullptr;
     auto font = std::make_shared<TImageFont>();
     if (!gfx::ReadWholeFile(path, font->fileData, gfx::kMaxFontFileBytes) || font->fileData.empty()) return nullptr;
     FT_Face face = nullptr;
@@ -213,6 +215,14 @@ FontRef LoadImageFont(const std::string& path, int size, int style) {
     font->ascent = (int)(face->size->metrics.ascender >> 6);
     font->lineHeight = (int)(face->size->metrics.height >> 6);
     font->imageFlags = (style & FONT_SMOOTH) ? (IMAGE_FILTERED | IMAGE_MIPMAPPED) : 0;
+    return font;
+}
+}  // namespace
+
+FontRef LoadImageFont(const std::string& path, int size, int style) {
+    if (size < 1) return nullptr;
+    FontRef font = ReadImageFont(path, size, style);
+    if (!font) ReportLoadFailure(path);
     return font;
 }
 

@@ -188,6 +188,16 @@ int64_t AbsLong(int64_t v) { return v < 0 ? (int64_t)(0u - (uint64_t)v) : v; }
 
 // ----------------------------------------------------------------- files ---
 
+namespace {
+void (*g_loadFailureHook)(const std::string& path) = nullptr;
+}
+
+void SetLoadFailureHook(void (*hook)(const std::string& path)) { g_loadFailureHook = hook; }
+
+void ReportLoadFailure(const std::string& path) {
+    if (g_loadFailureHook) g_loadFailureHook(path);
+}
+
 bool ChangeDir(const std::string& path) {
     return !path.empty() && chdir(path.c_str()) == 0;
 }

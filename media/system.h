@@ -99,6 +99,13 @@ bool CloseStream(TStream* s);
 // old file is left untouched and false is returned.
 bool WriteFileAtomically(const std::string& path, const std::string* lines, int count);
 
+// The image, font and sound loaders call ReportLoadFailure with the path of
+// a file they could not load (missing, unreadable or not of its kind); the
+// slot it was meant for stays empty. The hook (none by default) lets the
+// program name such files in its log.
+void SetLoadFailureHook(void (*hook)(const std::string& path));
+void ReportLoadFailure(const std::string& path);
+
 // Platform seams (media/platform_web.cpp): sleeping, and what becomes of
 // the files the program writes. PlatformFilePath gives the name a written
 // file is kept under in a page ("" on the desktop, which keeps nothing

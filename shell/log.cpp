@@ -1,6 +1,7 @@
 #include "shell/log.h"
 
 #include <cstdio>
+#include <set>
 
 #include "media/system.h"
 #include "shell/startup.h"
@@ -8,11 +9,22 @@
 namespace {
 TStream* g_log = nullptr;
 bool g_echo = false;
+std::set<std::string> g_failedLoads;
+
+// A font, image or sound the program could not load leaves its slot empty
+// and the program goes on without it; the log names the file (once, though
+// a font is loaded at several sizes), under the step that wanted it.
+void LogLoadFailure(const std::string& path) {
+    if (!g_failedLoads.insert(path).second) return;
+    LogLine((FileType(path) == 0 ? "\tMissing: " : "\tCould not load: ") + path);
 }
+}  // namespace
 
 bool OpenLog(const std::string& path) {
     CloseLog();
     g_log = WriteFile(path);
+    g_failedLoads.clear();
+    SetLoadFailureHook(LogLoadFailure);
     std::string rule(28, '-');
     LogLine("Brannoc's Tarnwick Engine");
     LogLine(rule);
@@ -34,6 +46,7 @@ void LogLine(const std::string& text) {
 }
 
 void CloseLog() {
+    SetLoadFailureHook(nullptr);
     if (g_log) CloseStream(g_log);
     g_log = nullptr;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -120,11 +121,26 @@ TEST_F(Program, NoDisplayAtAllExitsWithAReason) {
 }
 
 TEST_F(Program, MissingAssetsDoNotCrash) {
+    // Every file that cannot be loaded is named in the log, once, and the
+    // program runs on without it.
+    std::multiset<std::string> expect;
+    for (auto& e : fs::directory_iterator(files / "Common"))
+        if (e.path().extension() != ".txt") expect.insert("\tMissing: " + e.path().filename().string());
     fs::remove_all(files / "Common");
-    fs::remove(files / "418" / "pod1.png");
-    fs::remove(files / "418" / "wormlob.ogg");
+    for (const char* name : {"pod1.png", "wormlob.ogg"}) {
+        fs::remove(files / "418" / name);
+        expect.insert(std::string("\tMissing: ") + name);
+    }
+    std::ofstream(files / "418" / "net.png", std::ios::binary) << "not a picture";
+    expect.insert("\tCould not load: net.png");
     ASSERT_EQ(Run("--headless --virtual-clock --frames 400"), 0) << Slurp(root / "out.txt");
-    EXPECT_NE(Slurp(files / "Debug.txt").find("Play again, soon!!"), std::string::npos);
+    std::vector<std::string> log = Lines(Slurp(files / "Debug.txt"));
+    std::multiset<std::string> reported;
+    for (const std::string& l : log)
+        if (l.rfind("\tMissing: ", 0) == 0 || l.rfind("\tCould not load: ", 0) == 0) reported.insert(l);
+    EXPECT_EQ(reported, expect);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Play again, soon!!");
 }
 
 TEST_F(Program, OddSetupFileIsReadAndRewrittenSafely) {
