@@ -123,6 +123,16 @@ void AutoplayTick() {
     if (titleFrames > 120) titleFrames = 0;
 }
 
+void SaveAutoplayState(int& tickOut, int& titleFramesOut) {
+    tickOut = tick;
+    titleFramesOut = titleFrames;
+}
+
+void RestoreAutoplayState(int tickIn, int titleFramesIn) {
+    tick = tickIn;
+    titleFrames = titleFramesIn;
+}
+
 void ReportAutoplayGame() {
     std::printf("autoplay: mode %d score %d wave %d frames %d\n", CurrentMode, Game.GameScore, Game.WaveNumber,
                 Game.FrameNo);

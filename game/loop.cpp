@@ -13,6 +13,7 @@
 #include "services/scores.h"
 #include "shell/display.h"
 #include "shell/framehub.h"
+#include "shell/gamejournal.h"
 #include "shell/startup.h"
 
 namespace {
@@ -215,7 +216,10 @@ void GameFrameBody() {
     if (s.FreezeTimer > 0) s.FreezeTimer--;
     if (s.SlipperyTimer > 0) s.SlipperyTimer--;
 
-    if (KeyHitCount(115)) s.SlipperyTimer = 900;  // F4
+    if (KeyHitCount(115)) {  // F4
+        s.SlipperyTimer = 900;
+        PracticeKeysUsed = true;
+    }
 
     DrawBackground();
 
@@ -261,7 +265,10 @@ void GameFrameBody() {
         if (s.BatLostClock == 120) s.ExitCode = 1;
     }
 
-    if (KeyHitCount(114)) AddRestingBall(255, 255, 80);  // F3
+    if (KeyHitCount(114)) {  // F3
+        AddRestingBall(255, 255, 80);
+        PracticeKeysUsed = true;
+    }
 
     if (s.EntryRowBusy == 0 && RandomInt(0, 60) == 1 && s.CentipedesToSpawn > 0 && s.WaveIntroTimer == 0) {
         s.CentipedesToSpawn--;
@@ -300,6 +307,6 @@ void RunGame() {
     WaitUntilMs(Millisecs() + 1500);
     PlayState = 0;
     EnterName();
-    FileScoreRecord(Game.GameScore, CurrentMode, Game.ExitCode == 99 ? 1 : 0);
+    EndGameJournal(FileScoreRecord(Game.GameScore, CurrentMode, Game.ExitCode == 99 ? 1 : 0));
     if (Options.autoplay) ReportAutoplayGame();
 }

@@ -33,12 +33,30 @@ JournalClockRun g_run{0, 0};
 
 // Replaying.
 JournalData g_data;
-size_t g_runIndex = 0, g_runUsed = 0, g_eventIndex = 0, g_valueIndex = 0;
+size_t g_runIndex = 0, g_runUsed = 0, g_eventIndex = 0, g_valueIndex = 0, g_checkIndex = 0;
 bool g_delivering = false;
 bool g_paced = false;
 bool g_pacingStarted = false;
 uint32_t g_firstMs = 0;
 std::chrono::steady_clock::time_point g_replayStart;
+
+// The game capture.
+bool g_capturing = false;
+JournalData g_capture;
+uint32_t g_captureLastMs = 0;
+uint64_t g_capturePoll = 0;
+uint64_t g_captureLastCheck = 0;
+long long g_captureFrames = 0;
+
+void CaptureClock(uint32_t ms) {
+    if (!g_capturing) return;
+    int32_t delta = (int32_t)(ms - g_captureLastMs);
+    g_captureLastMs = ms;
+    if (!g_capture.clock.empty() && g_capture.clock.back().delta == delta && g_capture.clock.back().count < UINT32_MAX)
+        g_capture.clock.back().count++;
+    else
+        g_capture.clock.push_back(JournalClockRun{delta, 1});
+}
 
 [[noreturn]] void Stop(const std::string& why) {
     // Whatever the handler does on its way out runs on the plain clock and
@@ -261,8 +279,8 @@ void JournalOption(const std::string& name, const std::string& value) {
 void StartReplay(const JournalData& data) {
     g_mode = MODE_REPLAY;
     g_data = data;
-    g_runIndex = g_runUsed = g_eventIndex = g_valueIndex = 0;
-    g_lastMs = 0;
+    g_runIndex = g_runUsed = g_eventIndex = g_valueIndex = g_checkIndex = 0;
+    g_lastMs = data.clockBase;
     g_poll = 0;
     g_frames = 0;
     g_pacingStarted = false;
@@ -308,9 +326,13 @@ int JournalClock(int platformMs) {
             g_run = JournalClockRun{delta, 1};
             g_runOpen = true;
         }
+        CaptureClock((uint32_t)platformMs);
         return platformMs;
     }
-    if (g_mode != MODE_REPLAY) return platformMs;
+    if (g_mode != MODE_REPLAY) {
+        CaptureClock((uint32_t)platformMs);
+        return platformMs;
+    }
     if (g_runIndex >= g_data.clock.size()) Stop("the journal's clock readings ran out" + AtFrame());
     const JournalClockRun& run = g_data.clock[g_runIndex];
     g_lastMs += (uint32_t)run.delta;
@@ -330,6 +352,7 @@ int JournalClock(int platformMs) {
         auto at = g_replayStart + std::chrono::milliseconds(due);
         if (due > 0 && at > now) std::this_thread::sleep_until(at);
     }
+    CaptureClock(g_lastMs);
     return (int)g_lastMs;
 }
 
@@ -338,11 +361,13 @@ void SetReplayPacing(bool paced) { g_paced = paced; }
 
 void JournalPoll() {
     if (g_mode != MODE_OFF) g_poll++;
+    if (g_capturing) g_capturePoll++;
 }
 
 uint64_t JournalPollCount() { return g_poll; }
 
 void JournalPosted(const InputEvent& e, bool inPoll) {
+    if (g_capturing) g_capture.events.push_back(JournalEvent{inPoll ? g_capturePoll : g_capturePoll + 1, e});
     if (g_mode != MODE_RECORD) return;
     FlushRun();
     // An event that arrives between polls is seen by the next one.
@@ -366,9 +391,12 @@ bool JournalAccepts() { return g_mode != MODE_REPLAY || g_delivering; }
 int32_t JournalValue(int32_t (*ask)(int a, int b), int a, int b) {
     if (g_mode == MODE_REPLAY) {
         if (g_valueIndex >= g_data.values.size()) Stop("the journal's device answers ran out" + AtFrame());
-        return g_data.values[g_valueIndex++];
+        int32_t v = g_data.values[g_valueIndex++];
+        if (g_capturing) g_capture.values.push_back(v);
+        return v;
     }
     int32_t v = ask(a, b);
+    if (g_capturing) g_capture.values.push_back(v);
     if (g_mode == MODE_RECORD) {
         FlushRun();
         Write(("v " + std::to_string(v) + "\n").c_str());
@@ -385,6 +413,21 @@ void JournalFrame(uint64_t checksum) {
         // Each frame reaches the file, so a run that is killed still leaves
         // a journal that replays up to its last frame.
         if (g_out && std::fflush(g_out) != 0) g_writeFailed = true;
+    } else if (g_mode == MODE_REPLAY && g_data.frames.empty()) {
+        // A game journal: the checkpoints only.
+        while (g_checkIndex < g_data.checks.size() && g_data.checks[g_checkIndex].first < (uint64_t)g_frames + 1)
+            g_checkIndex++;
+        if (g_checkIndex < g_data.checks.size() && g_data.checks[g_checkIndex].first == (uint64_t)g_frames + 1) {
+            uint64_t want = g_data.checks[g_checkIndex++].second;
+            if (checksum != want) {
+                char why[160];
+                std::snprintf(why, sizeof why,
+                              "the game went differently from the recording by frame %lld (state checksum %016" PRIx64
+                              ", recorded %016" PRIx64 ")",
+                              g_frames + 1, checksum, want);
+                Stop(why);
+            }
+        }
     } else if (g_mode == MODE_REPLAY) {
         if (g_frames >= (long long)g_data.frames.size()) Stop("the journal's frames ran out" + AtFrame());
         uint64_t want = g_data.frames[g_frames];
@@ -399,3 +442,38 @@ void JournalFrame(uint64_t checksum) {
     }
     g_frames++;
 }
+
+void StartGameCapture(uint32_t clockBase) {
+    g_capture = JournalData();
+    g_capture.clockBase = clockBase;
+    g_captureLastMs = clockBase;
+    g_capturePoll = 0;
+    g_captureFrames = 0;
+    g_captureLastCheck = 0;
+    g_capturing = true;
+}
+
+bool GameCapturing() { return g_capturing; }
+
+void GameCaptureFrame(uint64_t checksum, int checkEvery) {
+    if (!g_capturing) return;
+    g_captureFrames++;
+    // The last frame's checksum is kept too: it replaces a checkpoint
+    // taken since the previous regular one, so the list ends at the end.
+    if (!g_capture.checks.empty() && g_capture.checks.back().first > g_captureLastCheck) g_capture.checks.pop_back();
+    g_capture.checks.push_back({(uint64_t)g_captureFrames, checksum});
+    if (checkEvery > 0 && g_captureFrames % checkEvery == 0) g_captureLastCheck = (uint64_t)g_captureFrames;
+}
+
+JournalData TakeGameCapture() {
+    g_capturing = false;
+    JournalData d = std::move(g_capture);
+    g_capture = JournalData();
+    d.endFrames = g_captureFrames;
+    return d;
+}
+
+uint32_t GameCaptureLastMs() { return g_captureLastMs; }
+
+long long JournalFramesSoFar() { return g_frames; }
+

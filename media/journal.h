@@ -52,6 +52,13 @@ struct JournalData {
     std::vector<uint64_t> frames;  // the checksum of each frame, in order
     std::vector<std::pair<std::string, std::string>> options;  // name, value
     long long endFrames = -1;      // -1: no end line
+    // A game journal holds no checksum a frame, only one every so many
+    // frames: (frame number from 1, checksum) pairs, checked when frames is
+    // empty.
+    std::vector<std::pair<uint64_t, uint64_t>> checks;
+    // The reading the first clock step counts from (a run starts at 0; a
+    // game journal at the program's clock when the game began).
+    uint32_t clockBase = 0;
 };
 
 // Parses a whole journal. On the first thing wrong gives false and error =
@@ -108,3 +115,24 @@ bool JournalAccepts();
 int32_t JournalValue(int32_t (*ask)(int a, int b), int a, int b);
 // The end of a frame with its state checksum: journaled, or compared.
 void JournalFrame(uint64_t checksum);
+
+// ---- the game capture: one game's share of the same streams ----
+//
+// While a game runs, every clock reading, input poll, input event that
+// reaches the tables and device answer is also kept in memory, whether or
+// not a run journal is recorded or replayed, so that the game can be filed
+// with a journal of its own (shell/gamejournal.cpp writes it).
+
+// Starts capturing; the first clock step counts from clockBase.
+void StartGameCapture(uint32_t clockBase);
+bool GameCapturing();
+// A checkpoint: the state checksum at the end of a game frame; kept for every
+// checkEvery-th frame and for the last.
+void GameCaptureFrame(uint64_t checksum, int checkEvery);
+// Ends the capture and hands over what it kept (frames holds nothing; checks
+// the checkpoints; endFrames the game's frames).
+JournalData TakeGameCapture();
+// The last clock reading the capture saw.
+uint32_t GameCaptureLastMs();
+// The frames a replay has ended so far (for a game journal's own count).
+long long JournalFramesSoFar();

@@ -35,7 +35,7 @@ uint32_t RealMillis() {
 int Millisecs() {
     if (Replaying()) return JournalClock(0);
     int now = (int)(g_virtualClock ? g_virtualNow : RealMillis());
-    return Recording() ? JournalClock(now) : now;
+    return Recording() || GameCapturing() ? JournalClock(now) : now;
 }
 
 int PeekMillisecs() {
@@ -279,14 +279,16 @@ bool CloseStream(TStream* s) {
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string* lines, int count) {
+    std::string text;
+    for (int i = 0; i < count; i++) text += lines[i] + "\r\n";
+    return WriteBytesAtomically(path, text);
+}
+
+bool WriteBytesAtomically(const std::string& path, const std::string& bytes) {
     std::string tmp = path + ".tmp";
     std::FILE* f = std::fopen(tmp.c_str(), "wb");
     if (!f) return false;
-    bool ok = true;
-    for (int i = 0; i < count && ok; i++) {
-        const std::string& t = lines[i];
-        ok = std::fwrite(t.data(), 1, t.size(), f) == t.size() && std::fwrite("\r\n", 1, 2, f) == 2;
-    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (std::fflush(f) != 0) ok = false;
     if (ok && fsync(fileno(f)) != 0) ok = false;
     if (std::fclose(f) != 0) ok = false;
@@ -394,6 +396,41 @@ void PostInputEvent(const InputEvent& e) {
         g_joysticksChanged = true;
         break;
     }
+}
+
+std::vector<int32_t> SaveInputTables() {
+    std::vector<int32_t> v;
+    v.insert(v.end(), g_in.keyDown, g_in.keyDown + 256);
+    v.insert(v.end(), g_in.keyHits, g_in.keyHits + 256);
+    v.insert(v.end(), g_in.chars, g_in.chars + 256);
+    v.push_back((int32_t)g_in.charRead);
+    v.push_back((int32_t)g_in.charWrite);
+    v.insert(v.end(), g_in.mouseDown, g_in.mouseDown + 4);
+    v.insert(v.end(), g_in.mouseHits, g_in.mouseHits + 4);
+    v.push_back(g_in.mouseX);
+    v.push_back(g_in.mouseY);
+    v.push_back(g_in.wheel);
+    v.push_back(g_joysticksChanged ? 1 : 0);
+    return v;
+}
+
+bool RestoreInputTables(const std::vector<int32_t>& v) {
+    if (v.size() != InputTablesSize) return false;
+    size_t i = 0;
+    for (int& k : g_in.keyDown) k = v[i++] ? 1 : 0;
+    for (int& k : g_in.keyHits) k = v[i++];
+    for (uint16_t& c : g_in.chars) c = (uint16_t)v[i++];
+    g_in.charRead = (uint32_t)v[i++];
+    g_in.charWrite = (uint32_t)v[i++];
+    // A reader must never be more than the ring's size behind.
+    if (g_in.charWrite - g_in.charRead > 256) g_in.charRead = g_in.charWrite;
+    for (int& m : g_in.mouseDown) m = v[i++] ? 1 : 0;
+    for (int& m : g_in.mouseHits) m = v[i++];
+    g_in.mouseX = ClampPointer(v[i++]);
+    g_in.mouseY = ClampPointer(v[i++]);
+    g_in.wheel = v[i++];
+    g_joysticksChanged = v[i++] != 0;
+    return true;
 }
 
 bool JoysticksChanged() {

@@ -98,6 +98,8 @@ bool CloseStream(TStream* s);
 // folder, which is flushed, synced and renamed over path. On any failure the
 // old file is left untouched and false is returned.
 bool WriteFileAtomically(const std::string& path, const std::string* lines, int count);
+// The same for bytes as they are (no line endings added).
+bool WriteBytesAtomically(const std::string& path, const std::string& bytes);
 
 // The image, font and sound loaders call ReportLoadFailure with the path of
 // a file they could not load (missing, unreadable or not of its kind); the
@@ -215,6 +217,12 @@ void HoldPointer(bool on);
 // browser shows a gamepad to a page only after a button on it is pressed, so
 // there the pads arrive after the program has counted them at its start.
 bool JoysticksChanged();
+// The input tables as numbers (keys down and hit, typed characters, mouse
+// buttons, pointer, wheel, a pending joystick change) and back, for a game
+// journal that must start from the tables as the game found them.
+constexpr size_t InputTablesSize = 256 * 3 + 2 + 4 + 4 + 3 + 1;
+std::vector<int32_t> SaveInputTables();
+bool RestoreInputTables(const std::vector<int32_t>& tables);
 // True once after the player left full screen by the platform's own means
 // (a page's full screen ends with Escape), so the setting can follow.
 bool FullScreenLeft();

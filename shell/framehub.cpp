@@ -31,6 +31,9 @@ namespace {
 int g_rateAverage = 0;
 }
 
+int FrameRateSmoothing() { return g_rateAverage; }
+void SetFrameRateSmoothing(int average) { g_rateAverage = average; }
+
 void AddMessage(const std::string& text, int c) {
     auto m = std::make_shared<Message>();
     m->txt = text;

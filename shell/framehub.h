@@ -16,6 +16,10 @@ extern int FrameLeftClicks, FrameRightClicks;
 extern int SettingsOpen;
 // Counts every FinishFrame call (for --frames).
 extern long long FrameCounter;
+// The running average the frame rate is smoothed with (a game journal
+// starts from it).
+int FrameRateSmoothing();
+void SetFrameRateSmoothing(int average);
 
 struct Message {
     int tick = 0;

@@ -3,7 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "media/graphics.h"
 #include "media/system.h"
 #include "media/journal.h"
+#include "media/gamejournal.h"
+#include "shell/gamejournal.h"
 #include "screens/helpers.h"
 #include "services/scores.h"
 #include "shell/display.h"
@@ -169,6 +173,27 @@ bool CheckJournalOptions() {
         return false;
     }
     std::string error;
+    {
+        // A game journal (one game, from 418/games/) is replayed on its own.
+        std::ifstream f(Options.replayFile, std::ios::binary);
+        std::string head(32, '\0');
+        f.read(head.data(), (std::streamsize)head.size());
+        head.resize((size_t)std::max<std::streamsize>(0, f.gcount()));
+        if (LooksLikeGameJournal(head)) {
+            std::ifstream whole(Options.replayFile, std::ios::binary);
+            std::stringstream ss;
+            ss << whole.rdbuf();
+            if (!LoadGameJournalReplay(ss.str(), error)) {
+                std::cerr << "wormlob2: " << error << "\n";
+                return false;
+            }
+            if (Options.frames > 0) {
+                std::cerr << "wormlob2: --frames cannot cut a game journal's replay short\n";
+                return false;
+            }
+            return true;
+        }
+    }
     if (!ReadJournal(Options.replayFile, g_replay, error)) {
         std::cerr << "wormlob2: journal " << Options.replayFile << ": " << error << "\n";
         return false;
@@ -208,7 +233,7 @@ bool StartRunJournal() {
             JournalOption("headless-size",
                           std::to_string(Options.headlessWidth) + "x" + std::to_string(Options.headlessHeight));
     }
-    if (!Options.replayFile.empty()) {
+    if (!Options.replayFile.empty() && !ReplayingGameJournal()) {
         SetJournalStopHandler(StopReplay);
         // On a display the replay runs at the recorded speed, to be watched;
         // headless it runs as fast as it can.
@@ -237,10 +262,10 @@ void JournalPlayerName() {
 }
 
 void JournalFrameEnd() {
-    if (!g_checksums && !Recording() && !Replaying()) return;
+    if (!g_checksums && !Recording() && !Replaying() && !GameCapturing()) return;
     uint64_t game = GameChecksum();
     if (g_checksums) std::fprintf(g_checksums, "%lld %016" PRIx64 "\n", FrameCounter, game);
-    if (!Recording() && !Replaying()) return;
+    if (!Recording() && !Replaying() && !GameCapturing()) return;
     // The journal's check covers the shell's state that steers the run too:
     // the screen, the mode picked, the pointer, the measured frame rate and
     // what the performance test decided.
@@ -248,7 +273,8 @@ void JournalFrameEnd() {
     int shell[] = {PlayState, CurrentMode, FrameMouseX, FrameMouseY, FrameRate,
                    Settings[7], SpriteBudget[1], SpriteBudget[2], SpriteBudget[3]};
     for (int v : shell) h = (h ^ (uint32_t)v) * 1099511628211ull;
-    JournalFrame(h);
+    GameCaptureFrame(h, GameCheckEvery);
+    if (Recording() || Replaying()) JournalFrame(h);
 }
 
 int EndRunJournal() {
@@ -270,3 +296,4 @@ int EndRunJournal() {
     std::cerr << "wormlob2: replay: " << trouble << "\n";
     return 3;
 }
+

@@ -16,6 +16,7 @@
 #include "shell/datafolder.h"
 #include "shell/display.h"
 #include "shell/framehub.h"
+#include "shell/gamejournal.h"
 #include "shell/log.h"
 #include "shell/replay.h"
 #include "shell/setup.h"
@@ -87,7 +88,8 @@ std::string UsageText() {
            "  --files DIR         use DIR instead of ./Files as the data folder\n"
            "  --grab N:FILE       save frame N's picture as a PNG file (repeatable; 0 is the splash)\n"
            "  --record FILE       journal the run (clock readings, input) so that it can be replayed\n"
-           "  --replay FILE       run a journaled run again, exactly (headless or watched)\n"
+           "  --replay FILE       run a journaled run, or one game's journal (418/games/*.w2g), again\n"
+           "                      exactly: headless (a game journal is verified) or watched\n"
            "  --checksums FILE    write the game state's checksum at the end of every frame\n"
            "  --autoplay          a built-in player plays game after game (a demo)\n"
            "  --mode M            start with mode M selected: easy, medium or hard\n"
@@ -244,6 +246,7 @@ void WaitUntilMs(int deadline) {
 // One whole game, started from the title's button: the title music stops,
 // and on return the title slides in again with its latches set.
 void StartGameFromTitle() {
+    BeginGameJournal();
     if (Channels[1] && Channels[1]->Playing()) {
         Channels[1]->Stop();
         Channels[1].reset();
@@ -323,6 +326,7 @@ int StartProgram(int argc, char** argv) {
     AudioDriverNames = ListAudioDrivers();
     LoadSetup();
     JournalSetup();
+    GameJournalSetup();
     LogLine("");
     LogLine("Grabbing Previous Scores");
     LogLine("");
@@ -346,6 +350,7 @@ int StartProgram(int argc, char** argv) {
         return 1;
     }
     JournalPlayerName();
+    GameJournalPlayerName();
     MouseGame = 1;
     MaxPlayers = 4;
     PlayState = 0;
@@ -374,6 +379,7 @@ void TitleLoop() {
 int RunProgram(int argc, char** argv) {
     int status = StartProgram(argc, argv);
     if (status >= 0) return status;
+    if (ReplayingGameJournal()) RunGameJournalReplay();
     TitleLoop();
     ShutDown();
 }

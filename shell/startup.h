@@ -78,6 +78,9 @@ void WaitUntilMs(int deadline);
 // Counts the joysticks again after one came or went: the listed ones keep
 // their rest positions and switches, new ones are read as at the start.
 void CountJoysticksAgain();
+// One whole game, started from the title's button (or by a game journal's
+// replay): the title music stops, and on return the title slides in again.
+void StartGameFromTitle();
 // The title music's start: PlayOnSlot at rate 1, centre, full volume.
 void PlayMusicOnSlot(const SoundRef& sound, int slot);
 

@@ -94,7 +94,12 @@ Module['wormlobStore'] = function(path) {
   try {
     data = FS.readFile(path);
   } catch (e) {
-    return;  // gone again (a temporary file); nothing to keep
+    // Gone again: a temporary file, or one the program removed (an old game
+    // journal): whatever was kept under its name goes too.
+    try {
+      wormlobDb.transaction('files', 'readwrite').objectStore('files').delete(path);
+    } catch (e2) {}
+    return;
   }
   // For the measurements: when the log reaches the start-up's milestones
   // (the performance test's start and end, the end of loading; the title
