@@ -136,30 +136,41 @@ bool RestoreState(const std::vector<std::pair<std::string, int64_t>>& numbers,
     int tick = i32("autoplay.tick");
     RestoreAutoplayState(tick, i32("autoplay.title-frames"));
     CurrentMode = (int)get("mode", 0, 2);
-    for (int i = 0; i < 100; i++) Settings[i] = i32("settings." + std::to_string(i));
+    // The tables come from outside: each value must be one the program itself
+    // could hold, as Setup.ini's reader and the settings panel keep them.
+    // The display mode's index and the audio back end's are this machine's
+    // own (its mode list and drivers), set when the display and sound were
+    // opened, and steer nothing in a game.
+    for (int i = 0; i < 100; i++) {
+        std::string name = "settings." + std::to_string(i);
+        if (i == 4 || i == 14) continue;
+        if (i == 1 || i == 2 || i == 7) Settings[i] = (int)get(name, 0, 1);
+        else if (i == 3) Settings[i] = (int)get(name, 0, 2);
+        else Settings[i] = i32(name);
+    }
     for (int i = 0; i < 101; i++) Keys[i] = i32("keys." + std::to_string(i));
-    MarginX = i32("margin.x"), RowStep = i32("row.step");
+    MarginX = (int)get("margin.x", 0, 4096), RowStep = (int)get("row.step", 0, 4096);
     FrameTimeMark = i32("frame.mark"), FrameRate = i32("frame.rate");
     SetFrameRateSmoothing(i32("frame.average"));
     ShowFrameRate = i32("frame.show-rate"), FrameSkipPhase = (int)get("frame.skip", 0, 1);
     FrameMouseX = i32("mouse.x"), FrameMouseY = i32("mouse.y");
     PrevMouseX = i32("mouse.prev-x"), PrevMouseY = i32("mouse.prev-y");
     FrameLeftClicks = i32("clicks.left"), FrameRightClicks = i32("clicks.right");
-    SettingsOpen = (int)get("settings.open", 0, 1), PanelOffset = i32("panel.offset");
+    SettingsOpen = (int)get("settings.open", 0, 1), PanelOffset = (int)get("panel.offset", -300, 0);
     for (int i = 0; i < 20; i++) SpriteBudget[i] = i32("sprites." + std::to_string(i));
-    SfxSlot = i32("effect.slot");
+    SfxSlot = (int)get("effect.slot", 0, 259);
     for (int i = 0; i < 5; i++) TrackOn[i] = i32("track.on." + std::to_string(i));
     for (int i = 0; i < 5; i++) TrackStep[i] = i32("track.step." + std::to_string(i));
-    SequencerRunning = i32("sequencer.running"), StepFrames = i32("sequencer.step-frames");
-    BarBeats = i32("sequencer.bar"), SequencerClock = i32("sequencer.clock");
+    SequencerRunning = i32("sequencer.running"), StepFrames = (int)get("sequencer.step-frames", 1, 1000);
+    BarBeats = (int)get("sequencer.bar", 1, 64), SequencerClock = i32("sequencer.clock");
     NextStepFrame = i32("sequencer.next");
     PopupList.clear();
-    int64_t popups = get("popups", 0, 100000);
+    int64_t popups = get("popups", 0, 1000);
     for (int64_t k = 0; k < popups && ok; k++) {
         std::string s = "popup." + std::to_string(k) + ".";
         auto p = std::make_shared<ScorePopup>();
         p->n = i32(s + "n"), p->x = BitsToFloat(get(s + "x", INT32_MIN, INT32_MAX));
-        p->y = BitsToFloat(get(s + "y", INT32_MIN, INT32_MAX)), p->t = i32(s + "t");
+        p->y = BitsToFloat(get(s + "y", INT32_MIN, INT32_MAX)), p->t = (int)get(s + "t", 0, PopupLife);
         p->r = i32(s + "r"), p->g = i32(s + "g"), p->b = i32(s + "b");
         PopupList.push_back(p);
     }
@@ -433,7 +444,12 @@ void GameJournalSetup() {
     for (const auto& [name, v] : g_replay.numbers) {
         if (name.rfind("settings.", 0) == 0) {
             long long i = TextToLong(name.substr(9));
-            if (i >= 0 && i < 100 && v >= INT32_MIN && v <= INT32_MAX) Settings[i] = (int)v;
+            // As RestoreState keeps them: this machine's mode and driver
+            // indexes, the switches within their ranges.
+            if (i < 0 || i >= 100 || i == 4 || i == 14 || v < INT32_MIN || v > INT32_MAX) continue;
+            if ((i == 1 || i == 2 || i == 7) && (v < 0 || v > 1)) continue;
+            if (i == 3 && (v < 0 || v > 2)) continue;
+            Settings[i] = (int)v;
         }
     }
 }

@@ -257,13 +257,27 @@ TEST_F(GameJournalRun, FiledGameVerifiesAndForgeriesAreRefused) {
         {"other assets", 2, "other game assets", [](GameJournal& g) { g.header.assets = "0000000000000000"; }},
         {"a state table missing", 2, "lacks a valid \"random\"",
          [](GameJournal& g) { g.numbers.erase(g.numbers.begin()); }},
+        {"a display switch out of range", 2, "lacks a valid \"settings.3\"",
+         [](GameJournal& g) {
+             for (auto& [name, v] : g.numbers)
+                 if (name == "settings.3") v = 7;
+         }},
+        // The sound back end's index is this machine's own: a wild one is not
+        // taken (it would index past the driver list).
+        {"a sound driver index past the list", 0, "verified",
+         [](GameJournal& g) {
+             for (auto& [name, v] : g.numbers)
+                 if (name == "settings.14") v = 99999;
+         }},
     };
     for (const Forgery& f : forgeries) {
         GameJournal forged = j;
         f.edit(forged);
         EXPECT_EQ(Verify(Write(forged, "forged.w2g")), f.status) << f.what << ": " << Output();
         EXPECT_NE(Output().find(f.reason), std::string::npos) << f.what << ": " << Output();
-        EXPECT_EQ(Output().find("verified"), std::string::npos) << f.what;
+        if (f.status != 0) {
+            EXPECT_EQ(Output().find("verified"), std::string::npos) << f.what;
+        }
     }
     std::string bytes = Slurp(journal);
     std::ofstream(root / "cut.w2g", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
