@@ -1,0 +1,384 @@
+#include "server/api.h"
+
+#include <openssl/evp.h>
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "server/header.h"
+#include "server/store.h"
+
+using nlohmann::json;
+
+namespace {
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
+
+ApiReply JsonReply(int status, const json& j) {
+    ApiReply r;
+    r.status = status;
+    r.body = j.dump();
+    return r;
+}
+
+std::string Sha256Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (EVP_Digest(data.data(), data.size(), digest, &len, EVP_sha256(), nullptr) != 1) throw SqlError("SHA-256 failed");
+    return EncodeHex(std::string_view(reinterpret_cast<char*>(digest), len));
+}
+
+std::string NameText(const std::string& nameHex) {
+    std::string bytes;
+    DecodeHex(nameHex, bytes);
+    return Latin1ToUtf8(bytes);
+}
+
+const std::string* Param(const ApiRequest& r, const char* key) {
+    auto it = r.params.find(key);
+    return it == r.params.end() ? nullptr : &it->second;
+}
+
+bool ParseId(const std::string& s, int64_t& id) { return ParseCount(s, id) && id > 0; }
+
+bool ValidMode(const std::string& m) { return m == "easy" || m == "medium" || m == "hard"; }
+
+// The ranked games of a mode and period: shared by the API and the page.
+struct TableQuery {
+    std::string mode = "medium", period = "all";
+    int64_t offset = 0, limit = 20;
+};
+
+std::string ReadTableQuery(const ApiRequest& r, TableQuery& q, bool modeRequired) {
+    if (const std::string* m = Param(r, "mode")) {
+        if (!ValidMode(*m)) return "mode must be easy, medium or hard";
+        q.mode = *m;
+    } else if (modeRequired) {
+        return "name a mode: mode=easy, mode=medium or mode=hard";
+    }
+    if (const std::string* p = Param(r, "period")) {
+        if (*p != "day" && *p != "week" && *p != "all") return "period must be day, week or all";
+        q.period = *p;
+    }
+    if (const std::string* s = Param(r, "offset")) {
+        if (!ParseCount(*s, q.offset) || q.offset > 1000000) return "offset must be a whole number up to 1000000";
+    }
+    if (const std::string* s = Param(r, "limit")) {
+        if (!ParseCount(*s, q.limit) || q.limit < 1 || q.limit > 100) return "limit must be a whole number from 1 to 100";
+    }
+    return "";
+}
+
+int64_t Since(const std::string& period, int64_t now) {
+    return period == "day" ? now - kDayMs : period == "week" ? now - 7 * kDayMs : 0;
+}
+
+std::string Thousands(int64_t n) {
+    std::string s = std::to_string(n), out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (i && (s.size() - i) % 3 == 0) out += ',';
+        out += s[i];
+    }
+    return out;
+}
+
+const char* kPageStyle = R"(
+body{font-family:system-ui,sans-serif;margin:0 auto;max-width:44em;padding:1em;background:#10141c;color:#e8e8e8}
+h1{font-size:1.4em;margin:.2em 0 .6em}
+a{color:#8fd0ff}
+nav{display:flex;flex-wrap:wrap;gap:.4em;margin:.4em 0}
+nav a{padding:.4em .9em;border-radius:.4em;background:#222a38;text-decoration:none}
+nav a.on{background:#3a6ea5;color:#fff;font-weight:bold}
+table{width:100%;border-collapse:collapse;margin-top:.8em}
+th,td{padding:.45em .4em;text-align:left;border-bottom:1px solid #2a3242}
+td.n,th.n{text-align:right;font-variant-numeric:tabular-nums}
+td.name{max-width:12em;overflow-wrap:anywhere}
+.none{color:#888;font-style:italic}
+footer{margin-top:1.5em;font-size:.9em;color:#aaa}
+@media (max-width:30em){body{padding:.5em}.date{display:none}th,td{padding:.4em .2em}}
+)";
+}  // namespace
+
+ApiReply ErrorReply(int status, const std::string& sentence) { return JsonReply(status, json{{"error", sentence}}); }
+
+std::string HtmlEscape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string IsoDate(int64_t ms) {
+    time_t t = (time_t)(ms / 1000);
+    tm g{};
+    gmtime_r(&t, &g);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &g);
+    return buf;
+}
+
+Api::Api(const ServerOptions& o, SqlPool& pool, std::function<int64_t()> now, std::function<void()> wake)
+    : o_(o), pool_(pool), now_(std::move(now)), wake_(std::move(wake)) {}
+
+ApiReply Api::Handle(const ApiRequest& r) {
+    ApiReply reply;
+    try {
+        reply = Route(r);
+    } catch (const SqlError& e) {
+        std::fprintf(stderr, "wormlob2-server: database: %s\n", e.what());
+        reply = ErrorReply(503, "the database is not answering; try again later");
+        reply.headers.push_back({"Retry-After", "5"});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "wormlob2-server: %s %s: %s\n", r.method.c_str(), r.path.c_str(), e.what());
+        reply = ErrorReply(500, "the server failed to answer this request");
+    }
+    if (r.path.rfind("/api/", 0) == 0) reply.headers.push_back({"Access-Control-Allow-Origin", "*"});
+    return reply;
+}
+
+ApiReply Api::Route(const ApiRequest& r) {
+    const std::string& p = r.path;
+    const std::string& m = r.method;
+    bool get = m == "GET" || m == "HEAD";
+    auto onlyMethod = [&](const char* allowed) {
+        ApiReply e = ErrorReply(405, std::string("use ") + allowed + " here");
+        e.headers.push_back({"Allow", allowed});
+        return e;
+    };
+    if (m == "OPTIONS" && p.rfind("/api/v1/", 0) == 0) {
+        // Lets a page from another origin send journals (a preflight).
+        ApiReply pre;
+        pre.status = 204;
+        pre.type = "";
+        pre.headers = {{"Access-Control-Allow-Methods", "GET, POST"},
+                       {"Access-Control-Allow-Headers", "Content-Type"},
+                       {"Access-Control-Max-Age", "86400"}};
+        return pre;
+    }
+    if (p == "/" || p == "/index.html") return get ? Page(r) : onlyMethod("GET");
+    if (p == "/play") {
+        ApiReply moved = ErrorReply(301, "the game is at /play/");
+        moved.headers.push_back({"Location", "/play/"});
+        return moved;
+    }
+    if (p == "/api/v1/sessions") return m == "POST" ? NewSession(r) : onlyMethod("POST");
+    if (p == "/api/v1/games") return m == "POST" ? Submit(r) : onlyMethod("POST");
+    if (p == "/api/v1/scores") return get ? Scores(r) : onlyMethod("GET");
+    if (p == "/api/v1/health") return get ? Health() : onlyMethod("GET");
+    const std::string games = "/api/v1/games/";
+    if (p.rfind(games, 0) == 0) {
+        std::string rest = p.substr(games.size());
+        bool journal = rest.size() > 8 && rest.compare(rest.size() - 8, 8, "/journal") == 0;
+        if (journal) rest.resize(rest.size() - 8);
+        int64_t id = 0;
+        if (!ParseId(rest, id)) return ErrorReply(404, "no game has that id");
+        if (!get) return onlyMethod("GET");
+        return journal ? Journal(id) : Game(id);
+    }
+    if (p.rfind("/play/", 0) == 0)
+        return ErrorReply(404, o_.site.empty() ? "this server does not serve the game (it was started without --site)"
+                                               : "no such file in the game's site");
+    return ErrorReply(404, "nothing is at " + (p.size() > 200 ? p.substr(0, 200) + "..." : p));
+}
+
+bool Api::Allow(const std::string& address) {
+    if (o_.rateLimit <= 0) return true;
+    int64_t now = now_();
+    std::lock_guard<std::mutex> lock(rateMutex_);
+    if (buckets_.size() > 100000) {
+        // Forget addresses whose allowance has filled up again.
+        for (auto it = buckets_.begin(); it != buckets_.end();) {
+            bool full = it->second.tokens + (now - it->second.lastMs) * o_.rateLimit / 60000.0 >= o_.rateBurst;
+            it = full ? buckets_.erase(it) : std::next(it);
+        }
+    }
+    auto [it, fresh] = buckets_.try_emplace(address);
+    Bucket& b = it->second;
+    if (fresh) {
+        b.tokens = o_.rateBurst;
+    } else {
+        b.tokens = std::min<double>(o_.rateBurst, b.tokens + (now - b.lastMs) * o_.rateLimit / 60000.0);
+    }
+    b.lastMs = now;
+    if (b.tokens < 1) return false;
+    b.tokens -= 1;
+    return true;
+}
+
+ApiReply Api::NewSession(const ApiRequest& r) {
+    if (!Allow(r.address)) {
+        ApiReply e = ErrorReply(429, "too many requests from this address; wait a minute");
+        e.headers.push_back({"Retry-After", "60"});
+        return e;
+    }
+    auto c = pool_.Get();
+    std::string token = ::NewSession(*c, r.address, now_());
+    return JsonReply(200, json{{"token", token}});
+}
+
+ApiReply Api::Submit(const ApiRequest& r) {
+    if (!Allow(r.address)) {
+        ApiReply e = ErrorReply(429, "too many requests from this address; wait a minute");
+        e.headers.push_back({"Retry-After", "60"});
+        return e;
+    }
+    if (r.body.empty()) return ErrorReply(400, "send the game journal file as the request body");
+    if ((int64_t)r.body.size() > o_.maxJournalBytes)
+        return ErrorReply(413, "the journal is larger than the " + std::to_string(o_.maxJournalBytes) +
+                                   " bytes this server takes");
+    JournalHeader h;
+    HeaderLimits limits;
+    limits.maxFrames = o_.maxFrames;
+    limits.maxNameBytes = (size_t)o_.maxNameBytes;
+    std::string why = ParseJournalHeader(r.body, limits, h);
+    if (!why.empty()) return ErrorReply(400, "this is not a game journal the server can take: " + why);
+    std::string sha = Sha256Hex(r.body);
+    auto c = pool_.Get();
+    if (PendingGames(*c) >= o_.maxQueue) {
+        ApiReply e = ErrorReply(503, "the server has too many games waiting to be verified; send it again later");
+        e.headers.push_back({"Retry-After", "60"});
+        return e;
+    }
+    Submitted s;
+    try {
+        s = SubmitGame(*c, h, sha, r.body, r.address, now_());
+    } catch (const SqlError&) {
+        // Two uploads of one journal at once: the other one stored it.
+        s = SubmitGame(*c, h, sha, r.body, r.address, now_());
+    }
+    if (!s.duplicate) wake_();
+    return JsonReply(s.duplicate ? 200 : 202, json{{"id", s.id}, {"status", s.status}});
+}
+
+ApiReply Api::Game(int64_t id) {
+    auto c = pool_.Get();
+    auto g = FindGame(*c, id);
+    if (!g) return ErrorReply(404, "no game has that id");
+    json j = {{"id", g->id},     {"status", g->status}, {"reason", g->reason},
+              {"name", NameText(g->nameHex)},           {"score", g->score},
+              {"mode", g->mode}, {"wave", g->wave},     {"date", IsoDate(g->receivedMs)}};
+    j["rank"] = g->rank ? json(g->rank) : json(nullptr);
+    return JsonReply(200, j);
+}
+
+ApiReply Api::Journal(int64_t id) {
+    auto c = pool_.Get();
+    auto body = FindJournal(*c, id);
+    if (!body) return ErrorReply(404, "no game has that id");
+    ApiReply r;
+    r.type = "application/octet-stream";
+    r.body = std::move(*body);
+    r.headers.push_back({"Content-Disposition", "attachment; filename=\"game-" + std::to_string(id) + ".w2g\""});
+    r.headers.push_back({"Cache-Control", "public, max-age=31536000, immutable"});
+    return r;
+}
+
+bool Api::Cached(const std::string& key, ApiReply& out) {
+    if (o_.cacheMs <= 0) return false;
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    auto it = cache_.find(key);
+    if (it == cache_.end() || it->second.expiresMs < now_()) return false;
+    out = it->second.reply;
+    return true;
+}
+
+void Api::Keep(const std::string& key, const ApiReply& reply) {
+    if (o_.cacheMs <= 0) return;
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    if (cache_.size() > 1000) cache_.clear();  // offsets are many; keep it small
+    cache_[key] = CacheEntry{now_() + o_.cacheMs, reply};
+}
+
+void Api::ScoresChanged() {
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    cache_.clear();
+}
+
+ApiReply Api::Scores(const ApiRequest& r) {
+    TableQuery q;
+    std::string why = ReadTableQuery(r, q, true);
+    if (!why.empty()) return ErrorReply(400, why);
+    std::string key = "scores " + q.mode + " " + q.period + " " + std::to_string(q.offset) + " " + std::to_string(q.limit);
+    ApiReply reply;
+    if (Cached(key, reply)) return reply;
+    std::vector<ScoreRow> rows;
+    {
+        auto c = pool_.Get();
+        rows = ListScores(*c, q.mode, Since(q.period, now_()), q.offset, q.limit);
+    }
+    json list = json::array();
+    for (const ScoreRow& s : rows) {
+        list.push_back({{"rank", s.rank},
+                        {"id", s.id},
+                        {"name", NameText(s.nameHex)},
+                        {"score", s.score},
+                        {"wave", s.wave},
+                        {"mode", s.mode},
+                        {"date", IsoDate(s.receivedMs)}});
+    }
+    reply = JsonReply(200, json{{"scores", list}});
+    Keep(key, reply);
+    return reply;
+}
+
+ApiReply Api::Page(const ApiRequest& r) {
+    TableQuery q;
+    q.limit = 100;
+    std::string why = ReadTableQuery(r, q, false);
+    if (!why.empty()) return ErrorReply(400, why);
+    std::string key = "page " + q.mode + " " + q.period + " " + std::to_string(q.offset);
+    ApiReply reply;
+    if (Cached(key, reply)) return reply;
+    std::vector<ScoreRow> rows;
+    {
+        auto c = pool_.Get();
+        rows = ListScores(*c, q.mode, Since(q.period, now_()), q.offset, q.limit);
+    }
+    std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                    "<title>Wormlob 2 high scores</title><style>";
+    h += kPageStyle;
+    h += "</style></head><body>\n<h1>Wormlob 2 high scores</h1>\n<nav class=\"modes\">";
+    for (const char* m : {"easy", "medium", "hard"}) {
+        std::string label = m;
+        label[0] = (char)std::toupper((unsigned char)label[0]);
+        h += std::string("<a href=\"/?mode=") + m + "&amp;period=" + q.period + "\"" + (q.mode == m ? " class=\"on\"" : "") +
+             ">" + label + "</a>";
+    }
+    h += "</nav>\n<nav class=\"periods\">";
+    for (auto [p, label] : {std::pair{"day", "Today"}, {"week", "This week"}, {"all", "All time"}}) {
+        h += std::string("<a href=\"/?mode=") + q.mode + "&amp;period=" + p + "\"" + (q.period == p ? " class=\"on\"" : "") +
+             ">" + label + "</a>";
+    }
+    h += "</nav>\n<table><thead><tr><th class=\"n\">#</th><th>Name</th><th class=\"n\">Score</th>"
+         "<th class=\"n\">Wave</th><th class=\"date\">Date</th><th></th></tr></thead><tbody>\n";
+    for (const ScoreRow& s : rows) {
+        std::string name = NameText(s.nameHex);
+        std::string id = std::to_string(s.id);
+        h += "<tr id=\"game-" + id + "\"><td class=\"n\">" + std::to_string(s.rank) + "</td><td class=\"name\">" +
+             (name.empty() ? "<span class=\"none\">no name</span>" : HtmlEscape(name)) + "</td><td class=\"n\">" +
+             Thousands(s.score) + "</td><td class=\"n\">" + std::to_string(s.wave) + "</td><td class=\"date\">" +
+             IsoDate(s.receivedMs).substr(0, 10) + "</td><td><a class=\"watch\" href=\"/play/?replay=/api/v1/games/" + id +
+             "/journal\">Watch</a></td></tr>\n";
+    }
+    if (rows.empty()) h += "<tr><td colspan=\"6\" class=\"none\">No ranked games yet.</td></tr>\n";
+    h += "</tbody></table>\n<footer>Every game here was replayed by the game itself before it was ranked. "
+         "<a href=\"/play/\">Play in the browser</a>.</footer>\n</body></html>\n";
+    reply.type = "text/html; charset=utf-8";
+    reply.body = std::move(h);
+    Keep(key, reply);
+    return reply;
+}
+
+ApiReply Api::Health() {
+    auto c = pool_.Get();
+    int64_t pending = PendingGames(*c);
+    return JsonReply(200, json{{"status", "ok"}, {"pending", pending}});
+}

@@ -1,0 +1,76 @@
+// The server's requests and answers, apart from the HTTP library: the JSON
+// API under /api/v1/, the leaderboard page at /, and the limits that guard
+// them. The HTTP front end and the fuzz target both call Api::Handle.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "server/db.h"
+#include "server/options.h"
+
+struct ApiRequest {
+    std::string method, path, body, address;
+    std::multimap<std::string, std::string> params;  // the query, decoded
+};
+
+struct ApiReply {
+    int status = 200;
+    std::string type = "application/json";
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// An error answer: {"error": sentence}.
+ApiReply ErrorReply(int status, const std::string& sentence);
+std::string HtmlEscape(const std::string& s);
+// Milliseconds since 1970 as "2024-05-01T12:00:00Z".
+std::string IsoDate(int64_t ms);
+
+class Api {
+public:
+    // now: the clock in ms since 1970; wake: called when a game was queued.
+    Api(const ServerOptions& o, SqlPool& pool, std::function<int64_t()> now, std::function<void()> wake);
+    ApiReply Handle(const ApiRequest& r);
+    // A game was ranked: cached tables are out of date.
+    void ScoresChanged();
+
+private:
+    ApiReply Route(const ApiRequest& r);
+    ApiReply NewSession(const ApiRequest& r);
+    ApiReply Submit(const ApiRequest& r);
+    ApiReply Game(int64_t id);
+    ApiReply Journal(int64_t id);
+    ApiReply Scores(const ApiRequest& r);
+    ApiReply Page(const ApiRequest& r);
+    ApiReply Health();
+    // False when the address has used up its allowance.
+    bool Allow(const std::string& address);
+    bool Cached(const std::string& key, ApiReply& out);
+    void Keep(const std::string& key, const ApiReply& reply);
+
+    const ServerOptions& o_;
+    SqlPool& pool_;
+    std::function<int64_t()> now_;
+    std::function<void()> wake_;
+
+    struct Bucket {
+        double tokens = 0;
+        int64_t lastMs = 0;
+    };
+    std::mutex rateMutex_;
+    std::unordered_map<std::string, Bucket> buckets_;
+
+    struct CacheEntry {
+        int64_t expiresMs = 0;
+        ApiReply reply;
+    };
+    std::mutex cacheMutex_;
+    std::unordered_map<std::string, CacheEntry> cache_;
+};

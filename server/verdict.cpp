@@ -1,0 +1,106 @@
+#include "server/verdict.h"
+
+#include <csignal>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+bool ParseVerifiedLine(const std::string& line, VerifiedLine& out) {
+    out = VerifiedLine{};
+    std::istringstream in(line);
+    std::string word;
+    if (!(in >> word) || word != "verified") return false;
+    static const char* keys[] = {"mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"};
+    for (const char* key : keys) {
+        if (!(in >> word)) return false;
+        std::string k = std::string(key) + "=";
+        if (word.rfind(k, 0) != 0) return false;
+        std::string v = word.substr(k.size());
+        std::string_view name = key;
+        int64_t n = 0;
+        if (name == "mode") {
+            if (v != "easy" && v != "medium" && v != "hard") return false;
+            out.mode = v;
+        } else if (name == "name") {
+            std::string bytes;
+            if (v != "-" && (v.empty() || !DecodeHex(v, bytes))) return false;
+            out.nameHex = v == "-" ? "" : v;
+        } else if (name == "practice" || name == "autoplay") {
+            if (v != "0" && v != "1") return false;
+            (name == "practice" ? out.practice : out.autoplay) = v == "1";
+        } else {
+            if (!ParseCount(v, n)) return false;
+            if (name == "score") out.score = n;
+            if (name == "wave") out.wave = n;
+            if (name == "frames") out.frames = n;
+            if (name == "ms") out.ms = n;
+        }
+    }
+    return !(in >> word);
+}
+
+int64_t FastestAllowedMs(int64_t frames) {
+    int64_t paced = frames * 1000 / 60;
+    return paced - paced / 200 - 50;  // half a percent and 50 ms
+}
+
+const char* StatusName(Verdict::Status s) {
+    return s == Verdict::RANKED ? "ranked" : s == Verdict::REJECTED ? "rejected" : "pending";
+}
+
+namespace {
+Verdict Reject(std::string why) { return Verdict{Verdict::REJECTED, std::move(why)}; }
+
+// "wormlob2: the reason" gives "the reason".
+std::string GameReason(const std::string& line) {
+    std::string r = line.rfind("wormlob2: ", 0) == 0 ? line.substr(10) : line;
+    if (r.size() > 300) r.resize(300);
+    return r.empty() ? "no reason given" : r;
+}
+
+std::string Mismatch(const char* what, const std::string& claimed, const std::string& replayed) {
+    return std::string("the journal claims ") + what + " " + claimed + " but its replay filed " + replayed;
+}
+}  // namespace
+
+Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenInfo& token, int64_t receivedMs) {
+    switch (o.kind) {
+        case ReplayOutcome::NOT_STARTED:
+            return Verdict{Verdict::RETRY, "the replay could not be started: " + GameReason(o.lastErr)};
+        case ReplayOutcome::TIMED_OUT:
+            return Reject("its replay did not finish within the time allowed");
+        case ReplayOutcome::SIGNALED: {
+            const char* name = sigabbrev_np(o.code);
+            return Reject(std::string("its replay was stopped by signal ") + (name ? name : std::to_string(o.code).c_str()) +
+                          (o.code == SIGXCPU || o.code == SIGKILL ? " (over its limits)" : ""));
+        }
+        case ReplayOutcome::EXITED: break;
+    }
+    if (o.code == 2) return Reject("the journal cannot be replayed: " + GameReason(o.lastErr));
+    if (o.code == 3) return Reject("the replay does not match the journal: " + GameReason(o.lastErr));
+    if (o.code != 0) return Reject("its replay failed with status " + std::to_string(o.code));
+    VerifiedLine v;
+    if (!ParseVerifiedLine(o.lastOut, v)) return Reject("its replay ended without confirming the record");
+
+    // The replay is the truth; a header that says otherwise was edited.
+    if (v.mode != claims.mode) return Reject(Mismatch("mode", claims.mode, v.mode));
+    if (v.score != claims.score) return Reject(Mismatch("score", std::to_string(claims.score), std::to_string(v.score)));
+    if (v.wave != claims.wave) return Reject(Mismatch("wave", std::to_string(claims.wave), std::to_string(v.wave)));
+    if (v.frames != claims.frames)
+        return Reject(Mismatch("a length of", std::to_string(claims.frames) + " frames", std::to_string(v.frames)));
+    if (v.ms != claims.ms) return Reject(Mismatch("a length of", std::to_string(claims.ms) + " ms", std::to_string(v.ms)));
+    if (v.nameHex != claims.nameHex) return Reject("the journal claims another name than its replay filed");
+    if (v.practice != claims.practice || v.autoplay != claims.autoplay)
+        return Reject("the journal's practice or demo flags differ from its replay");
+
+    if (v.practice) return Reject("the practice keys (F3, F4) were used");
+    if (v.autoplay) return Reject("the demo player played it");
+    if (v.ms < FastestAllowedMs(v.frames))
+        return Reject("its clock ran faster than the frame pacing allows (" + std::to_string(v.frames) + " frames in " +
+                      std::to_string(v.ms) + " ms)");
+    if (!token.given) return Reject("played offline: it was verified, but a game without a session token is not ranked");
+    if (!token.known) return Reject("its session token was not issued by this server");
+    if (receivedMs - token.issuedMs < v.ms)
+        return Reject("it was submitted sooner after its start than its own length (a slowed clock)");
+    return Verdict{Verdict::RANKED, ""};
+}

@@ -1,0 +1,50 @@
+// Turning what the replay did into a game's status: ranked, or rejected with
+// a reason a player can read. A pure function, so every case is tested on
+// its own without running anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "server/header.h"
+
+// How the verifying child ended.
+struct ReplayOutcome {
+    enum Kind { EXITED, SIGNALED, TIMED_OUT, NOT_STARTED } kind = NOT_STARTED;
+    int code = 0;          // exit status, or the signal
+    std::string lastOut;   // last line on standard output
+    std::string lastErr;   // last line on standard error
+    std::string sandbox;   // how the child was confined, as it said
+    double seconds = 0;    // wall time of the replay
+};
+
+// The "verified ..." line the game prints when its replay filed the record.
+struct VerifiedLine {
+    std::string mode, nameHex;
+    int64_t score = 0, wave = 0, frames = 0, ms = 0;
+    bool practice = false, autoplay = false;
+};
+bool ParseVerifiedLine(const std::string& line, VerifiedLine& out);
+
+// What the server knows of the game's session token.
+struct TokenInfo {
+    bool given = false;   // the header names one
+    bool known = false;   // this server issued it
+    int64_t issuedMs = 0;  // when
+};
+
+struct Verdict {
+    enum Status { RANKED, REJECTED, RETRY } status = REJECTED;
+    std::string reason;
+};
+
+// Some slack for a clock that reads a little fast: a game's length on its
+// clock may fall short of its frames at 60 a second by this much.
+int64_t FastestAllowedMs(int64_t frames);
+
+// claims: the stored header; receivedMs: when the journal arrived.
+Verdict Decide(const JournalHeader& claims, const ReplayOutcome& outcome, const TokenInfo& token,
+               int64_t receivedMs);
+
+// "pending", "ranked" or "rejected" as the API names them.
+const char* StatusName(Verdict::Status s);
