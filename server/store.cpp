@@ -228,7 +228,7 @@ std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::strin
     auto held = c.Run("SELECT token FROM games WHERE id = ? AND status = 'pending' AND lease_owner = ?",
                       {SqlInt(id), SqlText(owner)});
     if (held.empty()) return std::nullopt;
-    if (v.status == Verdict::RANKED) {
+    if (v.status == Verdict::RANKED && !held[0][0].s.empty()) {
         // A token starts one game: once a game has ranked with it, another
         // game sent with the same token is not ranked.
         std::string token = held[0][0].s;

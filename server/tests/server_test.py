@@ -1,0 +1,404 @@
+#!/usr/bin/python3
+"""End-to-end tests of wormlob2-server: the real server on 127.0.0.1, with a
+SQLite file and with a throwaway PostgreSQL cluster this script starts
+itself. Journals are replayed by the program given with --game.
+
+    server_test.py --server BIN --game GAME --files DIR [--no-postgres]
+"""
+import argparse
+import http.client
+import json
+import os
+import pwd
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+RULES = "0123456789abcdef"  # what fake_game.py takes for this version
+ASSETS = "fedcba9876543210"
+PG_BIN = "/usr/lib/postgresql/15/bin"
+
+passed = 0
+failed = 0
+
+
+def check(ok, what):
+    global passed, failed
+    if ok:
+        passed += 1
+    else:
+        failed += 1
+        print("FAILED: " + what, flush=True)
+    return ok
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def journal(record=None, header=None, lines=(), body=None):
+    """A game journal: the header's claims default to the record's, which
+    is what the replay files."""
+    rec = {"mode": "medium", "score": 1200, "wave": 3, "frames": 60, "ms": 1000,
+           "practice": 0, "autoplay": 0, "name": "-"}
+    rec.update(record or {})
+    head = {"rules": RULES, "assets": ASSETS, "token": "-"}
+    head.update({k: rec[k] for k in ("mode", "name", "score", "wave", "frames", "ms", "practice", "autoplay")})
+    head.update(header or {})
+    order = ["rules", "assets", "mode", "name", "score", "wave", "frames", "ms", "token", "practice", "autoplay"]
+    text = "wormlob2 game 1\n" + "".join("%s %s\n" % (k, head[k]) for k in order if head.get(k) is not None) + "\n"
+    if body is None:
+        plain = "record " + " ".join("%s=%s" % (k, rec[k]) for k in
+                                     ("mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"))
+        body = zlib.compress("\n".join([plain] + list(lines)).encode())
+    return text.encode() + body
+
+
+def hexname(s):
+    return s.encode("latin-1").hex()
+
+
+class Server:
+    def __init__(self, args, database, work, extra=()):
+        self.port = free_port()
+        self.log_path = os.path.join(work, "server-%d.log" % self.port)
+        cmd = [args.server, "--port", str(self.port), "--database", database, "--game", args.game,
+               "--files", args.files, "--work-dir", work, "--poll-ms", "200", "--rate-burst", "100000",
+               "--wall-limit", "4", "--lease", "5"] + list(extra)
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen(cmd, stdout=self.log, stderr=subprocess.STDOUT, cwd=work)
+        for _ in range(200):
+            try:
+                if self.request("GET", "/api/v1/health")[0] == 200:
+                    return
+            except OSError:
+                pass
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise RuntimeError("the server did not start:\n" + self.text())
+
+    def text(self):
+        if not self.log.closed:
+            self.log.flush()
+        return open(self.log_path).read()
+
+    def request(self, method, path, body=None, headers=None):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request(method, path, body=body, headers=headers or {})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r.status, data, dict(r.getheaders())
+
+    def json(self, method, path, body=None):
+        status, data, _ = self.request(method, path, body)
+        try:
+            return status, json.loads(data)
+        except ValueError:
+            return status, {"not json": data[:200].decode("latin-1")}
+
+    def token(self):
+        return self.json("POST", "/api/v1/sessions")[1]["token"]
+
+    def submit(self, data):
+        return self.json("POST", "/api/v1/games", data)
+
+    def wait_game(self, gid, timeout=15):
+        end = time.time() + timeout
+        while time.time() < end:
+            status, g = self.json("GET", "/api/v1/games/%d" % gid)
+            if status == 200 and g["status"] != "pending":
+                return g
+            time.sleep(0.05)
+        return self.json("GET", "/api/v1/games/%d" % gid)[1]
+
+    def stop(self, sig=signal.SIGTERM):
+        self.proc.send_signal(sig)
+        try:
+            rc = self.proc.wait(30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            rc = self.proc.wait()
+        self.log.close()
+        return rc
+
+
+def forgeries(s, tokens):
+    """Each way a journal can fail, with the reason the server must give.
+    Returns the id of the honest game."""
+    t = iter(tokens)
+    honest_name = "<b>Ann & 'Bo'</b> \xe9"
+    cases = [
+        # label, journal, status, words the reason holds
+        ("honest", journal({"name": hexname(honest_name), "score": 5150}, {"token": next(t)}), "ranked", ""),
+        ("edited score", journal({"score": 900}, {"score": 90000, "token": next(t)}), "rejected", "claims score 90000"),
+        ("edited wave", journal({"wave": 2}, {"wave": 9, "token": next(t)}), "rejected", "claims wave 9"),
+        ("edited name", journal({"name": hexname("Al")}, {"name": hexname("Bo"), "token": next(t)}), "rejected",
+         "another name"),
+        ("edited input", journal(header={"token": next(t)}, lines=["diverge the replay went its own way at frame 31"]),
+         "rejected", "went its own way at frame 31"),
+        ("truncated", journal(header={"token": next(t)})[:-6], "rejected", "cut short"),
+        ("other version", journal(header={"rules": "0000000000000001", "token": next(t)}), "rejected",
+         "another version"),
+        ("other assets", journal(header={"assets": "0000000000000001", "token": next(t)}), "rejected", "other assets"),
+        ("practice", journal({"practice": 1}, {"token": next(t)}), "rejected", "practice keys"),
+        ("demo", journal({"autoplay": 1}, {"token": next(t)}), "rejected", "demo player"),
+        ("fast clock", journal({"frames": 600, "ms": 9000}, {"token": next(t)}), "rejected", "faster than the frame pacing"),
+        ("slowed clock", journal({"frames": 36000, "ms": 600000}, {"token": s.token()}), "rejected",
+         "sooner after its start than its own length"),
+        ("offline", journal({"score": 4}), "rejected", "played offline"),
+        ("unknown token", journal({"score": 5}, {"token": "0" * 32}), "rejected", "not issued by this server"),
+        ("timeout", journal({"score": 6}, {"token": next(t)}, lines=["sleep 20"]), "rejected", "did not finish"),
+        # Confined: no network and nothing writable outside its folder. Only
+        # a machine that refuses namespaces lets it out, and says so.
+        ("confined", journal({"score": 7}, {"token": next(t)}, lines=["escape %s/outside %d" % (s.work, s.port)]),
+         "rejected" if "no namespaces" in s.text() else "ranked", ""),
+    ]
+    ids = {}
+    for label, data, _, _ in cases:
+        status, r = s.submit(data)
+        check(status == 202 and r.get("status") == "pending", "%s: submitted, got %d %s" % (label, status, r))
+        ids[label] = r.get("id", 0)
+    for label, _, want, words in cases:
+        g = s.wait_game(ids[label])
+        check(g.get("status") == want and words in g.get("reason", ""),
+              "%s: wanted %s (%s), got %s" % (label, want, words, g))
+    if "no namespaces" not in s.text():
+        check(not os.path.exists(os.path.join(s.work, "outside")), "the replay wrote outside its folder")
+
+    # Token spent by the honest game; a second game with it is not ranked.
+    reused = journal({"score": 8}, {"token": cases[0][1].split(b"token ")[1].split(b"\n")[0].decode()})
+    g = s.wait_game(s.submit(reused)[1]["id"])
+    check(g["status"] == "rejected" and "already used by game %d" % ids["honest"] in g["reason"], "reused token: %s" % g)
+
+    hid = ids["honest"]
+    g = s.json("GET", "/api/v1/games/%d" % hid)[1]
+    check(g == {"id": hid, "status": "ranked", "reason": "", "name": honest_name, "score": 5150, "mode": "medium",
+                "wave": 3, "rank": 1, "date": g.get("date")}, "the ranked game as the API shows it: %s" % g)
+    status, body, _ = s.request("GET", "/api/v1/games/%d/journal" % hid)
+    check(status == 200 and body == cases[0][1], "the journal comes back as it was sent")
+    # Same journal again: the same game.
+    status, r = s.submit(cases[0][1])
+    check(status == 200 and r == {"id": hid, "status": "ranked"}, "a journal sent twice: %d %s" % (status, r))
+    return hid, honest_name
+
+
+def tables(s, hid, name):
+    status, r = s.json("GET", "/api/v1/scores?mode=medium&period=day")
+    rows = r.get("scores", [])
+    check(status == 200 and rows and rows[0]["id"] == hid and rows[0]["rank"] == 1 and rows[0]["name"] == name
+          and rows[0]["score"] == 5150, "the day's medium table: %s" % r)
+    check(all(x["mode"] == "medium" for x in rows) and len(rows) == 2, "the medium table holds the two ranked games")
+    check(s.json("GET", "/api/v1/scores?mode=hard")[1] == {"scores": []}, "the hard table is empty")
+    offset = s.json("GET", "/api/v1/scores?mode=medium&offset=1&limit=1")[1]["scores"]
+    check(len(offset) == 1 and offset[0]["rank"] == 2, "offset and limit: %s" % offset)
+    status, page, headers = s.request("GET", "/?mode=medium")
+    page = page.decode()
+    check(status == 200 and headers.get("Content-Type", "").startswith("text/html"), "the page is HTML")
+    check("&lt;b&gt;Ann &amp; &#39;Bo&#39;&lt;/b&gt; \u00e9" in page and "<b>Ann" not in page, "the page escapes the name")
+    check('href="/play/?replay=/api/v1/games/%d/journal"' % hid in page, "the page links the game's replay")
+
+
+def bad_requests(s):
+    """Each refused request gets its status and a JSON error, and stores nothing."""
+    good = journal()
+    lines = good.split(b"\n")
+
+    def with_line(i, text):
+        return b"\n".join(lines[:i] + [text] + lines[i + 1:])
+
+    cases = [
+        ("POST", "/api/v1/games", b"", 400),
+        ("POST", "/api/v1/games", b"hello", 400),
+        ("POST", "/api/v1/games", b"wormlob2 game 2\n" + good.split(b"\n", 1)[1], 400),
+        ("POST", "/api/v1/games", with_line(3, b"mode nightmare"), 400),
+        ("POST", "/api/v1/games", with_line(4, b"name 4"), 400),
+        ("POST", "/api/v1/games", with_line(4, b"name 410a"), 400),
+        ("POST", "/api/v1/games", with_line(4, b"name " + b"41" * 41), 400),
+        ("POST", "/api/v1/games", with_line(5, b"score -1"), 400),
+        ("POST", "/api/v1/games", with_line(5, b"score 0012"), 400),
+        ("POST", "/api/v1/games", with_line(7, b"frames 0"), 400),
+        ("POST", "/api/v1/games", with_line(7, b"frames 999999999"), 400),
+        ("POST", "/api/v1/games", with_line(9, b"token a b"), 400),
+        ("POST", "/api/v1/games", with_line(10, b"practice 2"), 400),
+        ("POST", "/api/v1/games", b"\n".join(lines[:3] + lines[4:]), 400),
+        ("POST", "/api/v1/games", good.split(b"\n\n")[0], 400),
+        ("POST", "/api/v1/games", good + b"x" * (1 << 20), 413),
+        ("GET", "/api/v1/games", None, 405),
+        ("DELETE", "/api/v1/games/1", None, 405),
+        ("GET", "/api/v1/games/abc", None, 404),
+        ("GET", "/api/v1/games/0", None, 404),
+        ("GET", "/api/v1/games/99999999", None, 404),
+        ("GET", "/api/v1/games/99999999/journal", None, 404),
+        ("GET", "/api/v1/scores", None, 400),
+        ("GET", "/api/v1/scores?mode=nightmare", None, 400),
+        ("GET", "/api/v1/scores?mode=easy&period=year", None, 400),
+        ("GET", "/api/v1/scores?mode=easy&limit=0", None, 400),
+        ("GET", "/api/v1/scores?mode=easy&limit=101", None, 400),
+        ("GET", "/api/v1/scores?mode=easy&offset=-1", None, 400),
+        ("GET", "/?mode=x", None, 400),
+        ("GET", "/nowhere", None, 404),
+        ("GET", "/play/index.html", None, 404),
+    ]
+    before = s.json("GET", "/api/v1/health")[1]
+    last = s.submit(journal({"score": 11}))[1]["id"]
+    for method, path, body, want in cases:
+        status, r = s.json(method, path, body)
+        check(status == want and isinstance(r.get("error"), str) and len(r["error"]) > 10,
+              "%s %s (%r...): wanted %d and an error, got %d %s" % (method, path, (body or b"")[:40], want, status, r))
+    nxt = s.submit(journal({"score": 12}))[1]["id"]
+    check(nxt == last + 1, "a refused request stored a game (ids %d then %d)" % (last, nxt))
+    check(before["status"] == "ok", "health: %s" % before)
+
+    # Bytes that are no HTTP request, and a client that stops half-way:
+    # refused or dropped, and nobody else waits for them.
+    with socket.create_connection(("127.0.0.1", s.port)) as raw:
+        raw.sendall(b"\x00\xffNOT HTTP AT ALL\r\n\r\n")
+        reply = raw.recv(4096)
+        check(reply.startswith(b"HTTP/1.1 400") and b'"error"' in reply, "garbage: %r" % reply[:100])
+    slow = socket.create_connection(("127.0.0.1", s.port))
+    slow.sendall(b"POST /api/v1/games HTTP/1.1\r\nHost: x\r\nContent-Length: 5000\r\n\r\nwormlob2 ga")
+    start = time.time()
+    ok = all(s.request("GET", "/api/v1/scores?mode=easy")[0] == 200 for _ in range(20))
+    check(ok and time.time() - start < 2, "others are served while a client stalls")
+    slow.close()
+
+
+def restarts(args, database, work):
+    """SIGTERM lets a running replay finish; a restart keeps every game and
+    token and takes up the queue; a process killed mid-replay loses its
+    games only until its lease runs out, and nothing is ranked twice."""
+    s = Server(args, database, work)
+    s.work = work
+    tokens = [s.token() for _ in range(4)]
+    time.sleep(1.1)
+    slow = s.submit(journal({"score": 21}, {"token": tokens[0]}, lines=["sleep 1.5"]))[1]["id"]
+    time.sleep(0.5)
+    rc = s.stop()
+    log = s.text()
+    check(rc == 0 and "stopped" in log, "SIGTERM stops cleanly (status %s)" % rc)
+    check("verify game=%d result=ranked" % slow in log, "SIGTERM let the running replay finish:\n" + log[-800:])
+
+    idle = Server(args, database, work, ["--workers", "0"])
+    queued = idle.submit(journal({"score": 22}, {"token": tokens[1]}))[1]["id"]
+    idle.stop()
+    s = Server(args, database, work)
+    check(s.wait_game(queued)["status"] == "ranked", "a restart takes up the queue")
+    check(s.json("GET", "/api/v1/games/%d" % slow)[1]["status"] == "ranked", "a restart keeps the ranked games")
+    late = s.wait_game(s.submit(journal({"score": 23}, {"token": tokens[2]}))[1]["id"])
+    check(late["status"] == "ranked", "a token taken before a restart still counts: %s" % late)
+    s.stop()
+
+    a = Server(args, database, work, ["--workers", "1"])
+    b = Server(args, database, work, ["--workers", "1", "--poll-ms", "100"])
+    # b is busy with a long replay when the game comes, so a takes it.
+    b.submit(journal({"score": 24}, lines=["sleep 2"]))
+    time.sleep(0.3)
+    held = a.submit(journal({"score": 25}, {"token": tokens[3]}, lines=["sleep 1"]))[1]["id"]
+    time.sleep(0.3)
+    a.stop(signal.SIGKILL)
+    g = b.wait_game(held, timeout=20)
+    b_log = b.text()
+    b.stop()
+    check(g["status"] == "ranked", "a killed process's game is verified by the other: %s" % g)
+    check(b_log.count("verify game=%d result=ranked" % held) == 1 and "verify game=%d" % held not in a.text(),
+          "the killed process's game is ranked once, by the survivor")
+
+
+def rate_limit(args, database, work):
+    s = Server(args, database, work, ["--rate-limit", "1", "--rate-burst", "3"])
+    got = [s.json("POST", "/api/v1/sessions") for _ in range(4)]
+    s.stop()
+    check([g[0] for g in got] == [200, 200, 200, 429] and "error" in got[3][1], "the rate limit: %s" % got)
+
+
+def suite(args, database, label):
+    global passed, failed
+    before = (passed, failed)
+    work = tempfile.mkdtemp(prefix="wl2-server-test-")
+    os.chmod(work, 0o755)
+    try:
+        s = Server(args, database, work)
+        s.work = work
+        tokens = [s.token() for _ in range(14)]
+        time.sleep(1.1)  # the honest games last 1 s on their clock
+        hid, name = forgeries(s, tokens)
+        tables(s, hid, name)
+        bad_requests(s)
+        log = s.text()
+        check(s.stop() == 0, "the server stops cleanly")
+        check("GET /api/v1/health 200" in log and "verify game=%d result=ranked" % hid in log,
+              "one log line per request and per verification")
+        confinement = [l for l in log.splitlines() if "confinement:" in l]
+        print("%s: %s" % (label, confinement[0].split("confinement: ")[1] if confinement else "?"))
+        restarts(args, database, work)
+        rate_limit(args, database, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("%s: %d passed, %d failed" % (label, passed - before[0], failed - before[1]), flush=True)
+
+
+class Postgres:
+    """A cluster of its own in a temporary folder, run by an unprivileged
+    user, on a free port; removed afterwards."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="wl2-pg-")
+        self.port = free_port()
+        self.as_user = []
+        if os.geteuid() == 0:
+            os.chown(self.dir, pwd.getpwnam("nobody").pw_uid, -1)
+            self.as_user = ["runuser", "-u", "nobody", "--"]
+        data = os.path.join(self.dir, "data")
+        self.run([PG_BIN + "/initdb", "-D", data, "-A", "trust", "-U", "wormlob", "--no-sync", "-E", "UTF8"])
+        self.run([PG_BIN + "/pg_ctl", "-D", data, "-l", os.path.join(self.dir, "log"), "-w", "-o",
+                  "-k %s -p %d -h 127.0.0.1 -F" % (self.dir, self.port), "start"])
+        self.data = data
+        self.address = "postgresql://wormlob@127.0.0.1:%d/postgres" % self.port
+
+    def run(self, cmd):
+        subprocess.run(self.as_user + cmd, check=True, cwd=self.dir, stdout=subprocess.DEVNULL)
+
+    def close(self):
+        try:
+            self.run([PG_BIN + "/pg_ctl", "-D", self.data, "-m", "immediate", "stop"])
+        finally:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--server", required=True)
+    p.add_argument("--game", required=True)
+    p.add_argument("--files", required=True)
+    p.add_argument("--no-postgres", action="store_true")
+    args = p.parse_args()
+    args.server = os.path.abspath(args.server)
+    args.game = os.path.abspath(args.game)
+    args.files = os.path.abspath(args.files)
+
+    sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
+    try:
+        suite(args, os.path.join(sqlite_dir, "scores.sqlite"), "sqlite")
+    finally:
+        shutil.rmtree(sqlite_dir, ignore_errors=True)
+    if not args.no_postgres:
+        pg = Postgres()
+        try:
+            suite(args, pg.address, "postgresql")
+        finally:
+            pg.close()
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,115 @@
+#include "server/verdict.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+JournalHeader Claims() {
+    JournalHeader h;
+    h.mode = "easy";
+    h.nameHex = "416e6e";
+    h.score = 500;
+    h.wave = 2;
+    h.frames = 6000;
+    h.ms = 100000;
+    h.token = "t";
+    return h;
+}
+
+ReplayOutcome Verified(const std::string& line) {
+    ReplayOutcome o;
+    o.kind = ReplayOutcome::EXITED;
+    o.lastOut = line;
+    return o;
+}
+
+const char* kHonest = "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=416e6e";
+const TokenInfo kToken{true, true, 1000};
+const int64_t kOnTime = 1000 + 100000;
+}  // namespace
+
+TEST(Verdict, RanksAnHonestGame) {
+    Verdict v = Decide(Claims(), Verified(kHonest), kToken, kOnTime);
+    EXPECT_EQ(v.status, Verdict::RANKED) << v.reason;
+}
+
+// Every way a replay can refuse a game, each with its own reason.
+TEST(Verdict, RejectsEachFault) {
+    auto line = [](const std::string& from, const std::string& to) {
+        std::string s = kHonest;
+        return s.replace(s.find(from), from.size(), to);
+    };
+    auto exited = [](int code, const char* err) {
+        ReplayOutcome o;
+        o.kind = ReplayOutcome::EXITED;
+        o.code = code;
+        o.lastErr = err;
+        return o;
+    };
+    ReplayOutcome timedOut, killed;
+    timedOut.kind = ReplayOutcome::TIMED_OUT;
+    killed.kind = ReplayOutcome::SIGNALED;
+    killed.code = SIGXCPU;
+    struct Case {
+        const char* label;
+        ReplayOutcome outcome;
+        TokenInfo token;
+        int64_t received;
+        const char* reason;
+    } cases[] = {
+        {"malformed", exited(2, "wormlob2: the journal is cut short"), kToken, kOnTime,
+         "cannot be replayed: the journal is cut short"},
+        {"diverged", exited(3, "wormlob2: the replay filed another record"), kToken, kOnTime,
+         "does not match the journal: the replay filed another record"},
+        {"crashed", exited(134, ""), kToken, kOnTime, "failed with status 134"},
+        {"time-out", timedOut, kToken, kOnTime, "did not finish"},
+        {"over its CPU", killed, kToken, kOnTime, "signal XCPU (over its limits)"},
+        {"no line", Verified("replayed"), kToken, kOnTime, "without confirming"},
+        {"bad line", Verified(line("score=500", "score=5x0")), kToken, kOnTime, "without confirming"},
+        {"score", Verified(line("score=500", "score=499")), kToken, kOnTime, "claims score 500 but its replay filed 499"},
+        {"mode", Verified(line("mode=easy", "mode=hard")), kToken, kOnTime, "claims mode easy"},
+        {"wave", Verified(line("wave=2", "wave=1")), kToken, kOnTime, "claims wave 2"},
+        {"frames", Verified(line("frames=6000", "frames=6001")), kToken, kOnTime, "6000 frames"},
+        {"ms", Verified(line("ms=100000", "ms=100001")), kToken, kOnTime, "100000 ms"},
+        {"name", Verified(line("name=416e6e", "name=426f")), kToken, kOnTime, "another name"},
+        {"flags", Verified(line("practice=0", "practice=1")), kToken, kOnTime, "practice or demo flags differ"},
+        {"no token", Verified(kHonest), TokenInfo{false, false, 0}, kOnTime, "played offline"},
+        {"unknown token", Verified(kHonest), TokenInfo{true, false, 0}, kOnTime, "not issued by this server"},
+        {"too soon", Verified(kHonest), kToken, kOnTime - 1, "sooner after its start than its own length"},
+    };
+    for (const Case& c : cases) {
+        Verdict v = Decide(Claims(), c.outcome, c.token, c.received);
+        EXPECT_EQ(v.status, Verdict::REJECTED) << c.label;
+        EXPECT_NE(v.reason.find(c.reason), std::string::npos) << c.label << ": " << v.reason;
+    }
+}
+
+TEST(Verdict, PracticeDemoAndFastClockAreRefusedWhenClaimed) {
+    JournalHeader practice = Claims(), demo = Claims(), fast = Claims();
+    practice.practice = true;
+    demo.autoplay = true;
+    std::string s = kHonest;
+    EXPECT_NE(Decide(practice, Verified(s.replace(s.find("practice=0"), 10, "practice=1")), kToken, kOnTime)
+                  .reason.find("practice keys"),
+              std::string::npos);
+    s = kHonest;
+    EXPECT_NE(Decide(demo, Verified(s.replace(s.find("autoplay=0"), 10, "autoplay=1")), kToken, kOnTime)
+                  .reason.find("demo player"),
+              std::string::npos);
+    // 6000 frames at 60 a second are 100000 ms; a little less passes.
+    fast.ms = FastestAllowedMs(6000);
+    s = "verified mode=easy score=500 wave=2 frames=6000 ms=" + std::to_string(fast.ms) +
+        " practice=0 autoplay=0 name=416e6e";
+    EXPECT_EQ(Decide(fast, Verified(s), kToken, kOnTime).status, Verdict::RANKED);
+    fast.ms -= 1;
+    s = "verified mode=easy score=500 wave=2 frames=6000 ms=" + std::to_string(fast.ms) +
+        " practice=0 autoplay=0 name=416e6e";
+    EXPECT_NE(Decide(fast, Verified(s), kToken, kOnTime).reason.find("faster than the frame pacing"), std::string::npos);
+}
+
+TEST(Verdict, AReplayThatDidNotStartIsTriedAgain) {
+    ReplayOutcome o;
+    o.lastErr = "cannot run the game";
+    EXPECT_EQ(Decide(Claims(), o, kToken, kOnTime).status, Verdict::RETRY);
+}
