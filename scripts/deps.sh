@@ -20,10 +20,12 @@ BUILD_PACKAGES=(
   libfreetype-dev
   libvorbis-dev libogg-dev
   libopenal-dev
+  libcpp-httplib-dev libsqlite3-dev libpq-dev nlohmann-json3-dev libssl-dev
 )
 # What the tests, benchmarks, fuzz targets and tools need besides: a virtual
 # X server with software OpenGL, the OpenAL runtime, test and benchmark
-# libraries, clang for libFuzzer, and a font for tests that draw text.
+# libraries, clang for libFuzzer, a font for tests that draw text, and for the
+# score server's tests Python, a PostgreSQL server and wrk.
 TEST_PACKAGES=(
   git
   clang libclang-rt-14-dev
@@ -31,6 +33,7 @@ TEST_PACKAGES=(
   libopenal1
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
+  python3 postgresql wrk
 )
 
 PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}")

@@ -23,7 +23,7 @@ xvfb-run -a -s "-screen 0 1280x960x24" \
   ctest --test-dir build --output-on-failure -j1 || status=1
 
 # Fuzzing: a clang build with libFuzzer, ASan and UBSan. Every target in
-# tests/fuzz/ must be built and run: without clang++ (deps.sh installs it)
+# tests/fuzz/ and server/fuzz/ must be built and run: without clang++ (deps.sh installs it)
 # or without a target the run fails, so fuzzing cannot drop out unnoticed.
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ is missing, no target was built"; status=1
@@ -32,13 +32,14 @@ else
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build-fuzz -j"$JOBS" || { echo "fuzz: the build failed"; status=1; }
 fi
-for source in tests/fuzz/*_fuzz.cpp; do
+for source in tests/fuzz/*_fuzz.cpp server/fuzz/*_fuzz.cpp; do
   name=$(basename "$source" _fuzz.cpp)
-  fuzzer=build-fuzz/tests/fuzz/${name}_fuzz
+  dir=$(dirname "$source")
+  fuzzer=build-fuzz/$dir/${name}_fuzz
   if [ ! -x "$fuzzer" ]; then
     echo "fuzz: $name FAILED: $fuzzer was not built"; status=1; continue
   fi
-  seeds="$ROOT/tests/fuzz/${name}_seeds"
+  seeds="$ROOT/$dir/${name}_seeds"
   corpus=$(mktemp -d)
   [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
   secs=10

@@ -235,8 +235,9 @@ std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::strin
         c.Run("UPDATE sessions SET game_id = ? WHERE token = ? AND game_id IS NULL", {SqlInt(id), SqlText(token)});
         if (c.Changes() != 1) {
             auto other = c.Run("SELECT game_id FROM sessions WHERE token = ?", {SqlText(token)});
-            v = Verdict{Verdict::REJECTED, "its session token was already used by game " +
-                                                (other.empty() ? std::string("?") : std::to_string(AsInt(other[0][0])))};
+            v = Verdict{Verdict::REJECTED, other.empty() ? "its session token was not issued by this server"
+                                                         : "its session token was already used by game " +
+                                                               std::to_string(AsInt(other[0][0]))};
         }
     }
     c.Run("UPDATE games SET status = ?, reason = ?, lease_owner = NULL, lease_until = NULL, finished_ms = ?, verify_ms = ?"

@@ -1,0 +1,39 @@
+// Feeds arbitrary bytes to what the server reads of a journal before it
+// stores it (the header), and of the replay's answer (the verified line),
+// and decides a verdict on them.
+#include <cstdint>
+#include <string>
+
+#include "server/header.h"
+#include "server/verdict.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string in((const char*)data, size);
+    JournalHeader h;
+    HeaderLimits limits;
+    std::string why = ParseJournalHeader(in, limits, h);
+    if (why.empty()) {
+        // Accepted: the claims written back out are the header read, byte
+        // for byte (nothing was skipped or guessed), and the name is one the
+        // page may show.
+        std::string back = "wormlob2 game 1\nrules " + h.rules + "\nassets " + h.assets + "\nmode " + h.mode +
+                           "\nname " + (h.nameHex.empty() ? "-" : h.nameHex) + "\nscore " + std::to_string(h.score) +
+                           "\nwave " + std::to_string(h.wave) + "\nframes " + std::to_string(h.frames) + "\nms " +
+                           std::to_string(h.ms) + "\ntoken " + (h.token.empty() ? "-" : h.token) + "\npractice " +
+                           (h.practice ? "1" : "0") + "\nautoplay " + (h.autoplay ? "1" : "0") + "\n\n";
+        if (in.compare(0, h.bodyOffset, back) != 0 || h.bodyOffset >= in.size()) __builtin_trap();
+        if (!CheckName(h.name, limits.maxNameBytes).empty() || h.frames < 1 || h.frames > limits.maxFrames)
+            __builtin_trap();
+    } else if (why.size() < 10) {
+        __builtin_trap();
+    }
+    // The same bytes as the replay's last line.
+    ReplayOutcome o;
+    o.kind = ReplayOutcome::EXITED;
+    o.lastOut = in;
+    VerifiedLine v;
+    if (ParseVerifiedLine(in, v) && (v.mode.empty() || v.wave < 0)) __builtin_trap();
+    Verdict d = Decide(h, o, TokenInfo{true, true, 0}, 1 << 30);
+    if (d.status == Verdict::RETRY || (d.status == Verdict::REJECTED && d.reason.empty())) __builtin_trap();
+    return 0;
+}
