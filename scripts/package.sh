@@ -28,7 +28,7 @@ step() {
 
 # What building and checking a package needs, besides the game's own build
 # dependencies (deps.sh --build); the font packages come with the .deb.
-TOOLS=(debhelper dpkg-dev lintian appstream desktop-file-utils man-db)
+TOOLS=(debhelper dpkg-dev lintian appstream desktop-file-utils man-db curl python3)
 step "build dependencies and tools"
 bash scripts/deps.sh --build
 bash scripts/deps.sh --install "${TOOLS[@]}"
@@ -74,8 +74,10 @@ mkdir -p "$OUT"
 cp "$WORK"/*.deb "$WORK"/*.changes "$WORK"/*.buildinfo "$OUT"/
 arch=$(dpkg --print-architecture)
 DEB="$OUT/wormlob2_${version}_${arch}.deb"
+SERVER_DEB="$OUT/wormlob2-server_${version}_${arch}.deb"
 [ -f "$DEB" ] || fail "no $DEB"
-echo "package: built $(basename "$DEB")"
+[ -f "$SERVER_DEB" ] || fail "no $SERVER_DEB"
+echo "package: built $(basename "$DEB") and $(basename "$SERVER_DEB")"
 
 # ------------------------------------------------------- static checks --
 step "lintian, desktop entry, AppStream metadata, icons"
@@ -102,10 +104,17 @@ for size in 16 32 48 64 128 256; do
 done
 [ -z "$(find "$TREE" -name '*.ttf' -type f)" ] || fail "the package ships font files instead of links"
 
+STREE="$WORK/server-tree"
+dpkg-deb -x "$SERVER_DEB" "$STREE"
+UNIT="$STREE/lib/systemd/system/wormlob2-server.service"
+[ -f "$UNIT" ] || fail "the server package has no systemd unit"
+grep -qx 'User=wormlob2-server' "$UNIT" || fail "the server's unit does not run as its own user"
+[ -f "$STREE/usr/lib/sysusers.d/wormlob2-server.conf" ] || fail "the server package does not declare its user"
+
 # ------------------------------------------------------------- install --
-step "installing $(basename "$DEB")"
+step "installing $(basename "$DEB") and $(basename "$SERVER_DEB")"
 export DEBIAN_FRONTEND=noninteractive
-if ! apt-get install -y -qq "$DEB" >"$WORK/install.log" 2>&1; then
+if ! apt-get install -y -qq "$DEB" "$SERVER_DEB" >"$WORK/install.log" 2>&1; then
   cat "$WORK/install.log"
   fail "apt-get install"
 fi
@@ -120,6 +129,41 @@ LC_ALL=C man -l "$TREE/usr/share/man/man6/wormlob2.6.gz" 2>/dev/null | col -b >"
 for opt in $(/usr/games/wormlob2 --help | grep -o -- '^  --[a-z-]*'); do
   grep -q -- "$opt" "$WORK/man.txt" || fail "the man page lacks $opt"
 done
+
+# The score server: its own system user, a man page for each option, and
+# a start as the unit starts it (without systemd, which a build machine
+# need not run): it finds the installed game and assets by itself, serves,
+# and stops cleanly on SIGTERM.
+step "the score server"
+LC_ALL=C man -l "$STREE/usr/share/man/man1/wormlob2-server.1.gz" 2>/dev/null | col -b >"$WORK/server-man.txt"
+for opt in $(wormlob2-server --help | grep -o -- '^  --[a-z-]*'); do
+  grep -q -- "$opt" "$WORK/server-man.txt" || fail "the server's man page lacks $opt"
+done
+suid=$(id -u wormlob2-server 2>/dev/null) || fail "installing made no wormlob2-server user"
+[ "$suid" -lt 1000 ] || fail "the wormlob2-server user is no system user (uid $suid)"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify /lib/systemd/system/wormlob2-server.service >"$WORK/unit.txt" 2>&1 ||
+    { cat "$WORK/unit.txt"; fail "systemd-analyze rejects the unit"; }
+fi
+SSTATE="$WORK/server-state"
+mkdir -p "$SSTATE"
+chown wormlob2-server: "$SSTATE"
+sport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+(cd "$SSTATE" && exec setpriv --reuid=wormlob2-server --regid=wormlob2-server --init-groups \
+  env -i WORMLOB_SERVER_PORT="$sport" /usr/bin/wormlob2-server >"$WORK/server.log" 2>&1) &
+spid=$!
+for _ in $(seq 100); do
+  curl -sf "http://127.0.0.1:$sport/api/v1/health" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+curl -sf "http://127.0.0.1:$sport/api/v1/health" >/dev/null || { cat "$WORK/server.log"; fail "the server does not answer"; }
+curl -sf "http://127.0.0.1:$sport/" | grep -q '<h1>Wormlob 2 high scores</h1>' || fail "the server's page is missing"
+grep -q 'replays run "/usr/games/wormlob2" on the assets in "/usr/share/games/wormlob2/Files"' "$WORK/server.log" ||
+  { cat "$WORK/server.log"; fail "the server did not find the installed game and its assets"; }
+[ -f "$SSTATE/wormlob2-scores.sqlite" ] || fail "the server made no database in its folder"
+kill -TERM "$spid"
+wait "$spid" || fail "the server did not stop cleanly on SIGTERM"
+grep -q 'wormlob2-server: stopped' "$WORK/server.log" || fail "the server did not say it stopped"
 
 snapshot() { find /usr/games/wormlob2 /usr/share/games/wormlob2 -printf '%p %y %s %T@\n' | sort; }
 before=$(snapshot)
@@ -240,10 +284,10 @@ play wl2ann
 
 # ---------------------------------------------------------------- purge --
 step "purging"
-dpkg -L wormlob2 >"$WORK/owned"
-apt-get purge -y -qq wormlob2 >/dev/null 2>&1 || fail "apt-get purge"
+dpkg -L wormlob2 wormlob2-server >"$WORK/owned"
+apt-get purge -y -qq wormlob2-server wormlob2 >/dev/null 2>&1 || fail "apt-get purge"
 while IFS= read -r path; do
-  case "$path" in /usr/share/games/wormlob2*|/usr/games/wormlob2*|/usr/share/doc/wormlob2*) ;; *) [ -d "$path" ] && continue ;; esac
+  case "$path" in /usr/share/games/wormlob2*|/usr/games/wormlob2*|/usr/share/doc/wormlob2*|/usr/bin/wormlob2*) ;; *) [ -d "$path" ] && continue ;; esac
   [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path is left after the purge"
 done <"$WORK/owned"
 [ -z "$(find /usr -iname '*wormlob*' 2>/dev/null)" ] || fail "files named wormlob are left under /usr"

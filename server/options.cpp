@@ -1,5 +1,6 @@
 #include "server/options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -7,6 +8,7 @@
 namespace {
 struct Setting {
     const char* name;
+    const char* arg;
     const char* what;
     std::function<bool(ServerOptions&, const std::string&)> set;
 };
@@ -40,38 +42,38 @@ std::function<bool(ServerOptions&, const std::string&)> Text(std::string ServerO
 
 const std::vector<Setting>& Settings() {
     static const std::vector<Setting> s = {
-        {"port", "N        port to listen on (8080)", Num(&ServerOptions::port, 1, 65535)},
-        {"address", "A     address to listen on (127.0.0.1)", Text(&ServerOptions::address)},
-        {"database", "D    SQLite file, or a postgresql:// address (wormlob2-scores.sqlite)",
+        {"port", "N", "port to listen on (8080)", Num(&ServerOptions::port, 1, 65535)},
+        {"address", "A", "address to listen on (127.0.0.1)", Text(&ServerOptions::address)},
+        {"database", "D", "SQLite file, or a postgresql:// address (wormlob2-scores.sqlite)",
          Text(&ServerOptions::database)},
-        {"site", "DIR         the web build, served at /play/ (none)", Text(&ServerOptions::site)},
-        {"game", "PATH        the game binary that replays journals (the wormlob2 beside this program)",
+        {"site", "DIR", "the web build, served at /play/ (none)", Text(&ServerOptions::site)},
+        {"game", "PATH", "the game binary that replays journals (the wormlob2 beside this program)",
          Text(&ServerOptions::game)},
-        {"files", "DIR       the game's assets folder (the one the game's build or install uses)",
+        {"files", "DIR", "the game's assets folder (the one the game's build or install uses)",
          Text(&ServerOptions::files)},
-        {"work-dir", "DIR    where replays get their temporary folders ($TMPDIR or /tmp)",
+        {"work-dir", "DIR", "where replays get their temporary folders ($TMPDIR or /tmp)",
          Text(&ServerOptions::workDir)},
-        {"workers", "N      replays run at once (2)", Num(&ServerOptions::workers, 0, 256)},
-        {"http-threads", "N connections served at once (64)", Num(&ServerOptions::httpThreads, 1, 4096)},
-        {"db-connections", "N database connections (8)", Num(&ServerOptions::dbConnections, 1, 256)},
-        {"max-journal", "BYTES  largest journal taken (1048576)",
+        {"workers", "N", "replays run at once (2)", Num(&ServerOptions::workers, 0, 256)},
+        {"http-threads", "N", "connections served at once (64)", Num(&ServerOptions::httpThreads, 1, 4096)},
+        {"db-connections", "N", "database connections (8)", Num(&ServerOptions::dbConnections, 1, 256)},
+        {"max-journal", "BYTES", "largest journal taken (1048576)",
          Num(&ServerOptions::maxJournalBytes, 1024, int64_t(1) << 30)},
-        {"max-frames", "N    longest game replayed, in frames (216000: an hour)",
+        {"max-frames", "N", "longest game replayed, in frames (216000: an hour)",
          Num(&ServerOptions::maxFrames, 1, 100000000)},
-        {"max-name", "N      longest name, in characters (40)", Num(&ServerOptions::maxNameBytes, 1, 1000)},
-        {"rate-limit", "N    submissions and tokens a minute from one address, 0 for none (60)",
+        {"max-name", "N", "longest name, in characters (40)", Num(&ServerOptions::maxNameBytes, 1, 1000)},
+        {"rate-limit", "N", "submissions and tokens a minute from one address, 0 for none (60)",
          Num(&ServerOptions::rateLimit, 0, 1000000)},
-        {"rate-burst", "N    of which this many at once (30)", Num(&ServerOptions::rateBurst, 1, 1000000)},
-        {"max-queue", "N     pending games past which new ones are turned away (10000)",
+        {"rate-burst", "N", "of which this many at once (30)", Num(&ServerOptions::rateBurst, 1, 1000000)},
+        {"max-queue", "N", "pending games past which new ones are turned away (10000)",
          Num(&ServerOptions::maxQueue, 1, 1000000000)},
-        {"cpu-limit", "S     CPU seconds a replay may use (60)", Num(&ServerOptions::cpuSeconds, 1, 86400)},
-        {"memory-limit", "MB address space a replay may use (2048)", Num(&ServerOptions::memoryMb, 64, 1 << 20)},
-        {"wall-limit", "S    seconds a replay may take (120)", Num(&ServerOptions::wallSeconds, 1, 86400)},
-        {"lease", "S         seconds a process holds a game it verifies; after that another takes it (180)",
+        {"cpu-limit", "S", "CPU seconds a replay may use (60)", Num(&ServerOptions::cpuSeconds, 1, 86400)},
+        {"memory-limit", "MB", "address space a replay may use (2048)", Num(&ServerOptions::memoryMb, 64, 1 << 20)},
+        {"wall-limit", "S", "seconds a replay may take (120)", Num(&ServerOptions::wallSeconds, 1, 86400)},
+        {"lease", "S", "seconds a process holds a game it verifies; after that another takes it (180)",
          Num(&ServerOptions::leaseSeconds, 2, 86400)},
-        {"poll-ms", "MS     how often idle workers look for games other processes took in (1000)",
+        {"poll-ms", "MS", "how often idle workers look for games other processes took in (1000)",
          Num(&ServerOptions::pollMs, 10, 600000)},
-        {"cache-ms", "MS    how long a score table answer is reused, 0 for never (1000)",
+        {"cache-ms", "MS", "how long a score table answer is reused, 0 for never (1000)",
          Num(&ServerOptions::cacheMs, 0, 3600000)},
     };
     return s;
@@ -90,9 +92,15 @@ std::string ServerHelp() {
         "Serves the verified high-score tables of Wormlob 2: takes game journals, replays\n"
         "each with the game itself before ranking it, and shows the tables at / and the\n"
         "web build at /play/.\n\n";
-    for (const Setting& s : Settings()) h += "  --" + std::string(s.name) + " " + s.what + "\n";
-    h += "  --quiet          no log line per request\n"
-         "  --help           this text\n\n"
+    auto line = [&](std::string option, const std::string& what) {
+        option = "  " + option;
+        option.resize(std::max<size_t>(option.size() + 1, 24), ' ');
+        h += option + what + "\n";
+    };
+    for (const Setting& s : Settings()) line("--" + std::string(s.name) + " " + s.arg, s.what);
+    line("--quiet", "no log line per request");
+    line("--help", "this text");
+    h += "\n"
          "Each option can also be set in the environment: --max-queue as\n"
          "WORMLOB_SERVER_MAX_QUEUE, and so on. SIGTERM finishes the replays that run, then stops.\n";
     return h;
