@@ -269,7 +269,12 @@ ApiReply Api::Game(int64_t id) {
 }
 
 ApiReply Api::Journal(int64_t id) {
+    // Only ranked games are watched: visitors' browsers replay only what
+    // the game has already replayed here without fault.
     auto c = pool_.Get();
+    auto g = FindGame(*c, id);
+    if (!g) return ErrorReply(404, "no game has that id");
+    if (g->status != "ranked") return ErrorReply(404, "only ranked games can be watched; this one is " + g->status);
     auto body = FindJournal(*c, id);
     if (!body) return ErrorReply(404, "no game has that id");
     ApiReply r;

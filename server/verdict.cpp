@@ -70,6 +70,10 @@ Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenI
         case ReplayOutcome::TIMED_OUT:
             return Reject("its replay did not finish within the time allowed");
         case ReplayOutcome::SIGNALED: {
+            // Limits end a replay with SIGKILL or SIGXCPU; a stop signal
+            // came from outside (the service being stopped), not the game.
+            if (o.code == SIGTERM || o.code == SIGINT || o.code == SIGHUP)
+                return Verdict{Verdict::RETRY, "the replay was stopped from outside"};
             const char* name = sigabbrev_np(o.code);
             return Reject(std::string("its replay was stopped by signal ") + (name ? name : std::to_string(o.code).c_str()) +
                           (o.code == SIGXCPU || o.code == SIGKILL ? " (over its limits)" : ""));

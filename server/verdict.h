@@ -42,7 +42,9 @@ struct Verdict {
 // clock may fall short of its frames at 60 a second by this much.
 int64_t FastestAllowedMs(int64_t frames);
 
-// claims: the stored header; receivedMs: when the journal arrived.
+// claims: the stored header; receivedMs: when the journal arrived. RETRY:
+// the replay did not run to an end for reasons of the server's (it could
+// not start, or was stopped from outside); the game is tried again later.
 Verdict Decide(const JournalHeader& claims, const ReplayOutcome& outcome, const TokenInfo& token,
                int64_t receivedMs);
 

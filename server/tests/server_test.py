@@ -185,6 +185,8 @@ def forgeries(s, tokens):
                 "wave": 3, "rank": 1, "date": g.get("date")}, "the ranked game as the API shows it: %s" % g)
     status, body, _ = s.request("GET", "/api/v1/games/%d/journal" % hid)
     check(status == 200 and body == cases[0][1], "the journal comes back as it was sent")
+    status, r = s.json("GET", "/api/v1/games/%d/journal" % ids["edited score"])
+    check(status == 404 and "only ranked games" in r.get("error", ""), "a rejected game's journal: %d %s" % (status, r))
     # Same journal again: the same game.
     status, r = s.submit(cases[0][1])
     check(status == 200 and r == {"id": hid, "status": "ranked"}, "a journal sent twice: %d %s" % (status, r))

@@ -108,8 +108,11 @@ TEST(Verdict, PracticeDemoAndFastClockAreRefusedWhenClaimed) {
     EXPECT_NE(Decide(fast, Verified(s), kToken, kOnTime).reason.find("faster than the frame pacing"), std::string::npos);
 }
 
-TEST(Verdict, AReplayThatDidNotStartIsTriedAgain) {
+TEST(Verdict, AReplayThatDidNotStartOrWasStoppedIsTriedAgain) {
     ReplayOutcome o;
     o.lastErr = "cannot run the game";
+    EXPECT_EQ(Decide(Claims(), o, kToken, kOnTime).status, Verdict::RETRY);
+    o.kind = ReplayOutcome::SIGNALED;
+    o.code = SIGTERM;
     EXPECT_EQ(Decide(Claims(), o, kToken, kOnTime).status, Verdict::RETRY);
 }
