@@ -38,8 +38,8 @@ struct Verdict {
     std::string reason;
 };
 
-// Some slack for a clock that reads a little fast: a game's length on its
-// clock may fall short of its frames at 60 a second by this much.
+// The shortest length in ms a game of this many frames can have on a clock
+// that runs true: the game's frame pacing, less a little slack.
 int64_t FastestAllowedMs(int64_t frames);
 
 // claims: the stored header; receivedMs: when the journal arrived. RETRY:

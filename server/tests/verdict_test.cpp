@@ -97,7 +97,9 @@ TEST(Verdict, PracticeDemoAndFastClockAreRefusedWhenClaimed) {
     EXPECT_NE(Decide(demo, Verified(s.replace(s.find("autoplay=0"), 10, "autoplay=1")), kToken, kOnTime)
                   .reason.find("demo player"),
               std::string::npos);
-    // 6000 frames at 60 a second are 100000 ms; a little less passes.
+    // 6000 frames of the game's shortest pacing, 14.67 ms, are 88000 ms; a
+    // little less passes, a 60 Hz pace with room to spare.
+    EXPECT_EQ(FastestAllowedMs(6000), 88000 - 440 - 50);
     fast.ms = FastestAllowedMs(6000);
     s = "verified mode=easy score=500 wave=2 frames=6000 ms=" + std::to_string(fast.ms) +
         " practice=0 autoplay=0 name=416e6e";
