@@ -44,7 +44,7 @@ WORK=$(mktemp -d /tmp/wl2-package.XXXXXX)
 USERS=(wl2ann wl2bob wl2cat wl2dan)
 cleanup() {
   for u in "${USERS[@]}"; do id "$u" >/dev/null 2>&1 && userdel -r "$u" >/dev/null 2>&1; done
-  rm -rf "$WORK"
+  rm -rf "$WORK" "${SSTATE:-}"
 }
 trap cleanup EXIT
 
@@ -145,8 +145,8 @@ if command -v systemd-analyze >/dev/null; then
   systemd-analyze verify /lib/systemd/system/wormlob2-server.service >"$WORK/unit.txt" 2>&1 ||
     { cat "$WORK/unit.txt"; fail "systemd-analyze rejects the unit"; }
 fi
-SSTATE="$WORK/server-state"
-mkdir -p "$SSTATE"
+# Its folder as the unit's state folder would be: its own, where it can reach it.
+SSTATE=$(mktemp -d /tmp/wl2-server-state.XXXXXX)
 chown wormlob2-server: "$SSTATE"
 sport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 (cd "$SSTATE" && exec setpriv --reuid=wormlob2-server --regid=wormlob2-server --init-groups \

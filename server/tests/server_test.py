@@ -322,6 +322,103 @@ def rate_limit(args, database, work):
     check([g[0] for g in got] == [200, 200, 200, 429] and "error" in got[3][1], "the rate limit: %s" % got)
 
 
+def play_real_game(game, files, work, name, extra=(), practice=False):
+    """Plays a Medium game with the real program on the virtual clock from
+    an input script and returns the journal it filed: start, steer a little,
+    let the game end, Enter at the name prompt."""
+    folder = os.path.join(work, name)
+    shutil.copytree(files, folder, symlinks=True,
+                    ignore=shutil.ignore_patterns("scores.dat*", "Setup.ini*", "Debug.txt", "games"))
+    lines = ["100 move 400 300", "9000 mouse down 1", "9050 mouse up 1", "9600 mouse down 1", "9650 mouse up 1"]
+    lines += ["%d move %d 500" % (t, 200 + (t // 7) % 400) for t in range(9300, 40000, 700)]
+    if practice:
+        lines += ["12000 key down 114", "12050 key up 114"]
+    for t in range(20000, 150000, 3000):
+        lines += ["%d key down 13" % t, "%d key up 13" % (t + 50)]
+    script = os.path.join(work, name + ".txt")
+    with open(script, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    subprocess.run([game, "--headless", "--virtual-clock", "--input", script, "--seed", "11", "--games", "1",
+                    "--files", folder] + list(extra), check=True, stdout=subprocess.DEVNULL, timeout=300,
+                   env=dict(os.environ, SDL_AUDIODRIVER="dummy", ALSOFT_DRIVERS="null"))
+    games = os.listdir(os.path.join(folder, "418", "games"))
+    if len(games) != 1:
+        raise RuntimeError("the game filed %d journals" % len(games))
+    return open(os.path.join(folder, "418", "games", games[0]), "rb").read()
+
+
+def set_header(data, **values):
+    head, body = data.split(b"\n\n", 1)
+    lines = head.split(b"\n")
+    for n, line in enumerate(lines):
+        key = line.split(b" ")[0].decode()
+        if key in values:
+            lines[n] = ("%s %s" % (key, values[key])).encode()
+    return b"\n".join(lines) + b"\n\n" + body
+
+
+def header_of(data):
+    return dict(l.split(" ", 1) for l in data.split(b"\n\n")[0].decode().split("\n")[1:])
+
+
+def real_games(args, database, label):
+    """The real game's journals: an honest one is ranked, forgeries and
+    practice games refused with the game's own reasons."""
+    work = tempfile.mkdtemp(prefix="wl2-real-")
+    os.chmod(work, 0o755)
+    try:
+        honest = play_real_game(args.real_game, args.files, work, "honest")
+        practice = play_real_game(args.real_game, args.files, work, "practice", practice=True)
+        h = header_of(honest)
+        s = Server(args, database, work, ["--game", args.real_game, "--wall-limit", "60", "--lease", "90"])
+        tokens = [s.token() for _ in range(8)]
+        # The game lasted h["ms"] on its clock: the tokens are made as old as
+        # if it had been played since they were taken.
+        backdate(database, tokens, int(h["ms"]) + 1000)
+        t = iter(tokens)
+        cases = [
+            ("honest real game", set_header(honest, token=next(t)), "ranked", ""),
+            ("real game, edited score", set_header(honest, token=next(t), score=int(h["score"]) + 1000), "rejected",
+             "another record"),
+            ("real game, edited name", set_header(honest, token=next(t), name="436865617465" + "72"), "rejected",
+             "another record"),
+            ("real game, cut short", set_header(honest, token=next(t))[:-len(honest) // 3], "rejected",
+             "damaged or cut short"),
+            ("real game, another version", set_header(honest, token=next(t), rules="0" * 16), "rejected",
+             "another version"),
+            ("real game, other assets", set_header(honest, token=next(t), assets="0" * 16), "rejected",
+             "other game assets"),
+            ("real game with F3", set_header(practice, token=next(t)), "rejected", "practice keys"),
+            ("real game, slowed clock", set_header(honest, token=s.token(), score=h["score"]), "rejected",
+             "sooner after its start"),
+            ("real game, offline", set_header(honest, token="-"), "rejected", "played offline"),
+        ]
+        ids = {label_: s.submit(data)[1].get("id", 0) for label_, data, _, _ in cases}
+        for case, _, want, words in cases:
+            g = s.wait_game(ids[case], timeout=120)
+            check(g.get("status") == want and words in g.get("reason", ""),
+                  "%s: wanted %s (%s), got %s" % (case, want, words, g))
+        g = s.json("GET", "/api/v1/games/%d" % ids["honest real game"])[1]
+        check(g.get("score") == int(h["score"]) and g.get("wave") == int(h["wave"]) and g.get("mode") == h["mode"],
+              "the real game's record: %s against %s" % (g, h))
+        log = s.text()
+        s.stop()
+        print("%s: %s" % (label, [l for l in log.splitlines() if l.startswith("verify game=%d " % ids["honest real game"])]))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def backdate(database, tokens, ms):
+    sql = "UPDATE sessions SET issued_ms = issued_ms - %d WHERE token IN (%s)" % (
+        ms, ",".join("'%s'" % t for t in tokens))
+    if database.startswith("postgresql://"):
+        subprocess.run(["psql", "-q", database, "-c", sql], check=True, stdout=subprocess.DEVNULL)
+    else:
+        import sqlite3
+        with sqlite3.connect(database) as db:
+            db.execute(sql)
+
+
 def suite(args, database, label):
     global passed, failed
     before = (passed, failed)
@@ -343,6 +440,8 @@ def suite(args, database, label):
         print("%s: %s" % (label, confinement[0].split("confinement: ")[1] if confinement else "?"))
         restarts(args, database, work)
         rate_limit(args, database, work)
+        if args.real_game:
+            real_games(args, database, label)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print("%s: %d passed, %d failed" % (label, passed - before[0], failed - before[1]), flush=True)
@@ -382,10 +481,13 @@ def main():
     p.add_argument("--game", required=True)
     p.add_argument("--files", required=True)
     p.add_argument("--no-postgres", action="store_true")
+    p.add_argument("--real-game", help="the game binary, to replay journals it files itself as well")
     args = p.parse_args()
     args.server = os.path.abspath(args.server)
     args.game = os.path.abspath(args.game)
     args.files = os.path.abspath(args.files)
+    if args.real_game:
+        args.real_game = os.path.abspath(args.real_game)
 
     sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
     try:
