@@ -320,14 +320,30 @@ bool DecodeGameJournal(const std::string& bytes, GameJournal& j, std::string& er
         error = "the journal's body is damaged or cut short";
         return false;
     }
+    GameJournalHeader header = j.header;
+    if (!DecodeGameJournalBody(body, j, error)) return false;
+    j.header = header;
+    if (j.streams.endFrames != j.header.frames) {
+        error = "the journal's frame count does not match its header";
+        j = GameJournal();
+        return false;
+    }
+    return true;
+}
+
+bool DecodeGameJournalBody(const std::string& body, GameJournal& j, std::string& error) {
+    j = GameJournal();
     Reader r{body};
+    // The state is a few hundred named values: far more is not a game's.
     size_t n = r.Count();
+    if (n > 100000) r.ok = false;
     for (size_t i = 0; i < n && r.ok; i++) {
         std::string name = r.Text();
         int64_t v = r.Signed();
         j.numbers.push_back({name, v});
     }
     n = r.Count();
+    if (n > 1000) r.ok = false;
     for (size_t i = 0; i < n && r.ok; i++) {
         std::string name = r.Text();
         std::string v = r.Text();
@@ -395,11 +411,6 @@ bool DecodeGameJournal(const std::string& bytes, GameJournal& j, std::string& er
     }
     if (!r.ok || r.pos != body.size() || frame > frames) {
         error = "the journal's body is damaged";
-        j = GameJournal();
-        return false;
-    }
-    if ((long long)frames != j.header.frames) {
-        error = "the journal's frame count does not match its header";
         j = GameJournal();
         return false;
     }

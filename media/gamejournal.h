@@ -53,7 +53,7 @@ struct GameJournal {
 
 // Limits a reader keeps to, so that a hostile file costs little.
 constexpr size_t GameJournalMaxFile = 4u << 20;       // bytes on disk
-constexpr size_t GameJournalMaxBody = 64u << 20;      // bytes once inflated
+constexpr size_t GameJournalMaxBody = 16u << 20;      // bytes once inflated (an hour's game is ~3 MB)
 constexpr size_t GameJournalMaxHeader = 4096;
 
 const char* ModeWord(int mode);  // "easy", "medium", "hard"
@@ -68,6 +68,10 @@ bool DecodeGameJournalHeader(const std::string& bytes, GameJournalHeader& header
                              std::string& error);
 // Reads a whole file; false with error (a short sentence) on anything wrong.
 bool DecodeGameJournal(const std::string& bytes, GameJournal& journal, std::string& error);
+
+// Reads an inflated body alone into the state and streams (the header is
+// left as it was); what DecodeGameJournal does after the header.
+bool DecodeGameJournalBody(const std::string& body, GameJournal& journal, std::string& error);
 
 // The name as lowercase hex ("-" when empty), and back.
 std::string NameHex(const std::string& name);
