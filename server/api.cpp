@@ -287,10 +287,22 @@ ApiReply Api::Journal(int64_t id) {
 
 bool Api::Cached(const std::string& key, ApiReply& out) {
     if (o_.cacheMs <= 0) return false;
+    int64_t now = now_();
     std::lock_guard<std::mutex> lock(cacheMutex_);
     auto it = cache_.find(key);
-    if (it == cache_.end() || it->second.expiresMs < now_()) return false;
-    out = it->second.reply;
+    if (it == cache_.end()) return false;
+    CacheEntry& e = it->second;
+    if (e.expiresMs < now) {
+        // The first request after the answer expired reads the table again;
+        // the others keep getting the old answer meanwhile, rather than all
+        // queueing for the database at the same moment. One that has taken
+        // over a second is given up on.
+        if (e.refreshingSinceMs == 0 || now - e.refreshingSinceMs > 1000) {
+            e.refreshingSinceMs = now;
+            return false;
+        }
+    }
+    out = e.reply;
     return true;
 }
 
@@ -298,12 +310,14 @@ void Api::Keep(const std::string& key, const ApiReply& reply) {
     if (o_.cacheMs <= 0) return;
     std::lock_guard<std::mutex> lock(cacheMutex_);
     if (cache_.size() > 1000) cache_.clear();  // offsets are many; keep it small
-    cache_[key] = CacheEntry{now_() + o_.cacheMs, reply};
+    cache_[key] = CacheEntry{now_() + o_.cacheMs, 0, reply};
 }
 
 void Api::ScoresChanged() {
+    // Expired, not dropped: the next request reads the table again while
+    // the ones that come with it still get the old answer.
     std::lock_guard<std::mutex> lock(cacheMutex_);
-    cache_.clear();
+    for (auto& [key, e] : cache_) e.expiresMs = 0;
 }
 
 ApiReply Api::Scores(const ApiRequest& r) {

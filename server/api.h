@@ -69,6 +69,7 @@ private:
 
     struct CacheEntry {
         int64_t expiresMs = 0;
+        int64_t refreshingSinceMs = 0;  // one request is reading it again; 0 when none
         ApiReply reply;
     };
     std::mutex cacheMutex_;

@@ -168,10 +168,16 @@ int64_t PendingGames(SqlConnection& c) {
 
 std::vector<ScoreRow> ListScores(SqlConnection& c, const std::string& mode, int64_t sinceMs, int64_t offset,
                                  int64_t limit) {
-    auto rows = c.Run(
-        "SELECT id, score, wave, received_ms, name_hex FROM games WHERE mode = ? AND status = 'ranked'"
-        " AND received_ms >= ? ORDER BY score DESC, id LIMIT ? OFFSET ?",
-        {SqlText(mode), SqlInt(sinceMs), SqlInt(limit), SqlInt(offset)});
+    // The all-time table walks the score index and stops after the page; a
+    // period's table picks its games by date first (a day's games are few)
+    // and sorts those.
+    std::vector<SqlRow> rows =
+        sinceMs <= 0 ? c.Run("SELECT id, score, wave, received_ms, name_hex FROM games WHERE mode = ?"
+                             " AND status = 'ranked' ORDER BY score DESC, id LIMIT ? OFFSET ?",
+                             {SqlText(mode), SqlInt(limit), SqlInt(offset)})
+                     : c.Run("SELECT id, score, wave, received_ms, name_hex FROM games WHERE mode = ?"
+                             " AND status = 'ranked' AND received_ms >= ? ORDER BY score DESC, id LIMIT ? OFFSET ?",
+                             {SqlText(mode), SqlInt(sinceMs), SqlInt(limit), SqlInt(offset)});
     std::vector<ScoreRow> out;
     for (size_t i = 0; i < rows.size(); i++) {
         ScoreRow s;
