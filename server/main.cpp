@@ -174,9 +174,14 @@ int main(int argc, char** argv) {
     http.Options(".*", handle);
     // The library's own refusals (a request it cannot parse, a body too
     // large) get the API's JSON form too.
-    http.set_error_handler([&](const httplib::Request&, httplib::Response& res) {
+    http.set_error_handler([&](const httplib::Request& req, httplib::Response& res) {
         if (!res.body.empty()) return;
-        std::string why = res.status == 413 ? "the request body is larger than this server takes"
+        // The library takes at most 8 KB of a form-encoded body (what curl
+        // --data sends by default), whatever the limit for other bodies.
+        bool form = req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0;
+        std::string why = res.status == 413 && form
+                              ? "send the journal as application/octet-stream: a form-encoded body may hold 8 KB"
+                          : res.status == 413 ? "the request body is larger than this server takes"
                           : res.status == 404 ? "nothing is here"
                                               : "the request is malformed";
         res.set_content(ErrorReply(res.status, why).body, "application/json");

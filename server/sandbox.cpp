@@ -185,8 +185,11 @@ ReplayOutcome Collect(Spawned& s, int wallSeconds) {
     }
     int ws = 0;
     kill(-s.pid, SIGKILL);  // anything the game left behind in its group
-    while (waitpid(s.pid, &ws, 0) < 0 && errno == EINTR) {
+    rusage ru{};
+    while (wait4(s.pid, &ws, 0, &ru) < 0 && errno == EINTR) {
     }
+    o.cpuSeconds = (double)ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + (double)ru.ru_stime.tv_sec +
+                   ru.ru_stime.tv_usec / 1e6;
     o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     o.lastOut = LastLine(out);
     o.lastErr = LastLine(err);

@@ -16,6 +16,7 @@ struct ReplayOutcome {
     std::string lastErr;   // last line on standard error
     std::string sandbox;   // how the child was confined, as it said
     double seconds = 0;    // wall time of the replay
+    double cpuSeconds = 0;  // processor time it used
 };
 
 // The "verified ..." line the game prints when its replay filed the record.

@@ -113,8 +113,8 @@ bool Verifiers::VerifyOne(const std::string& owner) {
                        : out.kind == ReplayOutcome::SIGNALED ? "signal " + std::to_string(out.code)
                        : out.kind == ReplayOutcome::TIMED_OUT ? "timeout"
                                                               : "none";
-    std::fprintf(stderr, "verify game=%lld result=%s replay=%.2fs played=%.1fs exit=%s sandbox=\"%s\"%s%s%s\n",
-                 (long long)claim->id, result.c_str(), out.seconds, claim->claims.ms / 1000.0, exit.c_str(),
+    std::fprintf(stderr, "verify game=%lld result=%s replay=%.2fs cpu=%.2fs played=%.1fs exit=%s sandbox=\"%s\"%s%s%s\n",
+                 (long long)claim->id, result.c_str(), out.seconds, out.cpuSeconds, claim->claims.ms / 1000.0, exit.c_str(),
                  out.sandbox.c_str(), reason.empty() ? "" : " reason=\"", reason.c_str(), reason.empty() ? "" : "\"");
     if (v.status == Verdict::RETRY) return false;
     if (filed && filed->status == Verdict::RANKED) ranked_();

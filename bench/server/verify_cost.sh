@@ -43,16 +43,17 @@ taskset -c 0 "$SERVER" --port "$port" --database "$WORK/scores.sqlite" --game "$
 SPID=$!
 for _ in $(seq 100); do curl -sf "http://127.0.0.1:$port/api/v1/health" >/dev/null && break; sleep 0.1; done
 for name in demo-easy demo-medium demo-hard scripted; do
-  curl -sf --data-binary "@$WORK/$name.w2g" "http://127.0.0.1:$port/api/v1/games" >/dev/null
+  curl -sf -H 'Content-Type: application/octet-stream' --data-binary "@$WORK/$name.w2g" \
+    "http://127.0.0.1:$port/api/v1/games" >/dev/null
 done
 while [ "$(grep -c '^verify ' "$WORK/server.log")" -lt 4 ]; do sleep 0.5; done
 kill -TERM "$SPID"; wait "$SPID" || true; SPID=""
-printf "%-12s %9s %9s %9s\n" game "play s" "verify s" "ratio"
+printf "%-12s %9s %9s %9s %9s %9s\n" game "play s" "wall s" "CPU s" "wall/play" "CPU/play"
 n=0
 for name in demo-easy demo-medium demo-hard scripted; do
   n=$((n + 1))
   grep "^verify game=$n " "$WORK/server.log" |
-    sed -E 's/.*replay=([0-9.]+)s played=([0-9.]+)s.*/\1 \2/' |
-    awk -v name="$name" '{printf "%-12s %9.1f %9.2f %8.2f%%\n", name, $2, $1, 100 * $1 / $2}'
+    sed -E 's/.*replay=([0-9.]+)s cpu=([0-9.]+)s played=([0-9.]+)s.*/\1 \2 \3/' |
+    awk -v name="$name" '{printf "%-12s %9.1f %9.2f %9.2f %8.2f%% %8.2f%%\n", name, $3, $1, $2, 100 * $1 / $3, 100 * $2 / $3}'
 done
 grep '^verify ' "$WORK/server.log" | sed 's/^/  /'

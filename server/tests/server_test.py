@@ -256,6 +256,11 @@ def bad_requests(s):
         status, r = s.json(method, path, body)
         check(status == want and isinstance(r.get("error"), str) and len(r["error"]) > 10,
               "%s %s (%r...): wanted %d and an error, got %d %s" % (method, path, (body or b"")[:40], want, status, r))
+    # The HTTP library reads at most 8 KB of a form-encoded body: the
+    # refusal says how to send a journal instead.
+    status, data, _ = s.request("POST", "/api/v1/games", good + b"\0" * 9000,
+                                {"Content-Type": "application/x-www-form-urlencoded"})
+    check(status == 413 and b"application/octet-stream" in data, "a form-encoded journal: %d %r" % (status, data))
     nxt = s.submit(journal({"score": 12}))[1]["id"]
     check(nxt == last + 1, "a refused request stored a game (ids %d then %d)" % (last, nxt))
     check(before["status"] == "ok", "health: %s" % before)
