@@ -253,3 +253,11 @@ std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::strin
     t.Commit();
     return v;
 }
+
+int64_t ForgetUnusedSessions(SqlConnection& c, int64_t olderThanMs) {
+    SqlTransaction t(c);
+    c.Run("DELETE FROM sessions WHERE game_id IS NULL AND issued_ms < ?", {SqlInt(olderThanMs)});
+    int64_t n = c.Changes();
+    t.Commit();
+    return n;
+}

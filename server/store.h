@@ -66,3 +66,7 @@ std::optional<Claim> ClaimGame(SqlConnection& c, const std::string& owner, int64
 // (another process has the game now).
 std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::string& owner, Verdict v, int64_t nowMs,
                                   int64_t verifyMs);
+
+// Forgets the tokens no game has used by olderThanMs (games that were never
+// sent); returns how many.
+int64_t ForgetUnusedSessions(SqlConnection& c, int64_t olderThanMs);

@@ -107,7 +107,8 @@ Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenI
         return Reject("its clock ran faster than the frame pacing allows (" + std::to_string(v.frames) + " frames in " +
                       std::to_string(v.ms) + " ms)");
     if (!token.given) return Reject("played offline: it was verified, but a game without a session token is not ranked");
-    if (!token.known) return Reject("its session token was not issued by this server");
+    if (!token.known)
+        return Reject("its session token was not issued by this server (or, unused for a week, was forgotten)");
     if (receivedMs - token.issuedMs < v.ms)
         return Reject("it was submitted sooner after its start than its own length (a slowed clock)");
     return Verdict{Verdict::RANKED, ""};

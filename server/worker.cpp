@@ -18,6 +18,11 @@ int64_t NowMs() {
 // After this many replays that could not start, a game is rejected rather
 // than tried for ever.
 constexpr int kMaxAttempts = 3;
+// A token no game has used for a week belongs to a game that was never sent
+// (or not finished): it is forgotten, so that the table does not grow with
+// every game started. Looked for once an hour.
+constexpr int64_t kTokenLifeMs = int64_t(7) * 24 * 3600 * 1000;
+constexpr int64_t kTokenSweepMs = 3600 * 1000;
 }  // namespace
 
 Verifiers::Verifiers(const ServerOptions& o, SqlPool& pool, std::string self, std::string game, std::string files,
@@ -65,6 +70,16 @@ void Verifiers::Run(int index) {
             std::fprintf(stderr, "wormlob2-server: verifier %d: %s\n", index, e.what());
         }
         if (worked) continue;
+        if (index == 0 && NowMs() - lastSweepMs_ > kTokenSweepMs) {
+            lastSweepMs_ = NowMs();
+            try {
+                auto c = pool_.Get();
+                int64_t n = ForgetUnusedSessions(*c, lastSweepMs_ - kTokenLifeMs);
+                if (n) std::fprintf(stderr, "wormlob2-server: forgot %lld unused session tokens\n", (long long)n);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "wormlob2-server: forgetting old tokens: %s\n", e.what());
+            }
+        }
         // Nothing to do: wait for a game queued here, or look again later
         // for games that other processes took in or let go.
         std::unique_lock<std::mutex> lock(m_);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -41,4 +42,5 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     int wakes_ = 0;
+    int64_t lastSweepMs_ = 0;  // when unused tokens were last forgotten (worker 0 only)
 };

@@ -89,6 +89,19 @@ TEST(Store, ATokenRanksOneGame) {
     EXPECT_EQ(second->reason, "its session token was already used by game " + std::to_string(a));
 }
 
+TEST(Store, UnusedTokensAreForgottenAndSpentOnesKept) {
+    Db db;
+    std::string old = NewSession(*db.c, "a", 1000), spent = NewSession(*db.c, "a", 1000),
+                fresh = NewSession(*db.c, "a", 5000);
+    int64_t id = SubmitGame(*db.c, Header(5, spent), "sha", "j", "a", 2000).id;
+    ASSERT_TRUE(ClaimGame(*db.c, "w", 3000, 5000));
+    ASSERT_EQ(FinishGame(*db.c, id, "w", kRanked, 3000, 1)->status, Verdict::RANKED);
+    EXPECT_EQ(ForgetUnusedSessions(*db.c, 4000), 1);
+    EXPECT_FALSE(SessionIssuedMs(*db.c, old));
+    EXPECT_TRUE(SessionIssuedMs(*db.c, spent));
+    EXPECT_TRUE(SessionIssuedMs(*db.c, fresh));
+}
+
 TEST(Store, TablesRankBestFirstWithinTheirPeriod) {
     Db db;
     int64_t ids[4];
