@@ -494,6 +494,35 @@ def main():
     if args.real_game:
         args.real_game = os.path.abspath(args.real_game)
 
+    shared = None
+    if os.geteuid() == 0 and not reachable_by_nobody([args.game, os.path.join(args.files, "418"),
+                                                     args.real_game or args.game]):
+        # A server run as root replays as nobody, who cannot reach a checkout
+        # in a private folder: the programs and assets go where it can.
+        shared = tempfile.mkdtemp(prefix="wl2-shared-")
+        os.chmod(shared, 0o755)
+        for attr in ("game", "real_game"):
+            if getattr(args, attr):
+                dest = os.path.join(shared, attr + "-" + os.path.basename(getattr(args, attr)))
+                shutil.copy2(getattr(args, attr), dest)
+                setattr(args, attr, dest)
+        shutil.copytree(args.files, os.path.join(shared, "Files"), symlinks=True,
+                        ignore=shutil.ignore_patterns("scores.dat*", "Setup.ini*", "Debug.txt", "games"))
+        args.files = os.path.join(shared, "Files")
+        subprocess.run(["chmod", "-R", "a+rX", shared], check=True)
+    try:
+        return run_suites(args)
+    finally:
+        if shared:
+            shutil.rmtree(shared, ignore_errors=True)
+
+
+def reachable_by_nobody(paths):
+    return subprocess.run(["runuser", "-u", "nobody", "--", "sh", "-c", 'for p; do [ -r "$p" ] || exit 1; done',
+                           "sh"] + paths, cwd="/").returncode == 0
+
+
+def run_suites(args):
     sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
     try:
         suite(args, os.path.join(sqlite_dir, "scores.sqlite"), "sqlite")
