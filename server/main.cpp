@@ -160,6 +160,16 @@ int main(int argc, char** argv) {
         r.path = req.path;
         r.body = req.body;
         r.address = req.remote_addr;
+        // Behind a reverse proxy every request comes from the proxy: the
+        // client is the last address it added (earlier ones the client
+        // may have written itself).
+        if (!o.trustedProxy.empty() && req.remote_addr == o.trustedProxy && req.has_header("X-Forwarded-For")) {
+            std::string chain = req.get_header_value("X-Forwarded-For");
+            std::string last = chain.substr(chain.rfind(',') == std::string::npos ? 0 : chain.rfind(',') + 1);
+            last.erase(0, last.find_first_not_of(' '));
+            last.erase(last.find_last_not_of(' ') + 1);
+            if (!last.empty() && last.size() <= 64) r.address = last;
+        }
         for (const auto& [k, v] : req.params) r.params.emplace(k, v);
         ApiReply a = api.Handle(r);
         res.status = a.status;

@@ -73,6 +73,8 @@ const std::vector<Setting>& Settings() {
          Num(&ServerOptions::leaseSeconds, 2, 86400)},
         {"poll-ms", "MS", "how often idle workers look for games other processes took in (1000)",
          Num(&ServerOptions::pollMs, 10, 600000)},
+        {"trusted-proxy", "A", "a reverse proxy's address: its requests count as from the client its X-Forwarded-For names (none)",
+         Text(&ServerOptions::trustedProxy)},
         {"cache-ms", "MS", "how long a score table answer is reused, 0 for never (1000)",
          Num(&ServerOptions::cacheMs, 0, 3600000)},
     };

@@ -30,7 +30,8 @@ struct ServerOptions {
     int leaseSeconds = 180;  // longer than a replay may take
     int pollMs = 1000;       // how often an idle worker looks for games other processes took in
     int cacheMs = 1000;      // how long a score table answer is reused
-    bool quiet = false;      // no line per request
+    std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For names the client
+    bool quiet = false;        // no line per request
 };
 
 // Fills o from the environment, then from the arguments. Returns "" or

@@ -321,10 +321,15 @@ def restarts(args, database, work):
 
 
 def rate_limit(args, database, work):
-    s = Server(args, database, work, ["--rate-limit", "1", "--rate-burst", "3"])
+    s = Server(args, database, work, ["--rate-limit", "1", "--rate-burst", "3", "--trusted-proxy", "127.0.0.1"])
     got = [s.json("POST", "/api/v1/sessions") for _ in range(4)]
-    s.stop()
     check([g[0] for g in got] == [200, 200, 200, 429] and "error" in got[3][1], "the rate limit: %s" % got)
+    # Through a trusted proxy each client has its own allowance; an address
+    # the client wrote itself before the proxy's does not count.
+    other = [s.request("POST", "/api/v1/sessions", headers={"X-Forwarded-For": "10.9.9.%d, 192.0.2.7" % n})[0]
+             for n in range(4)]
+    check(other == [200, 200, 200, 429], "the rate limit behind a proxy: %s" % other)
+    s.stop()
 
 
 def play_real_game(game, files, work, name, extra=(), practice=False):
