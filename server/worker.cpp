@@ -111,6 +111,7 @@ bool Verifiers::VerifyOne(const std::string& owner) {
     job.limits.cpuSeconds = o_.cpuSeconds;
     job.limits.memoryBytes = o_.memoryMb << 20;
     job.limits.wallSeconds = o_.wallSeconds;
+    std::fprintf(stderr, "replay game=%lld started (attempt %d)\n", (long long)claim->id, claim->attempts + 1);
     ReplayOutcome out = RunReplay(job);
     Verdict v = Decide(claim->claims, out, token, claim->receivedMs);
     if (v.status == Verdict::RETRY && claim->attempts + 1 >= kMaxAttempts) {
