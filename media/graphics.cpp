@@ -346,7 +346,9 @@ void Flip(int sync) {
 }
 
 void SubmitDrawing() {
-    if (g_open && g_gl) gfx::GlSubmit();
+    if (!g_open || !g_gl) return;
+    gfx::GlSubmit();
+    PlatformFrameDrawn();
 }
 
 long GraphicsDrawCalls() { return gfx::GlDrawCalls(); }

@@ -24,6 +24,7 @@ void wormlob_store_file(const char* path);
 void wormlob_offer_download(const char* path, const char* name);
 void wormlob_program_ended(int status);
 void wormlob_presented();
+void wormlob_drawn();
 }
 
 namespace {
@@ -56,6 +57,8 @@ void PlatformFileSaved(const std::string& path) {
 
 void PlatformFramePresented() { wormlob_presented(); }
 
+void PlatformFrameDrawn() { wormlob_drawn(); }
+
 void EndProcess(int status) {
     std::fflush(nullptr);
     wormlob_program_ended(status);
@@ -78,6 +81,8 @@ void PlatformFileWritten(const std::string&) {}
 void PlatformFileSaved(const std::string&) {}
 
 void PlatformFramePresented() {}
+
+void PlatformFrameDrawn() {}
 
 void EndProcess(int status) {
     std::fflush(nullptr);

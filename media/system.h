@@ -119,6 +119,9 @@ void PlatformFileWritten(const std::string& storedPath);
 void PlatformFileSaved(const std::string& path);
 // A picture was presented (a page counts them for its tests).
 void PlatformFramePresented();
+// A frame's drawing was handed over and waited for (a page times its
+// frames with it for the measurements).
+void PlatformFrameDrawn();
 
 // ----------------------------------------------------------------- input ---
 

@@ -9,6 +9,7 @@
 #include "shell/framehub.h"
 #include "shell/log.h"
 #include "shell/setup.h"
+#include "shell/startup.h"
 
 int TargetRate;
 bool EngineTestRunning = false;
@@ -35,8 +36,11 @@ void EngineTest(int aim, int spriteScale) {
     EngineTestRunning = true;
     LogLine("Aiming for " + std::to_string(aim) + "," + std::to_string(spriteScale));
 
-    for (int n = 500; n <= 20000; n += 500) {
-        for (int f = 0; f < 8; f++) {
+    // A measurement run (--test-load) holds one load long enough for a
+    // steady frame time; the search is otherwise the same.
+    const int held = Options.testLoad;
+    for (int n = held ? held : 500; n <= (held ? held : 20000); n += 500) {
+        for (int f = 0; f < (held ? 70 : 8); f++) {
             BeginFrame(1);
             DrawEngineTestPicture();
             for (int j = 0; j <= n; j++) {

@@ -164,6 +164,12 @@ bool CheckJournalOptions() {
         std::cerr << "wormlob2: --record and --replay cannot be used together\n";
         return false;
     }
+    // A held performance test is a measurement, not a run to keep: its
+    // length would have to be journaled with the options.
+    if (Options.testLoad > 0 && (!Options.recordFile.empty() || !Options.replayFile.empty())) {
+        std::cerr << "wormlob2: --test-load cannot be used with --record or --replay\n";
+        return false;
+    }
     if (Options.replayFile.empty()) return true;
     if (!Options.inputScript.empty() || Options.virtualClock || Options.autoplay || Options.mode >= 0 ||
         Options.seed >= 0 || Options.games > 0) {

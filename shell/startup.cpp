@@ -94,7 +94,9 @@ std::string UsageText() {
            "  --autoplay          a built-in player plays game after game (a demo)\n"
            "  --mode M            start with mode M selected: easy, medium or hard\n"
            "  --seed N            start the random generator at N (0 or more)\n"
-           "  --games N           end the program (as Escape would) after N finished games\n";
+           "  --games N           end the program (as Escape would) after N finished games\n"
+           "  --test-load N       hold the start-up performance test at N sprites for 70 frames\n"
+           "                      (measuring frame times at a fixed load)\n";
 }
 
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
@@ -174,6 +176,15 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
                 return false;
             }
             (a == "--seed" ? Options.seed : Options.games) = n;
+        } else if (a == "--test-load") {
+            if (!next(v)) return false;
+            bool digits = !v.empty() && v.size() < 6 && v.find_first_not_of("0123456789") == std::string::npos;
+            long long n = digits ? TextToLong(v) : 0;
+            if (n < 1 || n > 20000) {
+                std::cerr << "wormlob2: --test-load wants a number of sprites from 1 to 20000\n";
+                return false;
+            }
+            Options.testLoad = (int)n;
         } else {
             std::cerr << "wormlob2: unknown option " << a << "\n" << UsageText();
             return false;

@@ -55,6 +55,9 @@ struct ProgramOptions {
     int mode = -1;         // --mode easy|medium|hard: the mode chosen at start
     long long seed = -1;   // --seed N: the random generator's start, -1 as is
     long long games = 0;   // --games N: end the program after N filed games
+    // --test-load N (measurements): the start-up performance test holds N
+    // sprites for 70 frames instead of searching for the largest load.
+    int testLoad = 0;
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.

@@ -10,6 +10,9 @@ mergeInto(LibraryManager.library, {
   wormlob_presented: function() {
     Module['wormlobPresented']();
   },
+  wormlob_drawn: function() {
+    Module['wormlobDrawn']();
+  },
   wormlob_program_ended: function(status) {
     Module['wormlobEnded'](status);
   },

@@ -1,9 +1,22 @@
 // The page's budgets, measured in headless Chromium here:
 //   node web/measure.js SITE_DIR [RUNS]
-// download size (gzip'd .wasm + .js + .data), page load to the first
-// presented picture and to the title (with the loading outside the
-// program's designed waits), sprite throughput against the plain WebGL
-// reference page (web/bench/reference.html), and the wasm heap at the title.
+//     download size (gzip'd .wasm + .js + .data), page load to the first
+//     presented picture and to the title (with the loading outside the
+//     program's designed waits), the wasm heap at the title, and sprite
+//     throughput: the best load the page's start-up performance test finds
+//     against the best load of the plain WebGL reference page
+//     (web/bench/reference.html) running the same procedure, RUNS fresh
+//     loads of each (5 by default).
+//   node web/measure.js SITE_DIR --spread [RUNS]
+//     the page's best load alone over RUNS fresh loads (10 by default).
+//   node web/measure.js SITE_DIR --fixed [LOADS] [REPEATS]
+//     frame times at fixed loads (1000,4000,8000,16000 by default): the
+//     page with its test held at the load (--test-load), the reference
+//     with ?n=; per load the median over 60 frames of the time from a
+//     frame's start to the end of its drawing, and the CPU time the
+//     browser's GPU process and the page's renderer spent per frame (read
+//     from /proc: steadier than wall time on a shared machine), REPEATS
+//     fresh loads each (1 by default).
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -11,9 +24,8 @@ const zlib = require('zlib');
 const d = require('./driver');
 
 const site = process.argv[2];
-const runs = Number(process.argv[3] || 5);
 if (!site) {
-  console.error('usage: node web/measure.js SITE_DIR [RUNS]');
+  console.error('usage: node web/measure.js SITE_DIR [RUNS | --spread [RUNS] | --fixed [LOADS] [REPEATS]]');
   process.exit(2);
 }
 
@@ -22,7 +34,146 @@ function median(a) {
   return s.length % 2 ? s[(s.length - 1) / 2] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
 }
 
+const root = path.resolve(__dirname, '..');
+// The reference page and the pictures it draws, served beside the site.
+const REFERENCE_FILES = {
+  '/reference.html': path.join(__dirname, 'bench/reference.html'),
+  '/icons.png': path.join(root, 'Files/Common/icons.png'),
+  '/logo.png': path.join(root, 'Files/Common/logo.png'),
+  '/Vantor.png': path.join(root, 'Files/Common/Vantor.png'),
+};
+
+// CPU time (ms, user + system) of a browser's GPU process and of its
+// renderers, from /proc: the browser's own process and its descendants,
+// told apart by their --type= argument.
+function browserCpu(browser) {
+  const rootPid = browser.process().pid;
+  const parent = {}, type = {}, cpu = {};
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${entry}/stat`, 'latin1');
+      const f = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      parent[entry] = f[1];
+      cpu[entry] = (Number(f[11]) + Number(f[12])) * 10;  // clock ticks of 10 ms
+      const m = /--type=([a-z-]+)/.exec(fs.readFileSync(`/proc/${entry}/cmdline`, 'latin1'));
+      type[entry] = m ? m[1] : '';
+    } catch (e) { /* the process ended meanwhile */ }
+  }
+  const within = pid => { for (let p = pid; p && p !== '0'; p = parent[p]) if (p === String(rootPid)) return true; return false; };
+  const out = {gpu: 0, renderer: 0};
+  for (const pid of Object.keys(cpu)) {
+    if (!within(pid)) continue;
+    if (type[pid] === 'gpu-process') out.gpu += cpu[pid];
+    else if (type[pid] === 'renderer') out.renderer += cpu[pid];
+  }
+  return out;
+}
+
+// The page's start-up performance test's best load, from its log in
+// IndexedDB ("Main sprites" is 0.4 times the best load).
+async function pageBest(page) {
+  const log = (await d.storedFiles(page))['/Files/Debug.txt'].toString('latin1');
+  const m = /Main sprites : (\d+)/.exec(log);
+  return m ? Math.round(Number(m[1]) / 0.4) : undefined;
+}
+
+const list = a => a.join(', ');
+const spreadText = a => `median ${median(a)}, range ${Math.min(...a)}-${Math.max(...a)} (${list(a)})`;
+
+// --spread: the page's best load over fresh loads.
+async function spread(runs) {
+  const server = await d.serve(site);
+  const base = 'http://127.0.0.1:' + server.address().port;
+  const bests = [];
+  for (let i = 0; i < runs; i++) {
+    const browser = await d.launch();
+    const errors = [];
+    try {
+      const page = await d.openAt(browser, base + '/index.html', errors);
+      await d.waitFor(page, 'window.wormlobLogMarks && "Finished Loading" in window.wormlobLogMarks', 120000,
+                      'the end of the performance test');
+      bests.push(await pageBest(page));
+    } finally {
+      await browser.close();
+    }
+    if (errors.length) console.log('page errors: ' + errors.join('; '));
+    console.log(`run ${i + 1}: best load ${bests[i]}`);
+  }
+  server.close();
+  console.log(`page's best load over ${runs} fresh loads: ${spreadText(bests)}`);
+}
+
+// Frame times of a held load: each frame from its start (the previous
+// frame's present, for the page; the end of the previous frame's wait, for
+// the reference) to the end of its drawing.
+async function fixedPage(base, n) {
+  const browser = await d.launch();
+  const errors = [];
+  try {
+    const page = await d.openAt(browser, `${base}/index.html?test-load=${n}`, errors);
+    // The CPU times are read across the held frames 11 to 65.
+    const drawnIn = `(window.wormlobLogMarks && window.wormlobLogMarks['Starting Engine Test'] !== undefined ?
+      (window.wormlobDrawnTimes || []).filter(t => t > window.wormlobLogMarks['Starting Engine Test']).length : 0)`;
+    await d.waitFor(page, `${drawnIn} >= 11`, 600000, 'the held test');
+    const [cpu0, f0] = [browserCpu(browser), await d.peek(page, drawnIn)];
+    await d.waitFor(page, `${drawnIn} >= 65`, 600000, 'the held test');
+    const [cpu1, f1] = [browserCpu(browser), await d.peek(page, drawnIn)];
+    await d.waitFor(page, 'window.wormlobLogMarks["Test Complete"] !== undefined', 600000, 'the end of the test');
+    const [marks, drawn, presents] = await d.peek(page,
+        '[window.wormlobLogMarks, window.wormlobDrawnTimes, window.wormlobPresentTimes]');
+    const held = drawn.filter(t => t > marks['Starting Engine Test'] && t < marks['Test Complete']).slice(-60);
+    const times = held.map(t => t - presents.filter(p => p < t).pop());
+    return {times, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
+            errors};
+  } finally {
+    await browser.close();
+  }
+}
+
+async function fixedReference(base, n) {
+  const browser = await d.launch();
+  const errors = [];
+  try {
+    const page = await d.openAt(browser, `${base}/reference.html?n=${n}`, errors);
+    await d.waitFor(page, 'window.referenceCount >= 11', 600000, 'the reference');
+    const [cpu0, f0] = [browserCpu(browser), await d.peek(page, 'window.referenceCount')];
+    await d.waitFor(page, 'window.referenceCount >= 65', 600000, 'the reference');
+    const [cpu1, f1] = [browserCpu(browser), await d.peek(page, 'window.referenceCount')];
+    await d.waitFor(page, 'window.referenceFixed !== undefined', 600000, 'the reference');
+    const times = await d.peek(page, 'window.referenceFixed');
+    return {times, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
+            errors};
+  } finally {
+    await browser.close();
+  }
+}
+
+async function fixed(loads, repeats) {
+  const server = await d.serve(site, REFERENCE_FILES);
+  const base = 'http://127.0.0.1:' + server.address().port;
+  for (const n of loads) {
+    for (let r = 0; r < repeats; r++) {
+      for (const [who, run] of [['page', fixedPage], ['reference', fixedReference]]) {
+        const res = await run(base, n);
+        if (res.errors.length) console.log('page errors: ' + res.errors.join('; '));
+        const line = `${n} sprites, ${who}: median frame ${median(res.times).toFixed(2)} ms ` +
+                     `(${Math.min(...res.times).toFixed(1)}-${Math.max(...res.times).toFixed(1)} over ` +
+                     `${res.times.length} frames), CPU a frame: GPU process ${res.gpu.toFixed(1)} ms, ` +
+                     `renderer ${res.renderer.toFixed(1)} ms`;
+        console.log(line);
+      }
+    }
+  }
+  server.close();
+}
+
 async function main() {
+  if (process.argv[3] === '--spread') return spread(Number(process.argv[4] || 10));
+  if (process.argv[3] === '--fixed') {
+    return fixed((process.argv[4] || '1000,4000,8000,16000').split(',').map(Number), Number(process.argv[5] || 1));
+  }
+  const runs = Number(process.argv[3] || 5);
   let total = 0;
   const sizes = [];
   for (const f of ['index.wasm', 'index.js', 'index.data']) {
@@ -34,11 +185,7 @@ async function main() {
   console.log('download: ' + sizes.join('; '));
   console.log(`download total gzip'd: ${(total / 1048576).toFixed(2)} MB (budget 3 MB)`);
 
-  const root = path.resolve(__dirname, '..');
-  const server = await d.serve(site, {
-    '/reference.html': path.join(__dirname, 'bench/reference.html'),
-    '/icons.png': path.join(root, 'Files/Common/icons.png'),
-  });
+  const server = await d.serve(site, REFERENCE_FILES);
   const base = 'http://127.0.0.1:' + server.address().port;
   const loads = [], heaps = [], bests = [], refs = [], titles = [], starts = [], tests = [], work = [];
   for (let i = 0; i < runs; i++) {
@@ -66,10 +213,7 @@ async function main() {
       heaps.push(await page.evaluate(() => Module.HEAP8.length));
       // The reference fills a canvas of the page's size.
       const size = await page.evaluate(() => [canvas.width, canvas.height]);
-      // The start-up performance test's result, from the log in IndexedDB.
-      const log = (await d.storedFiles(page))['/Files/Debug.txt'].toString('latin1');
-      const m = /Main sprites : (\d+)/.exec(log);
-      if (m) bests.push(Math.round(Number(m[1]) / 0.4));
+      bests.push(await pageBest(page));
       await page.close();
       const ref = await d.openAt(browser, `${base}/reference.html?w=${size[0]}&h=${size[1]}`, errors);
       await d.waitFor(ref, 'window.referenceBest !== undefined', 120000, 'the reference page');
@@ -95,6 +239,8 @@ async function main() {
               `${median(work).toFixed(0)} ms, range ${Math.min(...work).toFixed(0)}-${Math.max(...work).toFixed(0)} ms ` +
               `(budget 1500 ms)`);
   console.log(`wasm heap at the title: ${(median(heaps) / 1048576).toFixed(0)} MB`);
+  console.log(`best load, page: ${spreadText(bests)}`);
+  console.log(`best load, reference: ${spreadText(refs)}`);
   console.log(`sprite throughput: page median ${median(bests)}, reference median ${median(refs)} ` +
               `(${(100 * median(bests) / median(refs)).toFixed(0)} %, budget 90 %)`);
 }

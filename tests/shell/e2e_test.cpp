@@ -90,7 +90,8 @@ TEST_F(Program, EscapeOnTheTitleQuitsWritingSetupBeforeScores) {
 TEST_F(Program, BadUsageAndMissingFolderFailCleanly) {
     EXPECT_EQ(Run("--frames"), 2);
     EXPECT_EQ(Run("--bogus"), 2);
-    for (const char* bad : {"--mode easier", "--seed -1", "--games 0", "--games x"}) EXPECT_EQ(Run(bad), 2) << bad;
+    for (const char* bad : {"--mode easier", "--seed -1", "--games 0", "--games x", "--test-load 0",
+                            "--test-load 20001", "--test-load 5x", "--test-load 100 --record r.journal"}) EXPECT_EQ(Run(bad), 2) << bad;
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_NE(Slurp(root / "out.txt").find("--virtual-clock"), std::string::npos);
     EXPECT_EQ(Run("--headless --files nowhere"), 1);

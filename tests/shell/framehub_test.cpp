@@ -365,6 +365,16 @@ TEST_F(Perf, SlowMachineGetsFloorsAndFrameSkipping) {
               std::string::npos);
 }
 
+TEST_F(Perf, HeldLoadRunsSeventyFramesAtThatLoad) {
+    // One level of 70 frames at the held load, which is then the best load.
+    Options.testLoad = 4000;
+    Run([](int) { return 60; });
+    Options.testLoad = 0;
+    EXPECT_EQ(FrameCounter - g_testStart, 70);
+    EXPECT_EQ(SpriteBudget[1], 1600);
+    EXPECT_EQ(Settings[7], 0);
+}
+
 TEST_F(Perf, BudgetTableByBestLoad) {
     struct Case { int best, main, glow, part, ess; };
     const Case cases[] = {{1500, 1000, 600, 300, 1}, {2000, 1000, 800, 400, 1}, {2500, 1000, 1000, 500, 0},
