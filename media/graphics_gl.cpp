@@ -500,11 +500,17 @@ void GlSubmit() {
     // A browser draws in another process and lets the page run ahead, so
     // the frame is not over until it is drawn, or the frame hub would
     // measure (and the performance test size its budgets by) how fast
-    // commands are queued rather than drawn. The page waits for the drawing
-    // here, before the frame wait, so that the wait absorbs it as a desktop
-    // rasteriser's work is absorbed; the copy to the canvas at the present
-    // is then a single quad, not a second wait after the frame's time is up.
-    if (g_window) glFinish();
+    // commands are queued rather than drawn, while the drawing fell further
+    // behind every frame until the browser stalled the page for seconds.
+    // The page waits for the drawing here, before the frame wait, so that
+    // the wait absorbs it as a desktop rasteriser's work is absorbed; the
+    // copy to the canvas at the present is then a single quad, not a second
+    // wait after the frame's time is up. glFinish does not wait in a
+    // browser (WebGL's finish only flushes); reading a pixel back does.
+    if (g_window) {
+        uint8_t pixel[4];
+        glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    }
 #else
     if (g_window) glFlush();
 #endif
