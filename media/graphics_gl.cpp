@@ -1,10 +1,13 @@
 // The OpenGL back end: an SDL2 window with a GL context, textures for image
 // frames, and a quad batch drawn by small shader programs. The code keeps to
 // what desktop OpenGL 2.1 and OpenGL ES 2.0 / WebGL 1 have in common, so the
-// same file draws on the desktop and in a browser page. Quads collect in one
-// vertex array and go to GL in a single draw call whenever the texture or
-// the blend state changes, the array is full, or the frame is presented or
-// read back; a sprite costs no GL call of its own.
+// same file draws on the desktop and in a browser page; where the context
+// offers GLSL 1.30 / GLSL ES 3.00 (OpenGL 3, WebGL 2) the same shaders are
+// compiled in that dialect, which keeps a quad's one colour flat instead of
+// interpolating it for every pixel. Quads collect in one vertex array and go
+// to GL in a single draw call whenever the texture or the blend state
+// changes, the array is full, or the frame is presented or read back; a
+// sprite costs no GL call of its own.
 #include "media/graphics_internal.h"
 
 #include <SDL.h>
@@ -54,20 +57,43 @@ constexpr unsigned kPlainOpaque = ~0u;
 int g_blend = BLEND_MASK;
 
 // ------------------------------------------------------------ shaders ---
-// The one place that picks the GLSL dialect: GLSL 1.10 on the desktop,
-// GLSL ES 1.00 with full float precision where the GPU has it (texture
+// The one place that picks the GLSL dialect. The shaders are written once
+// with a few macros and compiled either in the classic dialect (GLSL 1.10 on
+// the desktop, GLSL ES 1.00 in a page or on ES 2) or, where the context
+// takes it, in the newer one (GLSL 1.30, GLSL ES 3.00). The newer one has
+// flat varyings: every quad has one colour at its four corners, so a flat
+// colour is the same value a smooth one interpolates to, without a
+// software rasteriser interpolating four components for every pixel.
+// ES shaders ask for full float precision where the GPU has it (texture
 // coordinates into a 2048-texel atlas need more than mediump's 10 bits).
 #ifdef WORMLOB_GL_ES
-const char* const kShaderPrefix =
+const char* const kClassicPrefix =
     "#version 100\n"
     "#ifdef GL_FRAGMENT_PRECISION_HIGH\n"
     "precision highp float;\n"
     "#else\n"
     "precision mediump float;\n"
     "#endif\n";
+const char* const kFlatPrefix = "#version 300 es\nprecision highp float;\n";
+constexpr int kFlatGlsl = 300;  // GLSL ES 3.00
 #else
-const char* const kShaderPrefix = "#version 110\n";
+const char* const kClassicPrefix = "#version 110\n";
+const char* const kFlatPrefix = "#version 130\n";
+constexpr int kFlatGlsl = 130;  // GLSL 1.30
 #endif
+const char* const kClassicVertex = "#define ATTRIBUTE attribute\n#define VARYING varying\n#define FLAT\n";
+const char* const kClassicFragment =
+    "#define VARYING varying\n#define FLAT\n#define TEXTURE2D texture2D\n#define FRAG_COLOUR gl_FragColor\n";
+const char* const kFlatVertex = "#define ATTRIBUTE in\n#define VARYING out\n#define FLAT flat\n";
+const char* const kFlatFragment =
+    "#define VARYING in\n#define FLAT flat\n#define TEXTURE2D texture\n#define FRAG_COLOUR o_colour\n"
+    "out vec4 o_colour;\n";
+
+// Which dialect a display compiles: the newer one wherever the context
+// takes it, unless a test asks for the classic one (or insists on the
+// newer one) to draw the same scene both ways.
+bool g_classicOnly = false;
+bool g_flatShading = false;  // the programs in use are of the newer dialect
 
 // Vertex attribute slots, bound by name before linking.
 enum { kAttrPos = 0, kAttrUv = 1, kAttrColour = 2 };
@@ -76,12 +102,12 @@ enum { kAttrPos = 0, kAttrUv = 1, kAttrColour = 2 };
 // fixed-function GL transformed vertices, so that every corner lands on the
 // very same float position as it did there.
 const char* const kVertexShader = R"(
-attribute vec2 a_pos;
-attribute vec2 a_uv;
-attribute vec4 a_colour;
+ATTRIBUTE vec2 a_pos;
+ATTRIBUTE vec2 a_uv;
+ATTRIBUTE vec4 a_colour;
 uniform mat4 u_projection;
-varying vec2 v_uv;
-varying vec4 v_colour;
+VARYING vec2 v_uv;
+FLAT VARYING vec4 v_colour;
 void main() {
     v_uv = a_uv;
     v_colour = a_colour;
@@ -93,10 +119,10 @@ void main() {
 // to an image.
 const char* const kTexturedShader = R"(
 uniform sampler2D u_texture;
-varying vec2 v_uv;
-varying vec4 v_colour;
+VARYING vec2 v_uv;
+FLAT VARYING vec4 v_colour;
 void main() {
-    gl_FragColor = texture2D(u_texture, v_uv) * v_colour;
+    FRAG_COLOUR = TEXTURE2D(u_texture, v_uv) * v_colour;
 }
 )";
 
@@ -104,21 +130,21 @@ void main() {
 // is at least one half and not at all elsewhere (the old alpha test).
 const char* const kMaskShader = R"(
 uniform sampler2D u_texture;
-varying vec2 v_uv;
-varying vec4 v_colour;
+VARYING vec2 v_uv;
+FLAT VARYING vec4 v_colour;
 void main() {
-    vec4 c = texture2D(u_texture, v_uv) * v_colour;
+    vec4 c = TEXTURE2D(u_texture, v_uv) * v_colour;
     if (c.a < 0.5)
         discard;
-    gl_FragColor = c;
+    FRAG_COLOUR = c;
 }
 )";
 
 // The plain opaque quads: colour only, no texel read.
 const char* const kPlainShader = R"(
-varying vec4 v_colour;
+FLAT VARYING vec4 v_colour;
 void main() {
-    gl_FragColor = v_colour;
+    FRAG_COLOUR = v_colour;
 }
 )";
 
@@ -131,10 +157,14 @@ GLuint g_currentProgram = 0;
 GLuint g_vertexBuffer = 0, g_indexBuffer = 0;
 float g_projection[16] = {};
 
-GLuint CompileShader(GLenum type, const char* body, std::string& error) {
+GLuint CompileShader(GLenum type, const char* body, bool flat, std::string& error) {
     GLuint shader = glCreateShader(type);
-    const char* parts[2] = {kShaderPrefix, body};
-    glShaderSource(shader, 2, parts, nullptr);
+    const bool vertex = type == GL_VERTEX_SHADER;
+    const char* parts[3] = {flat ? kFlatPrefix : kClassicPrefix,
+                            flat ? (vertex ? kFlatVertex : kFlatFragment)
+                                 : (vertex ? kClassicVertex : kClassicFragment),
+                            body};
+    glShaderSource(shader, 3, parts, nullptr);
     glCompileShader(shader);
     GLint ok = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
@@ -147,10 +177,10 @@ GLuint CompileShader(GLenum type, const char* body, std::string& error) {
     return 0;
 }
 
-bool LinkProgram(Program& p, const char* fragmentBody, std::string& error) {
-    GLuint vs = CompileShader(GL_VERTEX_SHADER, kVertexShader, error);
+bool LinkProgram(Program& p, const char* fragmentBody, bool flat, std::string& error) {
+    GLuint vs = CompileShader(GL_VERTEX_SHADER, kVertexShader, flat, error);
     if (!vs) return false;
-    GLuint fs = CompileShader(GL_FRAGMENT_SHADER, fragmentBody, error);
+    GLuint fs = CompileShader(GL_FRAGMENT_SHADER, fragmentBody, flat, error);
     if (!fs) {
         glDeleteShader(vs);
         return false;
@@ -194,10 +224,37 @@ void UseProgram(GLuint name) {
 // (corners 0 1 3 and 1 2 3), as desktop GL splits a GL_QUADS quad: where a
 // texel edge falls exactly on a pixel centre, nearest sampling then picks
 // the same texel as the quads it replaces did.
+bool LinkPrograms(bool flat, std::string& error) {
+    for (Program* p : {&g_textured, &g_masked, &g_plain}) {
+        if (p->name) glDeleteProgram(p->name);
+        *p = Program{};
+    }
+    return LinkProgram(g_textured, kTexturedShader, flat, error) && LinkProgram(g_masked, kMaskShader, flat, error) &&
+           LinkProgram(g_plain, kPlainShader, flat, error);
+}
+
+// The GLSL version the context compiles, as major * 100 + minor (110,
+// 130, 300 for GLSL ES 3.00), read from the first "N.NN" in its version
+// text ("4.50 - build ...", "OpenGL ES GLSL ES 3.00 (WebGL GLSL ES 3.00)");
+// 0 when there is none.
+int ShadingLanguageVersion() {
+    const char* s = reinterpret_cast<const char*>(glGetString(GL_SHADING_LANGUAGE_VERSION));
+    if (!s) return 0;
+    for (; *s; ++s) {
+        if (*s < '0' || *s > '9' || s[1] != '.' || s[2] < '0' || s[2] > '9') continue;
+        const int minor = s[3] >= '0' && s[3] <= '9' ? (s[2] - '0') * 10 + (s[3] - '0') : (s[2] - '0') * 10;
+        return (*s - '0') * 100 + minor;
+    }
+    return 0;
+}
+
 bool MakeDrawingObjects(std::string& error) {
-    if (!LinkProgram(g_textured, kTexturedShader, error) || !LinkProgram(g_masked, kMaskShader, error) ||
-        !LinkProgram(g_plain, kPlainShader, error))
-        return false;
+    // The newer dialect where the context has it; should a driver refuse
+    // those shaders all the same, the classic ones draw the same pictures.
+    g_flatShading = !g_classicOnly && ShadingLanguageVersion() >= kFlatGlsl;
+    std::string flatError;
+    if (g_flatShading && !LinkPrograms(true, flatError)) g_flatShading = false;
+    if (!g_flatShading && !LinkPrograms(false, error)) return false;
     g_currentProgram = g_plain.name;  // the last one linked is in use
     std::vector<GLushort> indices((size_t)kBatchQuads * 6);
     for (int q = 0; q < kBatchQuads; ++q) {
@@ -367,8 +424,10 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
     }
     SDL_GL_ResetAttributes();
 #ifdef WORMLOB_GL_ES
+    // ES 3 (WebGL 2 in a page) is asked for first, ES 2 when the context
+    // cannot be made (see below).
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
 #else
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
@@ -379,6 +438,12 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+#ifdef __EMSCRIPTEN__
+    // Nothing is depth-tested, and a page draws its frames off screen: the
+    // canvas needs no depth buffer. (The desktop keeps SDL's default: its
+    // window's visual, and with it the pictures, stay as they are.)
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+#endif
     Uint32 wflags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
 #ifdef __EMSCRIPTEN__
     // SDL is not told of the page's full screen (see WebFullScreen).
@@ -405,6 +470,12 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
         }
     }
     g_context = SDL_GL_CreateContext(g_window);
+#ifdef WORMLOB_GL_ES
+    if (!g_context) {
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+        g_context = SDL_GL_CreateContext(g_window);
+    }
+#endif
     if (!g_context) {
         error = std::string("OpenGL context creation failed: ") + SDL_GetError();
         SDL_DestroyWindow(g_window);
@@ -468,6 +539,8 @@ void GlGetWindowSize(int& w, int& h) { w = g_winW, h = g_winH; }
 void* GlWindow() { return g_window; }
 uint32_t GlWindowId() { return g_window ? SDL_GetWindowID(g_window) : 0; }
 long GlDrawCalls() { return g_drawCalls; }
+bool GlFlatShading() { return g_window && g_flatShading; }
+void GlUseClassicShaders(bool classic) { g_classicOnly = classic; }
 
 void GlSetTitle(const std::string& title) {
     g_title = title;

@@ -145,6 +145,12 @@ void GlQuad(unsigned tex, const float* xy, float u0, float v0, float u1, float v
 void GlReadPixels(int x, int y, int w, int h, uint8_t* out);  // top row first
 void GlDeleteTexture(unsigned tex);
 long GlDrawCalls();
+// Whether the open display's shaders keep quad colours flat (GLSL 1.30 /
+// GLSL ES 3.00, wherever the context compiles them). GlUseClassicShaders
+// makes later displays compile the classic dialect, so tests can draw the
+// same scene both ways.
+bool GlFlatShading();
+void GlUseClassicShaders(bool classic);
 void* GlWindow();        // SDL_Window*
 uint32_t GlWindowId();
 

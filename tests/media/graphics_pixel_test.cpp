@@ -3,6 +3,7 @@
 // resolution, text, capture and read-back. Runs under an X server with GL
 // (Xvfb with a 24-bit screen and Mesa's software renderer).
 #include "media/graphics.h"
+#include "media/graphics_internal.h"
 #include "media/system.h"
 #include "screens/helpers.h"
 #include "shell/display.h"
@@ -519,4 +520,63 @@ TEST_F(Pixels, StripesDrawTheSamePictureAsWholeBars) {
         EXPECT_EQ(differ, 0u) << "at " << w;
         EXPECT_EQ(black, 0u) << "at " << w;
     }
+}
+
+// The newer GLSL dialect keeps a quad's colour flat instead of
+// interpolating it; every quad has one colour, so the picture must not
+// change by a single bit: every blend mode, the mask test, filtered and
+// nearest textures turned and scaled, fractional alphas, text, lines and
+// the stripes, in a window smaller than the drawing area.
+TEST_F(Pixels, BothShaderDialectsDrawTheSamePixels) {
+    std::vector<uint8_t> px = GfxFill(16, 16, 0, 0, 0, 0);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) GfxSet(px, 16, x, y, x * 16, y * 16, 255 - x * 8, (x + y) * 8);
+    ImageRef nearest = Image("ramp.png", px, 16, 16, true, 0);
+    ImageRef filtered = Image("ramp-f.png", px, 16, 16, true, IMAGE_FILTERED | IMAGE_MIPMAPPED);
+    ASSERT_TRUE(nearest && filtered);
+    auto scene = [&](bool classicOnly, bool& flat) {
+        gfx::GlUseClassicShaders(classicOnly);
+        CloseDisplay();
+        Open(300, 225);
+        flat = gfx::GlFlatShading();
+        SetResolution(640, 480);
+        ViewWidth = 640;
+        ViewHeight = 480;
+        SetBlend(BLEND_ALPHA);
+        DrawStripes(true);
+        SetAutoCentreHandle(true);
+        const int modes[5] = {BLEND_MASK, BLEND_SOLID, BLEND_ALPHA, BLEND_LIGHT, BLEND_SHADE};
+        for (int i = 0; i < 60; i++) {
+            SetBlend(modes[i % 5]);
+            SetColor(40 + i * 3, 255 - i * 4, 90 + i);
+            SetAlpha(0.1f + (i % 9) * 0.11f);
+            SetRotation(i * 37.3f);
+            SetScale(1 + (i % 4) * 0.7f, 1 + (i % 3) * 0.6f);
+            DrawImage(i % 2 ? filtered : nearest, 20 + (i * 97) % 600, 30 + (i * 61) % 420);
+        }
+        SetRotation(-20);
+        SetScale(1.3f, 1.3f);
+        SetBlend(BLEND_ALPHA);
+        SetColor(250, 200, 20);
+        SetAlpha(0.7f);
+        DrawText("Flat or smooth?", 100, 200);
+        DrawLine(10, 400, 600, 350);
+        DrawRect(300, 300, 80, 33);
+        SetAutoCentreHandle(false);
+        return GrabPixmap(0, 0, 300, 225);
+    };
+    bool flatShading = false, classicFlat = true;
+    TPixmap flat = scene(false, flatShading);
+    TPixmap classic = scene(true, classicFlat);
+    gfx::GlUseClassicShaders(false);
+    EXPECT_FALSE(classicFlat);
+    if (!flatShading) WORMLOB_SKIP("this GL has no GLSL 1.30: only the classic dialect runs");
+    ASSERT_EQ(flat.pixels.size(), classic.pixels.size());
+    size_t differ = 0, sprite = 0;
+    for (size_t i = 0; i < flat.pixels.size(); i += 4) {
+        differ += std::memcmp(&flat.pixels[i], &classic.pixels[i], 3) != 0;
+        sprite += flat.pixels[i + 1] > 0;  // the stripes have no green
+    }
+    EXPECT_EQ(differ, 0u);
+    EXPECT_GT(sprite, flat.pixels.size() / 4 / 10);  // a scene, not an empty frame
 }
