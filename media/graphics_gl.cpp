@@ -636,7 +636,12 @@ void GlClear(int r, int g, int b) {
 void GlSwap() {
     GlFlush();
 #ifdef __EMSCRIPTEN__
-    if (g_window) PresentFrameTarget();
+    // The copy goes to the browser now, so that it is drawn while the next
+    // frame is being made rather than added to that frame's wait.
+    if (g_window) {
+        PresentFrameTarget();
+        glFlush();
+    }
 #endif
     if (g_window) SDL_GL_SwapWindow(g_window);
 }
