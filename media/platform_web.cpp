@@ -25,6 +25,7 @@ void wormlob_offer_download(const char* path, const char* name);
 void wormlob_program_ended(int status);
 void wormlob_presented();
 void wormlob_drawn();
+void wormlob_sleep(int ms);
 }
 
 namespace {
@@ -35,13 +36,17 @@ std::string Absolute(const std::string& path) {
 }
 }  // namespace
 
-void PlatformSleepMs(int ms) { emscripten_sleep((unsigned)ms); }
+// web/library.js: sleeps yielding to the browser, and wakes on time.
+void PlatformSleepMs(int ms) { wormlob_sleep(ms); }
 
 int PacingStepMs(double remainingMs) {
-    // The browser's timers are coarse (4 ms once nested), so the page waits
-    // out the rest of the frame in one sleep rather than in 1 ms steps;
-    // the bound the frame hub tests stays the same.
-    if (VirtualClockActive() || remainingMs <= 1.0) return 1;
+    // The page waits out the rest of the frame in one sleep rather than in
+    // 1 ms steps (each wake-up is a turn of the browser's event loop); the
+    // bound the frame hub tests stays the same. A frame already over its
+    // time only yields once, so that the browser can show it and deliver
+    // input, and loses no time to a sleep.
+    if (VirtualClockActive()) return 1;
+    if (remainingMs <= 0) return 0;
     return (int)std::ceil(remainingMs);
 }
 

@@ -13,6 +13,23 @@ mergeInto(LibraryManager.library, {
   wormlob_drawn: function() {
     Module['wormlobDrawn']();
   },
+  // The program's sleep. emscripten_sleep wakes the program from its
+  // timer, so each sleep's timer is set from the timer that ended the one
+  // before; browsers hold such nested timers to at least 4 ms, and a 1 ms
+  // sleep took 4 to 5 (a frame already over its time lost 4 ms more in the
+  // frame wait). Here the timer only posts a message and the program wakes
+  // in that message's turn, where timers do not nest; a sleep of 0 is that
+  // one turn of the event loop, with no timer. The build lists this
+  // function among the imports that may sleep.
+  wormlob_sleep__deps: ['$safeSetTimeout', '$callUserCallback'],
+  wormlob_sleep: function(ms) {
+    Asyncify.handleSleep(function(wakeUp) {
+      var channel = Module['wormlobSleepChannel'] || (Module['wormlobSleepChannel'] = new MessageChannel());
+      channel.port1.onmessage = function() { callUserCallback(wakeUp); };
+      if (ms > 0) safeSetTimeout(function() { channel.port2.postMessage(0); }, ms);
+      else channel.port2.postMessage(0);
+    });
+  },
   wormlob_program_ended: function(status) {
     Module['wormlobEnded'](status);
   },
