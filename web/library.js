@@ -25,7 +25,13 @@ mergeInto(LibraryManager.library, {
   wormlob_sleep: function(ms) {
     Asyncify.handleSleep(function(wakeUp) {
       var channel = Module['wormlobSleepChannel'] || (Module['wormlobSleepChannel'] = new MessageChannel());
-      channel.port1.onmessage = function() { callUserCallback(wakeUp); };
+      var start = performance.now();
+      // The time asked for and slept so far, for the page's frame-time tests.
+      Module['wormlobAskedMs'] = (Module['wormlobAskedMs'] || 0) + ms;
+      channel.port1.onmessage = function() {
+        Module['wormlobSleptMs'] = (Module['wormlobSleptMs'] || 0) + performance.now() - start;
+        callUserCallback(wakeUp);
+      };
       if (ms > 0) safeSetTimeout(function() { channel.port2.postMessage(0); }, ms);
       else channel.port2.postMessage(0);
     });

@@ -89,21 +89,46 @@ async function main() {
     // The score table's first row (white text on the table's olive ground).
     const emptyTable = d.regionStats(title, 0.75, 0.555, 0.99, 0.59, 150);
 
-    // The title runs at the desktop's game speed: 60 frames a second, or
-    // 30 presented when the performance test switched frame skipping on.
-    const skipping = /Settings Overwritten/.test((await d.storedFiles(page))['/Files/Debug.txt'].toString('latin1'));
-    const frameMs = await page.evaluate(() => new Promise(resolve => {
-      const from = window.wormlobPresentTimes.length;
+    // The title runs at the desktop's game speed, 60 frames a second (every
+    // second one presented when the performance test switched frame
+    // skipping on), as far as the browser draws that fast: the frame wait
+    // never asks for more than the rest of a frame's 15 ms, whatever the
+    // frame's own time (its making and drawing, without what was slept),
+    // and frames do not come faster.
+    const pace = await page.evaluate(() => new Promise(resolve => {
+      const from = window.wormlobDrawnTimes.length;
       setTimeout(() => {
-        const t = window.wormlobPresentTimes.slice(from), gaps = [];
-        for (let i = 1; i < t.length; i++) gaps.push(t[i] - t[i - 1]);
-        gaps.sort((a, b) => a - b);
-        resolve(gaps[gaps.length >> 1]);
+        const at = a => a.slice(from);
+        const drawn = at(window.wormlobDrawnTimes), asked = at(window.wormlobDrawnAsked);
+        const slept = at(window.wormlobDrawnSlept), periods = [];
+        // Between two frames' drawing lie the first frame's wait and the
+        // second frame's making and drawing: a frame's own time is that
+        // span without what was slept, and the wait it asks for is in the
+        // span after.
+        let worst = 0, own = null;
+        for (let i = 1; i < drawn.length; i++) {
+          const period = drawn[i] - drawn[i - 1], ask = asked[i] - asked[i - 1];
+          periods.push(period);
+          if (own !== null && ask > 0) worst = Math.max(worst, own + ask);
+          own = period - (slept[i] - slept[i - 1]);
+        }
+        periods.sort((a, b) => a - b);
+        resolve({frames: periods.length, median: periods[periods.length >> 1], worst});
       }, 2000);
     }));
-    const wantMs = skipping ? 2000 / 60 : 1000 / 60;
-    check(frameMs > wantMs * 0.85 && frameMs < wantMs * 1.2,
-          `the title presents a picture every ${frameMs.toFixed(1)} ms (median; ${wantMs.toFixed(1)} wanted)`);
+    check(pace.frames > 20 && pace.median > 1000 / 60 * 0.85 && pace.worst <= 17,
+          `the title paces its frames (${pace.frames} in 2 s, median ${pace.median.toFixed(1)} ms; ` +
+          `a frame's own time and the wait it asks for come to ${pace.worst.toFixed(1)} ms at most)`);
+    // What is presented is drawn: the browser is not behind the program
+    // (a page that does not wait for its drawing queues frames faster than
+    // a slow rasteriser draws them, and shows the title seconds late).
+    const behindMs = await d.peek(page, `(() => {
+      const c = document.getElementById('canvas'), gl = c.getContext('webgl2') || c.getContext('webgl');
+      const t = performance.now();
+      gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
+      return performance.now() - t;
+    })()`);
+    check(behindMs < 200, `the title's pictures are drawn as they are presented (a pixel read waits ${behindMs.toFixed(0)} ms)`);
 
     // F11 saves the screenshot as a download with its usual name.
     await page.keyboard.press('F11');
