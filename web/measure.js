@@ -14,9 +14,13 @@
 //     page with its test held at the load (--test-load), the reference
 //     with ?n=; per load the median over 60 frames of the time from a
 //     frame's start to the end of its drawing, and the CPU time the
-//     browser's GPU process and the page's renderer spent per frame (read
-//     from /proc: steadier than wall time on a shared machine), REPEATS
+//     browser's GPU process, the page's renderer and the browser's other
+//     processes spent per frame (read from /proc: steadier than wall time
+//     on a shared machine), REPEATS
 //     fresh loads each (1 by default).
+//   node web/measure.js SITE_DIR --calls [LOADS]
+//     WebGL calls and bytes uploaded per frame at fixed loads (1000 by
+//     default), page and reference, counted by wrapping every WebGL call.
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -25,7 +29,7 @@ const d = require('./driver');
 
 const site = process.argv[2];
 if (!site) {
-  console.error('usage: node web/measure.js SITE_DIR [RUNS | --spread [RUNS] | --fixed [LOADS] [REPEATS]]');
+  console.error('usage: node web/measure.js SITE_DIR [RUNS | --spread [RUNS] | --fixed [LOADS] [REPEATS] | --calls [LOADS]]');
   process.exit(2);
 }
 
@@ -61,11 +65,12 @@ function browserCpu(browser) {
     } catch (e) { /* the process ended meanwhile */ }
   }
   const within = pid => { for (let p = pid; p && p !== '0'; p = parent[p]) if (p === String(rootPid)) return true; return false; };
-  const out = {gpu: 0, renderer: 0};
+  const out = {gpu: 0, renderer: 0, other: 0};
   for (const pid of Object.keys(cpu)) {
     if (!within(pid)) continue;
     if (type[pid] === 'gpu-process') out.gpu += cpu[pid];
     else if (type[pid] === 'renderer') out.renderer += cpu[pid];
+    else out.other += cpu[pid];
   }
   return out;
 }
@@ -125,7 +130,7 @@ async function fixedPage(base, n) {
     const held = drawn.filter(t => t > marks['Starting Engine Test'] && t < marks['Test Complete']).slice(-60);
     const times = held.map(t => t - presents.filter(p => p < t).pop());
     return {times, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
-            errors};
+            other: (cpu1.other - cpu0.other) / (f1 - f0), errors};
   } finally {
     await browser.close();
   }
@@ -143,7 +148,7 @@ async function fixedReference(base, n) {
     await d.waitFor(page, 'window.referenceFixed !== undefined', 600000, 'the reference');
     const times = await d.peek(page, 'window.referenceFixed');
     return {times, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
-            errors};
+            other: (cpu1.other - cpu0.other) / (f1 - f0), errors};
   } finally {
     await browser.close();
   }
@@ -160,7 +165,7 @@ async function fixed(loads, repeats) {
         const line = `${n} sprites, ${who}: median frame ${median(res.times).toFixed(2)} ms ` +
                      `(${Math.min(...res.times).toFixed(1)}-${Math.max(...res.times).toFixed(1)} over ` +
                      `${res.times.length} frames), CPU a frame: GPU process ${res.gpu.toFixed(1)} ms, ` +
-                     `renderer ${res.renderer.toFixed(1)} ms`;
+                     `renderer ${res.renderer.toFixed(1)} ms, the browser's other processes ${res.other.toFixed(1)} ms`;
         console.log(line);
       }
     }
@@ -168,7 +173,62 @@ async function fixed(loads, repeats) {
   server.close();
 }
 
+// Wraps every WebGL method of a page (before its scripts run) to count the
+// calls, the bytes handed to buffers, and the frames (one pixel read each).
+function countWebGl() {
+  const counts = {};
+  let bytes = 0, frames = 0;
+  window.glCounts = () => ({counts, bytes, frames});
+  window.glCountsReset = () => { for (const k in counts) delete counts[k]; bytes = 0; frames = 0; };
+  const size = (data, offset, length) => typeof data !== 'object' ? 0 :
+      length !== undefined ? length * (data.BYTES_PER_ELEMENT || 1) :
+      data.byteLength - (offset || 0) * (data.BYTES_PER_ELEMENT || 1);
+  for (const C of [WebGL2RenderingContext, WebGLRenderingContext]) {
+    for (const name of Object.getOwnPropertyNames(C.prototype)) {
+      const d = Object.getOwnPropertyDescriptor(C.prototype, name);
+      if (!d || typeof d.value !== 'function') continue;
+      const f = d.value;
+      C.prototype[name] = function(...a) {
+        counts[name] = (counts[name] || 0) + 1;
+        if (name === 'bufferData') bytes += size(a[1], a[3], a[4]);
+        if (name === 'bufferSubData') bytes += size(a[2], a[3], a[4]);
+        if (name === 'readPixels') frames++;
+        return f.apply(this, a);
+      };
+    }
+  }
+}
+
+async function calls(loads) {
+  const server = await d.serve(site, REFERENCE_FILES);
+  const base = 'http://127.0.0.1:' + server.address().port;
+  for (const n of loads) {
+    const held = `window.wormlobLogMarks && window.wormlobLogMarks['Starting Engine Test'] !== undefined &&
+                  (window.wormlobDrawnTimes || []).filter(t => t > window.wormlobLogMarks['Starting Engine Test']).length > 15`;
+    for (const [who, url, ready] of [['page', `/index.html?test-load=${n}`, held],
+                                     ['reference', `/reference.html?n=${n}`, 'window.referenceCount >= 15']]) {
+      const browser = await d.launch();
+      try {
+        const page = await browser.newPage();
+        await page.evaluateOnNewDocument(countWebGl);
+        await page.goto(base + url);
+        await d.waitFor(page, ready, 600000, who);
+        await d.peek(page, 'window.glCountsReset()');
+        // Ten frames of the held load (the page holds it for 70).
+        await d.waitFor(page, 'window.glCounts().frames >= 10', 600000, who);
+        const c = await d.peek(page, 'window.glCounts()');
+        const per = Object.keys(c.counts).sort().map(k => `${k} ${+(c.counts[k] / c.frames).toFixed(2)}`).join(', ');
+        console.log(`${n} sprites, ${who}: a frame uploads ${(c.bytes / c.frames / 1024).toFixed(1)} KB; calls: ${per}`);
+      } finally {
+        await browser.close();
+      }
+    }
+  }
+  server.close();
+}
+
 async function main() {
+  if (process.argv[3] === '--calls') return calls((process.argv[4] || '1000').split(',').map(Number));
   if (process.argv[3] === '--spread') return spread(Number(process.argv[4] || 10));
   if (process.argv[3] === '--fixed') {
     return fixed((process.argv[4] || '1000,4000,8000,16000').split(',').map(Number), Number(process.argv[5] || 1));
@@ -187,7 +247,7 @@ async function main() {
 
   const server = await d.serve(site, REFERENCE_FILES);
   const base = 'http://127.0.0.1:' + server.address().port;
-  const loads = [], heaps = [], bests = [], refs = [], titles = [], starts = [], tests = [], work = [];
+  const loads = [], heaps = [], bests = [], refs = [], titles = [], starts = [], tests = [], work = [], behind = [];
   for (let i = 0; i < runs; i++) {
     // A fresh browser and profile each time: nothing cached.
     const browser = await d.launch();
@@ -197,6 +257,14 @@ async function main() {
       await d.waitFor(page, 'window.wormlobPresents > 0', 60000, 'the first picture');
       loads.push(await page.evaluate(() => window.wormlobFirstPresentMs));
       await d.waitFor(page, 'window.wormlobPresents > 250', 60000, 'the title');
+      // How far the browser's drawing is behind the program: a pixel read
+      // waits for everything queued.
+      behind.push(await d.peek(page, `(() => {
+        const c = document.getElementById('canvas'), gl = c.getContext('webgl2') || c.getContext('webgl');
+        const t = performance.now();
+        gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
+        return performance.now() - t;
+      })()`));
       // The title's first frame is the first picture after the log's
       // "Finished Loading". Before it come two waits the program is built
       // to make: the start-up performance test (16 to 320 frames, longer
@@ -239,6 +307,8 @@ async function main() {
               `${median(work).toFixed(0)} ms, range ${Math.min(...work).toFixed(0)}-${Math.max(...work).toFixed(0)} ms ` +
               `(budget 1500 ms)`);
   console.log(`wasm heap at the title: ${(median(heaps) / 1048576).toFixed(0)} MB`);
+  console.log(`the browser's drawing behind the program at the title (a pixel read waits): ` +
+              `${behind.map(b => b.toFixed(0)).join(', ')} ms`);
   console.log(`best load, page: ${spreadText(bests)}`);
   console.log(`best load, reference: ${spreadText(refs)}`);
   console.log(`sprite throughput: page median ${median(bests)}, reference median ${median(refs)} ` +
