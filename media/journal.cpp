@@ -4,13 +4,11 @@
 #include "media/system.h"
 
 #include <charconv>
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace {
 const char* const kHeader = "wormlob2 journal 1";
@@ -36,9 +34,6 @@ JournalData g_data;
 size_t g_runIndex = 0, g_runUsed = 0, g_eventIndex = 0, g_valueIndex = 0, g_checkIndex = 0;
 bool g_delivering = false;
 bool g_paced = false;
-bool g_pacingStarted = false;
-uint32_t g_firstMs = 0;
-std::chrono::steady_clock::time_point g_replayStart;
 
 // The game capture.
 bool g_capturing = false;
@@ -283,7 +278,6 @@ void StartReplay(const JournalData& data) {
     g_lastMs = data.clockBase;
     g_poll = 0;
     g_frames = 0;
-    g_pacingStarted = false;
 }
 
 bool Recording() { return g_mode == MODE_RECORD; }
@@ -340,24 +334,13 @@ int JournalClock(int platformMs) {
         g_runIndex++;
         g_runUsed = 0;
     }
-    if (g_paced) {
-        // Watching: the recorded time between readings passes for real.
-        auto now = std::chrono::steady_clock::now();
-        if (!g_pacingStarted) {
-            g_pacingStarted = true;
-            g_replayStart = now;
-            g_firstMs = g_lastMs;
-        }
-        int32_t due = (int32_t)(g_lastMs - g_firstMs);
-        auto at = g_replayStart + std::chrono::milliseconds(due);
-        if (due > 0 && at > now) std::this_thread::sleep_until(at);
-    }
     CaptureClock(g_lastMs);
     return (int)g_lastMs;
 }
 
 int JournalNow() { return (int)g_lastMs; }
 void SetReplayPacing(bool paced) { g_paced = paced; }
+bool ReplayPaced() { return g_mode == MODE_REPLAY && g_paced; }
 
 void JournalPoll() {
     if (g_mode != MODE_OFF) g_poll++;

@@ -88,14 +88,18 @@ void SetJournalStopHandler(void (*stop)(const std::string& why));
 // ---- the hooks the media layer and the frame hub call ----
 
 // A clock reading: recording journals the platform's reading and returns
-// it; replaying returns the next journaled reading (and, when paced, waits
-// until that much real time has passed since the replay began, so a watched
-// replay runs at the recorded speed).
+// it; replaying returns the next journaled reading.
 int JournalClock(int platformMs);
 // The last reading handed out by a replay (what the media layer's own
 // timekeeping uses there); only meaningful while replaying.
 int JournalNow();
+// A paced replay is one being watched: it runs at the recorded speed. The
+// clock readings themselves never wait; each presented picture is held
+// until the watcher's clock reaches the recording's time of that picture
+// (shell/watch.cpp), which is where the watcher pauses or speeds it up, and
+// where a page yields to the browser.
 void SetReplayPacing(bool paced);
+bool ReplayPaced();
 // Input polls: JournalPoll is called at the start of each PumpInput; while
 // recording, JournalPosted journals each event that reaches the tables
 // (inPoll: it came during a poll rather than between two);

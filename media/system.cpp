@@ -345,10 +345,34 @@ void ClearTables() {
 
 int ClampPointer(int v) { return v < -MaxPointerPlace ? -MaxPointerPlace : v > MaxPointerPlace ? MaxPointerPlace : v; }
 
+namespace {
+int g_viewerDown[256], g_viewerHits[256];
+
+void NoteViewerKey(const InputEvent& e) {
+    if (e.code < 0 || e.code > 255) return;
+    if (e.type == INPUT_KEY_DOWN && !e.repeat && !g_viewerDown[e.code]) g_viewerHits[e.code]++;
+    if (e.type == INPUT_KEY_DOWN) g_viewerDown[e.code] = 1;
+    if (e.type == INPUT_KEY_UP) g_viewerDown[e.code] = 0;
+}
+}  // namespace
+
+int ViewerKeyHits(int key) {
+    if (key < 0 || key > 255) return 0;
+    int n = g_viewerHits[key];
+    g_viewerHits[key] = 0;
+    return n;
+}
+
+bool ViewerKeyDown(int key) { return key >= 0 && key <= 255 && g_viewerDown[key]; }
+
 void PostInputEvent(const InputEvent& e) {
     // A replay's input is the journal's alone: what the window reports
-    // while it is watched must not change the run.
-    if (!JournalAccepts()) return;
+    // while it is watched must not change the run. Its keys steer the
+    // watching.
+    if (!JournalAccepts()) {
+        if (e.type == INPUT_KEY_DOWN || e.type == INPUT_KEY_UP) NoteViewerKey(e);
+        return;
+    }
     if (g_inPlatformPump && g_ignorePlatformPointer && e.type != INPUT_KEY_DOWN && e.type != INPUT_KEY_UP &&
         e.type != INPUT_CHAR)
         return;
@@ -449,6 +473,13 @@ void InstallPlatformHooks(const PlatformHooks& hooks) {
     g_hooks = hooks;
     // A request made before the window existed applies to the new window.
     if (g_pointerHidden && g_hooks.hideMouse) g_hooks.hideMouse();
+}
+
+void PumpPlatformInput() {
+    if (g_inPump || !g_hooks.pump) return;
+    g_inPump = g_inPlatformPump = true;
+    g_hooks.pump();
+    g_inPump = g_inPlatformPump = false;
 }
 
 void PumpInput() {

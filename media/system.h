@@ -172,6 +172,15 @@ void InstallPlatformHooks(const PlatformHooks& hooks);
 void IgnorePlatformPointer(bool ignore);
 // Lets the platform and the scripted input source deliver what is due.
 void PumpInput();
+// The viewer's own keys while a replay runs. Only the journal's input
+// reaches the input tables then; the keys the platform reports instead are
+// noted here, so that whoever watches can steer the watching (pause, speed,
+// leave) without touching the replayed game. PumpPlatformInput lets the
+// platform deliver its events outside the program's input polls (a replay's
+// polls are counted in the journal), for a watch that holds a picture.
+int ViewerKeyHits(int key);  // presses since the last call
+bool ViewerKeyDown(int key);
+void PumpPlatformInput();
 
 // Scripted input (--input FILE): timed events delivered by PumpInput as soon
 // as the program's clock passes their time. Format, one event per line, '#'

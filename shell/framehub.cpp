@@ -7,12 +7,14 @@
 #include "media/graphics.h"
 #include "media/system.h"
 #include "screens/helpers.h"
+#include "services/online.h"
 #include "services/popups.h"
 #include "services/sequencer.h"
 #include "shell/display.h"
 #include "shell/replay.h"
 #include "shell/setup.h"
 #include "shell/startup.h"
+#include "shell/watch.h"
 
 ChannelRef Channels[260];
 int FrameTimeMark;
@@ -57,6 +59,8 @@ void PresentFrame(int sync, bool outsideHub) {
     // presented outside the frame hub; --grab saves the first presented
     // picture at or after the number asked for (a frame that frame skipping
     // does not present has no sprites).
+    // A watched replay is held here, at its recorded pace.
+    if (WatchingReplay()) WatchReplayFrame();
     long long number = FrameCounter + 1 + ExtraPresents;
     for (auto& g : Options.grabs) {
         if (g.first > 0 && g.first <= number) {
@@ -196,6 +200,9 @@ int FinishFrame(int showPointer) {
     } while ((double)MsDiff(Millisecs(), FrameTimeMark) < bound);
 
     SequencerTick();
+    // The score server's news join the messages (a worker thread brought
+    // them; nothing here waits for one).
+    OnlineFrame();
     DrawMessages();
 
     bool present = Settings[7] != 1 || FrameSkipPhase == 0;

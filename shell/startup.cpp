@@ -12,6 +12,7 @@
 #include "media/graphics.h"
 #include "media/system.h"
 #include "screens/helpers.h"
+#include "services/online.h"
 #include "services/scores.h"
 #include "shell/datafolder.h"
 #include "shell/display.h"
@@ -88,15 +89,18 @@ std::string UsageText() {
            "  --files DIR         use DIR instead of ./Files as the data folder\n"
            "  --grab N:FILE       save frame N's picture as a PNG file (repeatable; 0 is the splash)\n"
            "  --record FILE       journal the run (clock readings, input) so that it can be replayed\n"
-           "  --replay FILE       run a journaled run, or one game's journal (418/games/*.w2g), again\n"
-           "                      exactly: headless (a game journal is verified) or watched\n"
+           "  --replay FILE|URL   run a journaled run, or one game's journal (418/games/*.w2g, or\n"
+           "                      a score server's address of one), again exactly: headless (a game\n"
+           "                      journal is verified) or watched\n"
            "  --checksums FILE    write the game state's checksum at the end of every frame\n"
            "  --autoplay          a built-in player plays game after game (a demo)\n"
            "  --mode M            start with mode M selected: easy, medium or hard\n"
            "  --seed N            start the random generator at N (0 or more)\n"
            "  --games N           end the program (as Escape would) after N finished games\n"
            "  --test-load N       hold the start-up performance test at N sprites for 70 frames\n"
-           "                      (measuring frame times at a fixed load)\n";
+           "                      (measuring frame times at a fixed load)\n"
+           "  --scores-server URL send each finished game to this score server from now on\n"
+           "                      (kept in Online.ini; \"off\" stops sending)\n";
 }
 
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
@@ -152,9 +156,26 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             std::string& file = a == "--record" ? Options.recordFile
                                 : a == "--replay" ? Options.replayFile
                                                   : Options.checksumFile;
+            if (a == "--replay" && IsWebAddress(v)) {
+                // A game from a score server's leaderboard, to watch.
+                std::string error;
+                if (!FetchToTempFile(v, file, error)) {
+                    std::cerr << "wormlob2: --replay " << v << ": " << error << "\n";
+                    return false;
+                }
+                Options.replayUrl = v;
+                continue;
+            }
             file = std::filesystem::absolute(v).string();
         } else if (a == "--files") {
             if (!next(Options.filesDir)) return false;
+        } else if (a == "--scores-server") {
+            if (!next(v)) return false;
+            if (v != "off" && ServerAddress(v).empty()) {
+                std::cerr << "wormlob2: --scores-server wants an http:// or https:// address, or off\n";
+                return false;
+            }
+            Options.scoresServer = v;
         } else if (a == "--autoplay") {
             Options.autoplay = true;
         } else if (a == "--mode") {
@@ -338,6 +359,7 @@ int StartProgram(int argc, char** argv) {
     LoadSetup();
     JournalSetup();
     GameJournalSetup();
+    OnlineStart();
     LogLine("");
     LogLine("Grabbing Previous Scores");
     LogLine("");

@@ -58,6 +58,11 @@ struct ProgramOptions {
     // --test-load N (measurements): the start-up performance test holds N
     // sprites for 70 frames instead of searching for the largest load.
     int testLoad = 0;
+    // --scores-server URL|off: send games to that score server from now on
+    // (kept in Online.ini), or stop sending; "" when not given.
+    std::string scoresServer;
+    // --replay URL: the address the journal was fetched from ("" for a file).
+    std::string replayUrl;
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.
