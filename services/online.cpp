@@ -92,7 +92,7 @@ std::string ServerAddress(const std::string& text) {
     if (t.find_first_of("?#") != std::string::npos) return "";
     for (unsigned char c : t)
         if (c <= 32 || c >= 127) return "";
-    while (!t.empty() && t.back() == '/') t.pop_back();
+    while (t.size() > scheme + 3 && t.back() == '/') t.pop_back();
     std::string rest = t.substr(scheme + 3);
     if (rest.empty() || rest[0] == '/' || rest[0] == ':') return "";
     return name + t.substr(scheme);

@@ -39,4 +39,27 @@ mergeInto(LibraryManager.library, {
   wormlob_program_ended: function(status) {
     Module['wormlobEnded'](status);
   },
+  // The score client (services/online.cpp): the page's script talks to the
+  // server; strings come back through the program's buffers.
+  wormlob_online_start: function(server) {
+    Module['wormlobOnlineStart'](UTF8ToString(server));
+  },
+  wormlob_online_game_started: function() {
+    Module['wormlobOnlineGameStarted']();
+  },
+  wormlob_online_token: function(out, size) {
+    var token = Module['wormlobOnlineToken']();
+    if (!token) return 0;
+    stringToUTF8(token, out, size);
+    return token.length;
+  },
+  wormlob_online_game_filed: function(path) {
+    Module['wormlobOnlineGameFiled'](UTF8ToString(path));
+  },
+  wormlob_online_next_news: function(out, size) {
+    var news = Module['wormlobOnlineNextNews']();
+    if (!news) return 0;
+    stringToUTF8(news, out, size);
+    return 1;
+  },
 });

@@ -2,6 +2,9 @@
 // 418/scores.dat live in the browser's IndexedDB: they are copied into the
 // program's file system before it starts, and each is stored again as soon
 // as the program has written it. The assets come from the .data package.
+// A game watched from a score server (?replay=) is fetched into the file
+// system before the program starts, and watching stores nothing. The score
+// client's outbox is a store of its own in the same database.
 
 var wormlobDb = null;       // the open database, or null without one
 var wormlobDbName = 'wormlob2';
@@ -11,12 +14,17 @@ function wormlobOpenDb() {
   return new Promise(function(resolve) {
     var req;
     try {
-      req = indexedDB.open(wormlobDbName, 1);
+      req = indexedDB.open(wormlobDbName, 2);
     } catch (e) {
       resolve(null);
       return;
     }
-    req.onupgradeneeded = function() { req.result.createObjectStore('files'); };
+    // Version 1 had the files alone; version 2 adds the games to send.
+    req.onupgradeneeded = function() {
+      var names = req.result.objectStoreNames;
+      if (!names.contains('files')) req.result.createObjectStore('files');
+      if (!names.contains('outbox')) req.result.createObjectStore('outbox');
+    };
     req.onsuccess = function() { resolve(req.result); };
     req.onerror = function() { resolve(null); };
     req.onblocked = function() { resolve(null); };
@@ -86,10 +94,30 @@ Module['preRun'].push(function() {
   });
 });
 
+// A game to watch named by its address (a score server's leaderboard links
+// to /play/?replay=/api/v1/games/ID/journal) is fetched before the program
+// starts; the program is given the copy.
+Module['preRun'].push(function() {
+  var url = Module['wormlobReplayUrl'];
+  if (!url) return;
+  addRunDependency('wormlob-replay');
+  fetch(url).then(function(r) {
+    if (!r.ok) throw new Error('the server answered ' + r.status);
+    return r.arrayBuffer();
+  }).then(function(data) {
+    wormlobWriteIntoFs(Module['wormlobReplay'], new Uint8Array(data));
+    removeRunDependency('wormlob-replay');
+  }).catch(function(e) {
+    Module['wormlobFail']('The game to watch could not be fetched from ' + url + ': ' + e.message + '.');
+  });
+});
+
 // Stores a file's current contents under its path. Transactions on one
 // store complete in the order they were made, so the newest write wins.
 Module['wormlobStore'] = function(path) {
-  if (!wormlobDb) return;
+  // Watching someone's game files their record in the file system only:
+  // the player's own scores and settings stay as they were.
+  if (!wormlobDb || Module['wormlobReplay']) return;
   var data;
   try {
     data = FS.readFile(path);
@@ -168,3 +196,220 @@ function wormlobResumeSound() {
 ['touchend', 'mousedown', 'keydown'].forEach(function(type) {
   window.addEventListener(type, wormlobResumeSound, true);
 });
+
+// ---- The score server ----
+// The program (services/online.cpp) says when sending is on and to which
+// server ("auto": the server that serves this page, if it is a score
+// server), when a game starts (a session token is taken) and when a game
+// that counts is filed. Each filed game is put into the outbox store first
+// and sent only once the store has it; it leaves the store when the server
+// has acknowledged it. The verdicts come back to the program as news lines
+// ("sent", "ranked RANK MODE", "refused REASON", "kept COUNT") that it turns
+// into messages. Only the journal goes out, and the address it is sent from.
+var wormlobOnline = {server: '', token: '', game: 0, news: [], sending: false, again: false,
+                     pause: 0, timer: null, toldKept: {}, memory: {}};
+
+function wormlobOutbox(mode, work) {
+  // Without IndexedDB the outbox lasts as long as the page.
+  if (!wormlobDb) return Promise.resolve(work(null));
+  return new Promise(function(resolve, reject) {
+    var tx = wormlobDb.transaction('outbox', mode), result;
+    result = work(tx.objectStore('outbox'));
+    tx.oncomplete = function() { resolve(result); };
+    tx.onerror = tx.onabort = function() { reject(tx.error); };
+  });
+}
+
+function wormlobOutboxPut(key, data) {
+  return wormlobOutbox('readwrite', function(store) {
+    if (store) store.put(data, key);
+    else wormlobOnline.memory[key] = data;
+  });
+}
+
+function wormlobOutboxRemove(key) {
+  return wormlobOutbox('readwrite', function(store) {
+    if (store) store.delete(key);
+    else delete wormlobOnline.memory[key];
+  });
+}
+
+// The games waiting, oldest first (their names start with the time stamp).
+function wormlobOutboxList() {
+  var list = [];
+  return wormlobOutbox('readonly', function(store) {
+    if (!store) {
+      Object.keys(wormlobOnline.memory).forEach(function(k) { list.push({key: k, data: wormlobOnline.memory[k]}); });
+      return;
+    }
+    store.openCursor().onsuccess = function(e) {
+      var c = e.target.result;
+      if (!c) return;
+      list.push({key: c.key, data: c.value});
+      c.continue();
+    };
+  }).then(function() {
+    return list.sort(function(a, b) { return a.key < b.key ? -1 : a.key > b.key ? 1 : 0; });
+  });
+}
+
+function wormlobNews(line) {
+  wormlobOnline.news.push(line.replace(/[\r\n]+/g, ' '));
+}
+
+function wormlobJsonObject(text) {
+  try {
+    var j = JSON.parse(text);
+    return j && typeof j === 'object' && !Array.isArray(j) ? j : null;
+  } catch (e) {
+    return null;
+  }
+}
+
+// Only a 4xx with the score server's own error refuses a game for good;
+// anything else (no answer, a proxy's page, "too many requests") keeps it.
+function wormlobReadSubmit(status, body) {
+  var j = wormlobJsonObject(body);
+  if (status >= 200 && status < 300 && j && (typeof j.id === 'number' || typeof j.id === 'string') &&
+      /^[A-Za-z0-9_-]{1,64}$/.test(String(j.id)))
+    return {kind: 'accepted', id: String(j.id)};
+  if (status >= 400 && status < 500 && status !== 408 && status !== 429 && j && typeof j.error === 'string' && j.error)
+    return {kind: 'refused', reason: j.error};
+  return {kind: 'retry'};
+}
+
+function wormlobAwaitVerdict(id, asked) {
+  // Verification takes a moment: ask after half a second, then 1, 2, 4 ...
+  // up to every 30 seconds, for a quarter of an hour at most.
+  var delay = asked === 0 ? 500 : Math.min(1000 * Math.pow(2, Math.min(asked - 1, 5)), 30000);
+  setTimeout(function() {
+    fetch(wormlobOnline.server + '/api/v1/games/' + id, {cache: 'no-store'}).then(function(r) {
+      return r.status === 200 ? r.text() : '';
+    }).then(function(text) {
+      var j = wormlobJsonObject(text);
+      if (j && j.status === 'ranked' && j.rank >= 1 && ['easy', 'medium', 'hard'].indexOf(j.mode) >= 0)
+        wormlobNews('ranked ' + Math.floor(j.rank) + ' ' + j.mode);
+      else if (j && j.status === 'rejected')
+        wormlobNews('refused ' + (typeof j.reason === 'string' ? j.reason : ''));
+      else if (asked < 40)
+        wormlobAwaitVerdict(id, asked + 1);
+    }, function() {
+      if (asked < 40) wormlobAwaitVerdict(id, asked + 1);
+    });
+  }, delay);
+}
+
+// Sends the outbox, oldest first; stops at the first game the server does
+// not take, and tries again after a pause that doubles up to ten minutes.
+function wormlobSendAll() {
+  var o = wormlobOnline;
+  if (!o.server) return;
+  if (o.sending) {
+    o.again = true;
+    return;
+  }
+  o.sending = true;
+  clearTimeout(o.timer);
+  o.timer = null;
+  var done = function(failed) {
+    o.sending = false;
+    if (failed) {
+      o.pause = Math.min(o.pause ? o.pause * 2 : 15000, 600000);
+      o.timer = setTimeout(wormlobSendAll, o.pause);
+    } else {
+      o.pause = 0;
+    }
+    if (o.again) {
+      o.again = false;
+      wormlobSendAll();
+    }
+  };
+  wormlobOutboxList().then(function(entries) {
+    var i = 0;
+    var next = function() {
+      if (i >= entries.length) return done(false);
+      var e = entries[i];
+      return fetch(o.server + '/api/v1/games', {method: 'POST', body: e.data,
+                                                headers: {'Content-Type': 'application/octet-stream'}})
+        .then(function(r) { return r.text().then(function(t) { return {status: r.status, body: t}; }); },
+              function() { return {status: 0, body: ''}; })
+        .then(function(a) {
+          var v = wormlobReadSubmit(a.status, a.body);
+          if (v.kind === 'retry') {
+            var fresh = 0;
+            for (var k = i; k < entries.length; k++) {
+              if (!o.toldKept[entries[k].key]) fresh++;
+              o.toldKept[entries[k].key] = true;
+            }
+            if (fresh) wormlobNews('kept ' + fresh);
+            return done(true);
+          }
+          return wormlobOutboxRemove(e.key).then(function() {
+            if (v.kind === 'accepted') {
+              wormlobNews('sent');
+              wormlobAwaitVerdict(v.id, 0);
+            } else {
+              wormlobNews('refused ' + v.reason);
+            }
+            i++;
+            return next();
+          });
+        });
+    };
+    return next();
+  }).catch(function(e) {
+    err('wormlob2: the outbox: ' + e);
+    done(true);
+  });
+}
+
+Module['wormlobOnlineStart'] = function(setting) {
+  if (setting !== 'auto') {
+    wormlobOnline.server = setting;
+    wormlobSendAll();
+    return;
+  }
+  // A score server serves the page under /play/ and answers for its health
+  // at the same origin; a plain static host sends nothing.
+  if (!/^\/play\//.test(location.pathname)) return;
+  fetch('/api/v1/health', {cache: 'no-store'}).then(function(r) {
+    return r.ok ? r.text() : '';
+  }).then(function(text) {
+    if (!wormlobJsonObject(text)) return;
+    wormlobOnline.server = location.origin;
+    wormlobSendAll();
+  }, function() {});
+};
+
+Module['wormlobOnlineGameStarted'] = function() {
+  var o = wormlobOnline, game = ++o.game;
+  o.token = '';
+  if (!o.server) return;
+  fetch(o.server + '/api/v1/sessions', {method: 'POST'}).then(function(r) {
+    return r.ok ? r.text() : '';
+  }).then(function(text) {
+    var j = wormlobJsonObject(text);
+    // A token that comes after the next game started is not that game's.
+    if (game === o.game && j && typeof j.token === 'string' && /^[A-Za-z0-9._-]{1,128}$/.test(j.token))
+      o.token = j.token;
+  }, function() {});
+};
+
+Module['wormlobOnlineToken'] = function() { return wormlobOnline.token; };
+
+Module['wormlobOnlineGameFiled'] = function(path) {
+  if (!wormlobOnline.server) return;
+  var data;
+  try {
+    data = FS.readFile(path);
+  } catch (e) {
+    err('wormlob2: the game journal ' + path + ' cannot be read: ' + e);
+    return;
+  }
+  var key = path.substring(path.lastIndexOf('/') + 1);
+  wormlobOutboxPut(key, data).then(wormlobSendAll, function(e) {
+    err('wormlob2: the outbox cannot keep ' + key + ': ' + e);
+  });
+};
+
+Module['wormlobOnlineNextNews'] = function() { return wormlobOnline.news.shift() || ''; };
