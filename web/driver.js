@@ -196,7 +196,8 @@ function colourShare(img, fx0, fy0, fx1, fy1, test) {
 // The page's stored files (IndexedDB), path -> Buffer.
 async function storedFiles(page) {
   const files = await page.evaluate(() => new Promise((resolve, reject) => {
-    const req = indexedDB.open('wormlob2', 1);
+    // Whatever version the page made (the score client's outbox came in 2).
+    const req = indexedDB.open('wormlob2');
     req.onupgradeneeded = () => req.result.createObjectStore('files');
     req.onerror = () => reject(new Error('no IndexedDB'));
     req.onsuccess = () => {
