@@ -66,6 +66,8 @@ mkdir -p build-web
 if bash scripts/web.sh build >build-web/build.log 2>&1; then
   node web/test.js build-web/site build/wormlob2 Files build-web/shots || status=1
   node web/input_test.js build-web/site build-web/shots || status=1
+  # The page served by the real score server: a game ranked, listed, watched.
+  node web/online_test.js build-web/site build/server/wormlob2-server build/wormlob2 Files || status=1
 else
   echo "web: the site did not build"; tail -40 build-web/build.log; status=1
 fi
