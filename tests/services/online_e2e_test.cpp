@@ -249,6 +249,14 @@ TEST_F(Online, ScriptedGameIsSentRankedAndTheRankIsShown) {
     EXPECT_NE(Log().find("ranked #1 in medium"), std::string::npos) << Log();
     EXPECT_NE(Slurp(files / "Online.ini").find("Server=" + server.Url()), std::string::npos);
 
+    // Anyone can watch it from the server: the journal fetched by its
+    // address replays to the same record.
+    std::string id = scores["scores"][0]["id"].dump(), score = scores["scores"][0]["score"].dump();
+    ASSERT_EQ(Run("--headless --replay " + server.Url() + "/api/v1/games/" + id + "/journal"), 0)
+        << Slurp(root / "out.txt");
+    EXPECT_NE(Slurp(root / "out.txt").find("verified mode=medium score=" + score + " "), std::string::npos)
+        << Slurp(root / "out.txt");
+
     // The message as the player saw it: a highlighted strip as wide as
     // "Ranked #1 in Medium" in the message font (the 800 x 600 window shows
     // the 1280 x 960 drawing area at 0.625, its fonts at 1.4 times 16).
