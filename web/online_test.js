@@ -71,7 +71,7 @@ async function main() {
   const port = await freePort();
   const origin = 'http://127.0.0.1:' + port;
   const server = spawn(serverBin, ['--port', String(port), '--database', path.join(work, 'scores.sqlite'),
-                                   '--site', site, '--game', gameBin, '--files', filesDir, '--work-dir', work],
+                                   '--site', site, '--game', gameBin, '--files', filesDir],
                        {stdio: ['ignore', fs.openSync(path.join(work, 'server.log'), 'a'),
                                 fs.openSync(path.join(work, 'server.log'), 'a')]});
   const browser = await d.launch();
@@ -119,10 +119,16 @@ async function main() {
     check(outbox === 0, 'the outbox is empty once the server has the game (' + outbox + ' left)');
     const storedBefore = (await d.storedFiles(page))['/Files/418/scores.dat'];
     await page.close();
-    if (!row) return;
+    if (!row) throw new Error('no ranked game to look for on the leaderboard');
 
     // 2. The leaderboard shows it, with a link that watches it.
-    page = await d.openPage(browser, errors);
+    // (The browser asks that page for a /favicon.ico it does not have, and
+    // reports the 404 as a console error: its other failures are counted.)
+    page = await browser.newPage();
+    page.on('pageerror', e => errors.push('leaderboard: ' + e.message));
+    page.on('response', r => {
+      if (r.status() >= 400 && !/\/favicon\.ico$/.test(r.url())) errors.push('leaderboard: ' + r.status() + ' ' + r.url());
+    });
     await page.goto(origin + '/?mode=medium');
     const link = await page.evaluate(name => {
       const tr = [...document.querySelectorAll('tr')].find(r => r.textContent.includes(name));
@@ -151,6 +157,8 @@ async function main() {
     check(!!storedBefore && storedAfter && storedBefore.equals(storedAfter),
           'watching files nothing in the player\'s own scores');
     await page.close();
+  } catch (e) {
+    check(false, e.message);
   } finally {
     await browser.close();
     server.kill('SIGTERM');
