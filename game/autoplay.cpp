@@ -3,18 +3,27 @@
 // and opens the net under pods falling toward it; at the name prompt it
 // presses Enter. Everything goes through the input tables as events, the
 // way the platform delivers the real mouse and keys.
+//
+// It steers with the mouse, or (--autoplay-steer) with the keys or a pad's
+// stick as a player without a mouse would: it holds the bound keys, pushes
+// the stick and presses the buttons, and the steering of game/steer.cpp
+// moves the pointer under the same curves as a player's. Those inputs take
+// effect a frame later than the mouse's, as the steering acts at the next
+// frame's end.
 #include "game/autoplay.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "game/state.h"
+#include "game/steer.h"
 #include "media/graphics.h"
 #include "media/system.h"
 #include "screens/enginetest.h"
 #include "services/nameentry.h"
 #include "shell/display.h"
 #include "shell/framehub.h"
+#include "shell/setup.h"
 #include "shell/startup.h"
 
 namespace {
@@ -26,6 +35,73 @@ void Button(int button, bool down) {
     InputEvent e{down ? INPUT_MOUSE_DOWN : INPUT_MOUSE_UP};
     e.code = button;
     PostInputEvent(e);
+}
+
+void Key(int code, bool down) {
+    if (code < 10 || code > 254 || down == (KeyIsDown(code) != 0)) return;
+    InputEvent e{down ? INPUT_KEY_DOWN : INPUT_KEY_UP};
+    e.code = code;
+    PostInputEvent(e);
+}
+
+// Player 1's control c (its bound key).
+void Control(int c, bool down) { Key(Keys[c], down); }
+
+void PressPad(int button, bool down) {
+    if (down == (PadSlotHeld(0, button) != 0)) return;
+    InputEvent e{down ? INPUT_PAD_DOWN : INPUT_PAD_UP};
+    e.code = button;
+    PostInputEvent(e);
+}
+
+void PadStick(int axis, float push) {
+    int v = (int)std::lround(std::fmax(-1.0f, std::fmin(1.0f, push)) * 32767);
+    if (v == PadSlotAxis(0, axis)) return;
+    InputEvent e{INPUT_PAD_AXIS};
+    e.code = axis;
+    e.x = v;
+    PostInputEvent(e);
+}
+
+// The pointer's launch and net buttons, on whichever device steers.
+void Launch(bool down) {
+    if (Options.autoplaySteer == 1) Control(10, down);
+    else if (Options.autoplaySteer == 2) PressPad(PAD_SOUTH, down);
+    else Button(1, down);
+}
+void Net(bool down) {
+    if (Options.autoplaySteer == 1) Control(11, down);
+    else if (Options.autoplaySteer == 2) PressPad(PAD_EAST, down);
+    else Button(2, down);
+}
+
+// Holds left or right toward x, and lets go once the next step would carry
+// the pointer past it by more than it leaves it short: the keys stop at
+// once, so a player lets go just before the mark and nudges.
+void KeysToward(double x) {
+    double d = x - MouseXPos();
+    int held = SteerHeldX();
+    int dir = d > 0 ? 1 : -1;
+    double next = KeyStep(held * dir > 0 ? (held < 0 ? -held : held) + 1 : 1);
+    bool go = std::fabs(d) > next / 2;
+    Control(5, go && dir > 0);
+    Control(3, go && dir < 0);
+}
+
+// Pushes the stick just enough to reach x in one frame's move.
+void StickToward(double x) {
+    double d = x - MouseXPos();
+    PadStick(PAD_LEFT_X, (float)std::copysign(StickPushFor((float)std::fabs(d)), d));
+}
+
+// Lets go of every key, button and stick the demo player may hold.
+void LetGo() {
+    Button(1, false);
+    Button(2, false);
+    for (int c : {0, 3, 5, 8, 10, 11}) Control(c, false);
+    for (int b : {PAD_SOUTH, PAD_EAST, PAD_START}) PressPad(b, false);
+    PadStick(PAD_LEFT_X, 0);
+    PadStick(PAD_LEFT_Y, 0);
 }
 
 // Moves the pointer to a point in drawing coordinates.
@@ -56,10 +132,10 @@ void PlayGame() {
     const int H = ViewHeight;
     if (g.ExitCode != 0 || g.BatLostClock > 0) {
         // Let go of everything: the name prompt waits for the buttons.
-        Button(1, false);
-        Button(2, false);
+        LetGo();
         return;
     }
+    PressPad(PAD_START, false);  // the press that started the game
     double batY = H - g.BatLift - 20, netY = H / 2 + 150;
     double batTarget = -1, soonest = 1e9, netTarget = -1, netSoonest = 1e9;
     bool resting = false;
@@ -85,9 +161,18 @@ void PlayGame() {
     if (useNet) pointerX = netTarget;
     else if (batTarget >= 0) pointerX = (batTarget - 640) / 1.2 + 640;
     else pointerX = (ViewWidth / 2 - 640) / 1.2 + 640;
-    PointAt(pointerX, 600);
-    Button(2, useNet);
-    Button(1, resting && tick % 2 == 0);
+    // The bat low: the pointer at 600 (its lift there is the least).
+    if (Options.autoplaySteer == 1) {
+        KeysToward(pointerX);
+        Control(8, CurrentMode == 0 && MouseYPos() < 569);
+    } else if (Options.autoplaySteer == 2) {
+        StickToward(pointerX);
+        PadStick(PAD_LEFT_Y, CurrentMode == 0 && MouseYPos() < 569 ? StickPushFor(600 - MouseYPos()) : 0);
+    } else {
+        PointAt(pointerX, 600);
+    }
+    Net(useNet);
+    Launch(resting && tick % 2 == 0);
 }
 }  // namespace
 
@@ -100,6 +185,11 @@ void AutoplayTick() {
     tick++;
     if (NameEntryActive) {
         titleFrames = 0;
+        if (Options.autoplaySteer == 2) {
+            // The pad's south button is the left button, which confirms.
+            PressPad(PAD_SOUTH, tick % 20 == 0);
+            return;
+        }
         if (tick % 20 == 0) {
             InputEvent e{INPUT_KEY_DOWN};
             e.code = 13;
@@ -118,8 +208,15 @@ void AutoplayTick() {
     // The title: wait for it to slide in, then hold the start button down
     // for a few frames and let go.
     titleFrames++;
-    if (titleFrames == 60) PointAt(ViewWidth / 2, ViewHeight / 2);
-    Button(1, titleFrames >= 62 && titleFrames < 66);
+    bool press = titleFrames >= 62 && titleFrames < 66;
+    if (Options.autoplaySteer == 1) {
+        Control(10, press);
+    } else if (Options.autoplaySteer == 2) {
+        PressPad(PAD_START, press);
+    } else {
+        if (titleFrames == 60) PointAt(ViewWidth / 2, ViewHeight / 2);
+        Button(1, press);
+    }
     if (titleFrames > 120) titleFrames = 0;
 }
 

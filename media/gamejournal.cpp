@@ -376,7 +376,7 @@ bool DecodeGameJournalBody(const std::string& body, GameJournal& j, std::string&
     }
     for (auto& e : s.events) {
         uint64_t kind = r.Var();
-        if (kind / 2 > (uint64_t)INPUT_JOYSTICKS_CHANGED) r.ok = false;
+        if (kind / 2 > (uint64_t)INPUT_PAD_GONE) r.ok = false;
         e.e.type = (InputEventType)(r.ok ? kind / 2 : 0);
         e.e.repeat = kind & 1;
     }

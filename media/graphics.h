@@ -192,6 +192,11 @@ int JoystickCount();
 // From now on JoystickCount finds no devices and touches no joystick
 // service (headless runs).
 void IgnoreJoysticks();
+// --virtual-pad: the input script's pad lines work an SDL virtual game
+// controller (attached at the first of them) instead of reaching the input
+// tables directly, so that a scripted game goes through the platform's pad
+// path. Call before the window opens.
+void UseVirtualPad();
 std::string JoystickName(int port);
 int JoystickButtonMask(int port);
 int JoystickButtonDown(int button, int port);

@@ -138,8 +138,8 @@ bool ParseLine(const std::string& line, JournalData& d, std::string& what) {
             what = "input poll " + f[0] + " comes before the previous event's";
             return false;
         }
-        if (!Number(f[1], INPUT_KEY_DOWN, INPUT_JOYSTICKS_CHANGED, n)) {
-            what = "event type \"" + f[1] + "\" is not one of 0.." + std::to_string((int)INPUT_JOYSTICKS_CHANGED);
+        if (!Number(f[1], INPUT_KEY_DOWN, INPUT_PAD_GONE, n)) {
+            what = "event type \"" + f[1] + "\" is not one of 0.." + std::to_string((int)INPUT_PAD_GONE);
             return false;
         }
         je.e.type = (InputEventType)n;

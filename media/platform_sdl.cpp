@@ -14,6 +14,205 @@
 #include <emscripten/html5.h>
 #endif
 
+namespace {
+bool g_joyIgnored = false;
+
+void PostPad(InputEventType type, int pad, int code = 0, int value = 0) {
+    InputEvent e{type};
+    e.code = code, e.x = value, e.y = pad;
+    PostInputEvent(e);
+}
+
+// ------------------------------------------------------------- gamepads ---
+// Pads are read through SDL's game-controller layer, whose mapping database
+// knows where the buttons of the usual pads are, so the south face button is
+// the same button on every maker's pad. A pad it has no mapping for is read
+// as a plain joystick in the layout generic pads share (below). Each input
+// poll compares every open pad with the input tables and posts what differs,
+// so the tables (and a recorded run) see only changes, through the one door
+// every input uses.
+struct PadDevice {
+    SDL_JoystickID id = -1;  // -1: the slot is free
+    SDL_GameController* controller = nullptr;
+    SDL_Joystick* joystick = nullptr;  // a pad without a mapping
+    int restX = 0, restY = 0;          // its stick where it rested when opened
+};
+PadDevice g_pads[MaxPads];
+bool g_padsStarted = false, g_padsFailed = false, g_padsSynced = false;
+bool g_virtualPadWanted = false;
+SDL_Joystick* g_virtualPad = nullptr;
+
+bool StartPads() {
+    if (g_joyIgnored || g_padsFailed) return false;
+    if (g_padsStarted) return true;
+    if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
+        g_padsFailed = true;
+        return false;
+    }
+    // The pads are polled; their motion events would only fill the queue.
+    // Arrivals and departures still come through.
+    for (Uint32 type : {SDL_JOYAXISMOTION, SDL_JOYBALLMOTION, SDL_JOYHATMOTION, SDL_JOYBUTTONDOWN, SDL_JOYBUTTONUP,
+                        SDL_CONTROLLERAXISMOTION, SDL_CONTROLLERBUTTONDOWN, SDL_CONTROLLERBUTTONUP,
+                        SDL_CONTROLLERDEVICEADDED, SDL_CONTROLLERDEVICEREMOVED, SDL_CONTROLLERDEVICEREMAPPED,
+                        SDL_CONTROLLERTOUCHPADDOWN, SDL_CONTROLLERTOUCHPADMOTION, SDL_CONTROLLERTOUCHPADUP,
+                        SDL_CONTROLLERSENSORUPDATE})
+        SDL_EventState(type, SDL_IGNORE);
+    g_padsStarted = true;
+    return true;
+}
+
+bool PadAttached(const PadDevice& p) {
+    return p.controller ? SDL_GameControllerGetAttached(p.controller) == SDL_TRUE
+                        : p.joystick && SDL_JoystickGetAttached(p.joystick) == SDL_TRUE;
+}
+
+void ClosePad(PadDevice& p) {
+    if (p.controller) SDL_GameControllerClose(p.controller);
+    if (p.joystick) SDL_JoystickClose(p.joystick);
+    p = PadDevice{};
+}
+
+// Opens the pads that arrived and lets go of those that left. A pad that
+// leaves is announced, so that a game in progress can pause.
+void SyncPads() {
+    g_padsSynced = true;
+    for (int slot = 0; slot < MaxPads; slot++) {
+        if (g_pads[slot].id < 0 || PadAttached(g_pads[slot])) continue;
+        ClosePad(g_pads[slot]);
+        PostPad(INPUT_PAD_GONE, slot);
+    }
+    int n = SDL_NumJoysticks();
+    for (int i = 0; i < n; i++) {
+        SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(i);
+        int slot = -1;
+        bool open = false;
+        for (int k = 0; k < MaxPads; k++) {
+            if (g_pads[k].id == id) open = true;
+            if (g_pads[k].id < 0 && slot < 0) slot = k;
+        }
+        if (open || id < 0) continue;
+        if (slot < 0) break;  // four pads are enough for one player
+        PadDevice p;
+        if (SDL_IsGameController(i)) {
+            p.controller = SDL_GameControllerOpen(i);
+        } else {
+            p.joystick = SDL_JoystickOpen(i);
+            if (p.joystick) {
+                p.restX = SDL_JoystickGetAxis(p.joystick, 0);
+                p.restY = SDL_JoystickGetAxis(p.joystick, 1);
+            }
+        }
+        if (!p.controller && !p.joystick) continue;
+        p.id = id;
+        g_pads[slot] = p;
+    }
+}
+
+// A stick's position with the shiver of a resting stick taken out.
+int QuietAxis(int v) {
+    if (v > -1024 && v < 1024) return 0;
+    return v < -32768 ? -32768 : v > 32767 ? 32767 : v;
+}
+
+void ReadPad(const PadDevice& p, int down[PAD_BUTTONS], int axis[PAD_AXES]) {
+    if (p.controller) {
+        for (int b = 0; b < PAD_BUTTONS; b++)
+            down[b] = SDL_GameControllerGetButton(p.controller, (SDL_GameControllerButton)b) ? 1 : 0;
+        for (int a = 0; a < PAD_AXES; a++)
+            axis[a] = QuietAxis(SDL_GameControllerGetAxis(p.controller, (SDL_GameControllerAxis)a));
+        return;
+    }
+    // A pad SDL has no mapping for: the first two axes are its stick (from
+    // where they rested when it was opened), the hat its direction pad,
+    // buttons 0 to 3 its face buttons, 4 and 5 its shoulders, 6 and 7 its
+    // triggers, 8 Back and 9 Start: the order of most generic USB pads.
+    SDL_Joystick* j = p.joystick;
+    int nb = SDL_JoystickNumButtons(j);
+    auto held = [&](int i) { return i < nb && SDL_JoystickGetButton(j, i) ? 1 : 0; };
+    static const int buttonOf[10] = {PAD_SOUTH, PAD_EAST,  PAD_WEST, PAD_NORTH, PAD_LEFT_SHOULDER,
+                                     PAD_RIGHT_SHOULDER, -1, -1, PAD_BACK, PAD_START};
+    for (int b = 0; b < PAD_BUTTONS; b++) down[b] = 0;
+    for (int i = 0; i < 10; i++)
+        if (buttonOf[i] >= 0) down[buttonOf[i]] = held(i);
+    for (int a = 0; a < PAD_AXES; a++) axis[a] = 0;
+    if (SDL_JoystickNumAxes(j) >= 2) {
+        axis[PAD_LEFT_X] = QuietAxis(SDL_JoystickGetAxis(j, 0) - p.restX);
+        axis[PAD_LEFT_Y] = QuietAxis(SDL_JoystickGetAxis(j, 1) - p.restY);
+    }
+    axis[PAD_TRIGGER_LEFT] = held(6) ? 32767 : 0;
+    axis[PAD_TRIGGER_RIGHT] = held(7) ? 32767 : 0;
+    if (SDL_JoystickNumHats(j) > 0) {
+        Uint8 h = SDL_JoystickGetHat(j, 0);
+        down[PAD_DPAD_UP] = (h & SDL_HAT_UP) ? 1 : 0;
+        down[PAD_DPAD_DOWN] = (h & SDL_HAT_DOWN) ? 1 : 0;
+        down[PAD_DPAD_LEFT] = (h & SDL_HAT_LEFT) ? 1 : 0;
+        down[PAD_DPAD_RIGHT] = (h & SDL_HAT_RIGHT) ? 1 : 0;
+    }
+}
+
+void PollPads() {
+    if (!StartPads()) return;
+    SDL_GameControllerUpdate();
+    if (!g_padsSynced) SyncPads();
+    for (int slot = 0; slot < MaxPads; slot++) {
+        const PadDevice& p = g_pads[slot];
+        if (p.id < 0) continue;
+        int down[PAD_BUTTONS], axis[PAD_AXES];
+        ReadPad(p, down, axis);
+        for (int b = 0; b < PAD_BUTTONS; b++)
+            if (down[b] != PadSlotHeld(slot, b)) PostPad(down[b] ? INPUT_PAD_DOWN : INPUT_PAD_UP, slot, b);
+        for (int a = 0; a < PAD_AXES; a++) {
+            // Steps under 1/128 of the travel are not worth an event, but the
+            // rest and the ends always are.
+            int was = PadSlotAxis(slot, a), v = axis[a];
+            int step = v > was ? v - was : was - v;
+            if (step >= 256 || (v != was && (v == 0 || v <= -32767 || v >= 32767)))
+                PostPad(INPUT_PAD_AXIS, slot, a, v);
+        }
+    }
+}
+
+// --virtual-pad: scripted pad lines work an SDL virtual game controller, so
+// that a test goes through SDL's mapping and this file's reading as a real
+// pad would. "plug" attaches it, "unplug" detaches it.
+int VirtualPadIndex() {
+    if (!g_virtualPad) return -1;
+    SDL_JoystickID id = SDL_JoystickInstanceID(g_virtualPad);
+    for (int i = 0, n = SDL_NumJoysticks(); i < n; i++)
+        if (SDL_JoystickGetDeviceInstanceID(i) == id) return i;
+    return -1;
+}
+
+bool ScriptedPad(const InputEvent& e) {
+    if (!StartPads()) return false;  // no pads here: the event goes to the tables as it is
+    if (e.type == INPUT_PAD_GONE) {
+        int index = VirtualPadIndex();
+        if (g_virtualPad) SDL_JoystickClose(g_virtualPad);
+        g_virtualPad = nullptr;
+        if (index >= 0) SDL_JoystickDetachVirtual(index);
+        return true;
+    }
+    if (!g_virtualPad) {
+        int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, PAD_AXES, PAD_BUTTONS, 0);
+        g_virtualPad = index >= 0 ? SDL_JoystickOpen(index) : nullptr;
+        if (!g_virtualPad) return true;
+        // A trigger's whole travel is the axis's whole range: at rest it
+        // is at the bottom.
+        SDL_JoystickSetVirtualAxis(g_virtualPad, PAD_TRIGGER_LEFT, -32768);
+        SDL_JoystickSetVirtualAxis(g_virtualPad, PAD_TRIGGER_RIGHT, -32768);
+    }
+    if (e.type == INPUT_PAD_DOWN || e.type == INPUT_PAD_UP)
+        SDL_JoystickSetVirtualButton(g_virtualPad, e.code, e.type == INPUT_PAD_DOWN ? SDL_PRESSED : SDL_RELEASED);
+    if (e.type == INPUT_PAD_AXIS) {
+        int v = e.code >= PAD_TRIGGER_LEFT ? e.x * 2 - 32768 : e.x;
+        SDL_JoystickSetVirtualAxis(g_virtualPad, e.code, (Sint16)(v < -32768 ? -32768 : v > 32767 ? 32767 : v));
+    }
+    return true;
+}
+}  // namespace
+
+void UseVirtualPad() { g_virtualPadWanted = true; }
+
 namespace gfx {
 
 bool EnsureSdlVideo() {
@@ -258,12 +457,6 @@ bool WebEvent(const SDL_Event& ev) {
         case SDL_KEYDOWN:
             if (ev.key.keysym.scancode == SDL_SCANCODE_ESCAPE) g_lastEscapeAt = PeekMillisecs();
             return false;
-        // The browser reveals a gamepad only at its first press on the page:
-        // the program counts its joysticks again then.
-        case SDL_JOYDEVICEADDED:
-        case SDL_JOYDEVICEREMOVED:
-            Post(INPUT_JOYSTICKS_CHANGED);
-            return true;
         case SDL_FINGERDOWN: {
             int x, y;
             FingerToWindow(ev.tfinger.x, ev.tfinger.y, x, y);
@@ -357,6 +550,14 @@ void Pump() {
                     Post(INPUT_WHEEL, d);
                 }
                 break;
+            // A pad came or went: the pads are opened or let go at the next
+            // poll, and the program counts its joysticks again. (A page sees
+            // a gamepad only after its first press there.)
+            case SDL_JOYDEVICEADDED:
+            case SDL_JOYDEVICEREMOVED:
+                g_padsSynced = false;
+                Post(INPUT_JOYSTICKS_CHANGED);
+                break;
             case SDL_WINDOWEVENT:
                 if (ev.window.windowID != id) break;
                 if (ev.window.event == SDL_WINDOWEVENT_FOCUS_LOST) Post(INPUT_SUSPEND);
@@ -368,6 +569,7 @@ void Pump() {
                 break;
         }
     }
+    PollPads();
 }
 
 void Warp(int x, int y) {
@@ -384,6 +586,7 @@ void InstallSdlInputHooks() {
     h.pump = Pump;
     h.warpMouse = Warp;
     h.hideMouse = Hide;
+    if (g_virtualPadWanted) h.scriptedPad = ScriptedPad;
 #ifdef __EMSCRIPTEN__
     h.holdPointer = HoldPointerWeb;
     h.fullScreenLeft = FullScreenLeftWeb;
@@ -408,7 +611,6 @@ struct Joy {
 };
 std::vector<Joy> g_joys;
 bool g_joyStarted = false;
-bool g_joyIgnored = false;
 
 // Re-reads one device; a device that stopped answering keeps its last state.
 Joy* Poll(int port) {

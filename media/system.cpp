@@ -322,6 +322,8 @@ struct InputTables {
     int mouseHits[4] = {};
     int mouseX = 0, mouseY = 0;
     int wheel = 0;
+    int padDown[MaxPads][PAD_BUTTONS] = {};
+    int padAxis[MaxPads][PAD_AXES] = {};
 };
 InputTables g_in;
 PlatformHooks g_hooks;
@@ -333,6 +335,8 @@ bool g_inPump = false;
 bool g_inPlatformPump = false;
 bool g_ignorePlatformPointer = false;
 bool g_joysticksChanged = false;
+bool g_padLeft = false;
+void (*g_pollHook)() = nullptr;
 
 void ClearTables() {
     std::memset(g_in.keyDown, 0, sizeof g_in.keyDown);
@@ -419,6 +423,22 @@ void PostInputEvent(const InputEvent& e) {
     case INPUT_JOYSTICKS_CHANGED:
         g_joysticksChanged = true;
         break;
+    case INPUT_PAD_DOWN:
+    case INPUT_PAD_UP:
+        if (e.y >= 0 && e.y < MaxPads && e.code >= 0 && e.code < PAD_BUTTONS)
+            g_in.padDown[e.y][e.code] = e.type == INPUT_PAD_DOWN ? 1 : 0;
+        break;
+    case INPUT_PAD_AXIS:
+        if (e.y >= 0 && e.y < MaxPads && e.code >= 0 && e.code < PAD_AXES)
+            g_in.padAxis[e.y][e.code] = e.x < -32768 ? -32768 : e.x > 32767 ? 32767 : e.x;
+        break;
+    case INPUT_PAD_GONE:
+        if (e.y >= 0 && e.y < MaxPads) {
+            std::memset(g_in.padDown[e.y], 0, sizeof g_in.padDown[e.y]);
+            std::memset(g_in.padAxis[e.y], 0, sizeof g_in.padAxis[e.y]);
+            g_padLeft = true;
+        }
+        break;
     }
 }
 
@@ -435,6 +455,9 @@ std::vector<int32_t> SaveInputTables() {
     v.push_back(g_in.mouseY);
     v.push_back(g_in.wheel);
     v.push_back(g_joysticksChanged ? 1 : 0);
+    for (const auto& pad : g_in.padDown) v.insert(v.end(), pad, pad + PAD_BUTTONS);
+    for (const auto& pad : g_in.padAxis) v.insert(v.end(), pad, pad + PAD_AXES);
+    v.push_back(g_padLeft ? 1 : 0);
     return v;
 }
 
@@ -454,7 +477,56 @@ bool RestoreInputTables(const std::vector<int32_t>& v) {
     g_in.mouseY = ClampPointer(v[i++]);
     g_in.wheel = v[i++];
     g_joysticksChanged = v[i++] != 0;
+    for (auto& pad : g_in.padDown)
+        for (int& b : pad) b = v[i++] ? 1 : 0;
+    for (auto& pad : g_in.padAxis)
+        for (int& a : pad) a = v[i] < -32768 ? -32768 : v[i] > 32767 ? 32767 : v[i], i++;
+    g_padLeft = v[i++] != 0;
     return true;
+}
+
+int KeyHeldNow(int key) { return key >= 0 && key <= 255 ? g_in.keyDown[key] : 0; }
+
+int KeyHitsNow(int key) {
+    if (key < 0 || key > 255) return 0;
+    int n = g_in.keyHits[key];
+    g_in.keyHits[key] = 0;
+    return n;
+}
+
+int MouseHeldNow(int button) { return button >= 0 && button <= 3 ? g_in.mouseDown[button] : 0; }
+float MouseXNow() { return (float)g_in.mouseX * g_mouseScaleX; }
+float MouseYNow() { return (float)g_in.mouseY * g_mouseScaleY; }
+
+int PadHeldNow(int button) {
+    if (button < 0 || button >= PAD_BUTTONS) return 0;
+    for (int p = 0; p < MaxPads; p++)
+        if (g_in.padDown[p][button]) return 1;
+    return 0;
+}
+
+float PadAxisNow(int axis) {
+    if (axis < 0 || axis >= PAD_AXES) return 0;
+    int best = 0;
+    for (int p = 0; p < MaxPads; p++) {
+        int v = g_in.padAxis[p][axis];
+        if ((v < 0 ? -v : v) > (best < 0 ? -best : best)) best = v;
+    }
+    return best < 0 ? (float)best / 32768.0f : (float)best / 32767.0f;
+}
+
+int PadSlotHeld(int pad, int button) {
+    return pad >= 0 && pad < MaxPads && button >= 0 && button < PAD_BUTTONS ? g_in.padDown[pad][button] : 0;
+}
+
+int PadSlotAxis(int pad, int axis) {
+    return pad >= 0 && pad < MaxPads && axis >= 0 && axis < PAD_AXES ? g_in.padAxis[pad][axis] : 0;
+}
+
+bool PadLeftNow() {
+    bool left = g_padLeft;
+    g_padLeft = false;
+    return left;
 }
 
 bool JoysticksChanged() {
@@ -498,6 +570,9 @@ void PumpInput() {
            MsReached(now, (int)((uint32_t)g_scriptStart + g_script.front().at))) {
         InputEvent e = g_script.front().e;
         g_script.pop_front();
+        bool pad = e.type == INPUT_PAD_DOWN || e.type == INPUT_PAD_UP || e.type == INPUT_PAD_AXIS ||
+                   e.type == INPUT_PAD_GONE || e.type == INPUT_JOYSTICKS_CHANGED;
+        if (pad && g_hooks.scriptedPad && g_hooks.scriptedPad(e)) continue;
         if (e.type == INPUT_MOUSE_MOVE && g_hooks.warpMouse) {
             // Keep a real window's pointer where the script puts it, so the
             // platform's own motion events agree with the script.
@@ -505,8 +580,11 @@ void PumpInput() {
         }
         PostInputEvent(e);
     }
+    if (g_pollHook) g_pollHook();
     g_inPump = false;
 }
+
+void SetPollHook(void (*hook)()) { g_pollHook = hook; }
 
 namespace {
 // Reads a whole number that must fill the next word; false (with what) when
@@ -535,6 +613,53 @@ bool ScriptNumber(std::istringstream& ls, const char* name, long long lo, long l
         return false;
     }
     return true;
+}
+
+// The rest of a "pad" line: down|up <button>, axis <axis> <value>, plug or
+// unplug. Pad events go to pad slot 0.
+bool ScriptPad(std::istringstream& ls, InputEvent& e, std::string& what) {
+    static const char* const buttons[PAD_BUTTONS] = {"south",     "east",  "west",       "north",      "back",
+                                                     "guide",     "start", "lstick",     "rstick",     "lshoulder",
+                                                     "rshoulder", "up",    "down",       "left",       "right"};
+    static const char* const axes[PAD_AXES] = {"leftx", "lefty", "rightx", "righty", "ltrigger", "rtrigger"};
+    std::string action, name;
+    ls >> action;
+    e.y = 0;
+    if (action == "plug" || action == "unplug") {
+        e.type = action == "plug" ? INPUT_JOYSTICKS_CHANGED : INPUT_PAD_GONE;
+        return true;
+    }
+    auto find = [&](const char* const* names, int n) {
+        for (int i = 0; i < n; i++)
+            if (name == names[i]) return i;
+        return -1;
+    };
+    ls >> name;
+    if (action == "down" || action == "up") {
+        e.type = action == "down" ? INPUT_PAD_DOWN : INPUT_PAD_UP;
+        e.code = find(buttons, PAD_BUTTONS);
+        if (e.code < 0) {
+            what = "pad button \"" + name + "\" is not one of south, east, west, north, back, guide, start, "
+                   "lstick, rstick, lshoulder, rshoulder, up, down, left, right";
+            return false;
+        }
+        return true;
+    }
+    if (action == "axis") {
+        e.type = INPUT_PAD_AXIS;
+        e.code = find(axes, PAD_AXES);
+        if (e.code < 0) {
+            what = "pad axis \"" + name + "\" is not one of leftx, lefty, rightx, righty, ltrigger, rtrigger";
+            return false;
+        }
+        long long v = 0;
+        bool trigger = e.code >= PAD_TRIGGER_LEFT;
+        if (!ScriptNumber(ls, "axis position", trigger ? 0 : -32768, 32767, v, what)) return false;
+        e.x = (int)v;
+        return true;
+    }
+    what = "pad wants down, up, axis, plug or unplug" + (action.empty() ? std::string() : ", not \"" + action + "\"");
+    return false;
 }
 
 // One line's events (none for a blank or comment line); false with what on
@@ -594,8 +719,10 @@ bool ParseScriptLine(const std::string& line, std::vector<ScriptedInput>& out, s
         return true;
     } else if (verb == "suspend" || verb == "resume") {
         se.e.type = verb == "suspend" ? INPUT_SUSPEND : INPUT_RESUME;
+    } else if (verb == "pad") {
+        if (!ScriptPad(ls, se.e, what)) return false;
     } else {
-        what = "unknown event \"" + verb + "\" (key, mouse, move, char, text, suspend or resume)";
+        what = "unknown event \"" + verb + "\" (key, mouse, move, char, text, suspend, resume or pad)";
         return false;
     }
     std::string extra;
@@ -716,18 +843,29 @@ int MouseWheel() {
     return g_in.wheel;
 }
 
+namespace {
+// Drawing coordinates to a window pixel. Any float may come in: held to the
+// pointer's range before it becomes an int (NaN goes to 0).
+int WindowPlace(float v) {
+    if (!(v == v)) return 0;
+    return v <= -MaxPointerPlace ? -MaxPointerPlace : v >= MaxPointerPlace ? MaxPointerPlace : (int)v;
+}
+}  // namespace
+
 void MoveMousePos(float x, float y) {
-    // Any float may come in: held to the pointer's range before it becomes
-    // an int (NaN goes to 0).
-    auto place = [](float v) {
-        if (!(v == v)) return 0;
-        return v <= -MaxPointerPlace ? -MaxPointerPlace : v >= MaxPointerPlace ? MaxPointerPlace : (int)v;
-    };
-    int wx = place(x / g_mouseScaleX), wy = place(y / g_mouseScaleY);
+    int wx = WindowPlace(x / g_mouseScaleX), wy = WindowPlace(y / g_mouseScaleY);
     if (g_hooks.warpMouse) g_hooks.warpMouse(wx, wy);
     // The tables follow at once; a real window also reports the move later.
     g_in.mouseX = wx;
     g_in.mouseY = wy;
+}
+
+void PostPointerMove(float x, float y) {
+    InputEvent e{INPUT_MOUSE_MOVE};
+    e.x = WindowPlace(x / g_mouseScaleX);
+    e.y = WindowPlace(y / g_mouseScaleY);
+    if (g_hooks.warpMouse) g_hooks.warpMouse(e.x, e.y);
+    PostInputEvent(e);
 }
 
 void HideMouse() {
@@ -748,6 +886,9 @@ void SetMouseScale(float sx, float sy) {
 
 void ResetInputTables() {
     ClearTables();
+    std::memset(g_in.padDown, 0, sizeof g_in.padDown);
+    std::memset(g_in.padAxis, 0, sizeof g_in.padAxis);
+    g_padLeft = false;
     g_joysticksChanged = false;
     g_in.wheel = 0;
     g_in.mouseX = g_in.mouseY = 0;

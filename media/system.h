@@ -138,6 +138,12 @@ enum InputEventType {
     INPUT_SUSPEND,      // the window lost focus
     INPUT_RESUME,       // the window got focus back
     INPUT_JOYSTICKS_CHANGED,  // a joystick came or went after the start
+    // Gamepads, in the layout of the usual pads (PadButton, PadAxis below);
+    // y is the pad's slot 0..MaxPads-1.
+    INPUT_PAD_DOWN,     // code = PadButton
+    INPUT_PAD_UP,       // code = PadButton
+    INPUT_PAD_AXIS,     // code = PadAxis, x = position -32768..32767 (triggers 0..32767)
+    INPUT_PAD_GONE,     // the pad in slot y was unplugged: its buttons let go, its axes at rest
 };
 struct InputEvent {
     InputEventType type;
@@ -146,6 +152,17 @@ struct InputEvent {
     bool repeat = false;
 };
 void PostInputEvent(const InputEvent& e);
+
+// Gamepads. Buttons by place, as on the usual pads (the south face button
+// is A on one maker's pads and a cross on another's), numbered as SDL's
+// game-controller layout numbers them.
+enum PadButton {
+    PAD_SOUTH, PAD_EAST, PAD_WEST, PAD_NORTH, PAD_BACK, PAD_GUIDE, PAD_START, PAD_LEFT_STICK,
+    PAD_RIGHT_STICK, PAD_LEFT_SHOULDER, PAD_RIGHT_SHOULDER, PAD_DPAD_UP, PAD_DPAD_DOWN, PAD_DPAD_LEFT,
+    PAD_DPAD_RIGHT, PAD_BUTTONS
+};
+enum PadAxis { PAD_LEFT_X, PAD_LEFT_Y, PAD_RIGHT_X, PAD_RIGHT_Y, PAD_TRIGGER_LEFT, PAD_TRIGGER_RIGHT, PAD_AXES };
+constexpr int MaxPads = 4;
 // The pointer's place in the tables is kept within +-MaxPointerPlace window
 // pixels (far beyond any screen; a script or a pointer warp can ask for
 // more): it stays exact in a float and, at any drawing scale, within an int
@@ -162,6 +179,9 @@ struct PlatformHooks {
     void (*hideMouse)() = nullptr;
     void (*holdPointer)(bool on) = nullptr;
     bool (*fullScreenLeft)() = nullptr;
+    // A scripted pad event (--virtual-pad): true when the platform took it
+    // to work a virtual device, whose changes then come in as any pad's.
+    bool (*scriptedPad)(const InputEvent& e) = nullptr;
 };
 void InstallPlatformHooks(const PlatformHooks& hooks);
 // While set, the platform's pointer moves, buttons, wheel and focus changes
@@ -181,6 +201,12 @@ void PumpInput();
 int ViewerKeyHits(int key);  // presses since the last call
 bool ViewerKeyDown(int key);
 void PumpPlatformInput();
+// Called at the end of every input poll, once the poll's events are in the
+// tables; it may post events (they count as the poll's own) but must not
+// query input through a poll. The game turns held keys and pad buttons into
+// the pointer's buttons there, so that a wait loop that runs no frames still
+// sees them let go. Null removes it.
+void SetPollHook(void (*hook)());
 
 // Scripted input (--input FILE): timed events delivered by PumpInput as soon
 // as the program's clock passes their time. Format, one event per line, '#'
@@ -188,6 +214,13 @@ void PumpPlatformInput();
 //   <ms> key down|up <code 0..255>    <ms> mouse down|up <button 1..3>
 //   <ms> move <x> <y>                 <ms> text <characters...>
 //   <ms> char <code 0..65535>         <ms> suspend | resume
+//   <ms> pad down|up <button>         <ms> pad axis <axis> <-32768..32767>
+//   <ms> pad plug | unplug
+// Pad buttons: south east west north back guide start lstick rstick
+// lshoulder rshoulder up down left right; axes: leftx lefty rightx righty
+// ltrigger rtrigger (triggers 0..32767). Pad events go to pad slot 0 (or
+// work the virtual pad, see scriptedPad); "plug" is a joystick arrival and
+// "unplug" the pad's departure.
 // Times (0 or more) count from StartInputScript.
 struct ScriptedInput {
     uint32_t at;  // offset from the script's start, in ms
@@ -220,11 +253,37 @@ float MouseXPos();
 float MouseYPos();
 int MouseWheel();
 void MoveMousePos(float x, float y);
+// Moves the pointer to (x, y) in drawing coordinates as the mouse would: a
+// motion event in window pixels, posted like the platform's, and the system
+// pointer warped there so that the mouse goes on from the same place.
+void PostPointerMove(float x, float y);
 void HideMouse();
 // Whether the running game owns the pointer. A page cannot warp the
 // pointer to keep it in the play area, so it locks it (Pointer Lock) while
 // this is on; the desktop keeps warping and ignores it.
 void HoldPointer(bool on);
+// ---- the tables as the last input poll left them, read without a poll ----
+// The frame hub's per-frame work (steering by keys and pads, the assist
+// key) reads input this way, right after queries that polled: a poll more
+// would renumber the polls that a recorded run files its events under, and
+// runs recorded before that work existed must replay event for event.
+int KeyHeldNow(int key);
+// Hits of a key since they were last read (then 0), like KeyHitCount.
+int KeyHitsNow(int key);
+int MouseHeldNow(int button);
+float MouseXNow();
+float MouseYNow();
+// 1 while the button is held on any pad.
+int PadHeldNow(int button);
+// The axis of the pad that pushes it furthest, -1..1 (triggers 0..1).
+float PadAxisNow(int axis);
+// One pad slot's raw table entries (the platform compares them with the
+// device to post what changed).
+int PadSlotHeld(int pad, int button);
+int PadSlotAxis(int pad, int axis);
+// True once after a pad was unplugged (INPUT_PAD_GONE).
+bool PadLeftNow();
+
 // True once after a joystick came or went (INPUT_JOYSTICKS_CHANGED): a
 // browser shows a gamepad to a page only after a button on it is pressed, so
 // there the pads arrive after the program has counted them at its start.
@@ -232,7 +291,7 @@ bool JoysticksChanged();
 // The input tables as numbers (keys down and hit, typed characters, mouse
 // buttons, pointer, wheel, a pending joystick change) and back, for a game
 // journal that must start from the tables as the game found them.
-constexpr size_t InputTablesSize = 256 * 3 + 2 + 4 + 4 + 3 + 1;
+constexpr size_t InputTablesSize = 256 * 3 + 2 + 4 + 4 + 3 + 1 + MaxPads * (PAD_BUTTONS + PAD_AXES) + 1;
 std::vector<int32_t> SaveInputTables();
 bool RestoreInputTables(const std::vector<int32_t>& tables);
 // True once after the player left full screen by the platform's own means

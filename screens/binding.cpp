@@ -147,6 +147,12 @@ int JoystickCodeDown(int code) {
 
 int KeyCodeDown(int code) { return code >= 10 && code <= 254 && KeyIsDown(code) ? 1 : 0; }
 
+int ControlKeyHeldNow(int c) {
+    if (c < 0 || c > 19) return 0;
+    int code = Keys[c];
+    return code >= 10 && code <= 254 && KeyHeldNow(code) ? 1 : 0;
+}
+
 int ControlDown(int c, int p) {
     int slot = (p - 1) * 20 + c;
     if (slot < 0 || slot > 100) return 0;

@@ -23,3 +23,7 @@ int ControlDown(int c, int p);
 int JoystickCodeDown(int code);
 // 1 when code is a keyboard code 10..254 and that key is held.
 int KeyCodeDown(int code);
+// 1 while control c of player 1 is bound to a key that is held, read from
+// the tables without an input poll (KeyHeldNow): for per-frame work that
+// must not add polls.
+int ControlKeyHeldNow(int c);

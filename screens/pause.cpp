@@ -21,8 +21,11 @@ bool AnyControl(int c) {
     return false;
 }
 
+// Escape, or a pad's Start, which pauses and resumes as Escape does.
+bool EscapeHeld() { return KeyIsDown(27) || PadHeldNow(PAD_START); }
+
 void WaitForEscapeRelease() {
-    while (KeyIsDown(27)) SleepMs(1);
+    while (EscapeHeld()) SleepMs(1);
 }
 
 void ScatterTitles(int from, int to, float rot) {
@@ -96,9 +99,12 @@ int PauseScreen() {
         SetTint(0, 0, 0, 0.5f);
         DrawRect(ViewWidth * 0.1f, ViewHeight * 0.375f, (float)(ViewWidth / 6), (float)(ViewHeight / 4));
 
-        bool up = AnyControl(0) || KeyIsDown(38);
-        bool down = AnyControl(8) || KeyIsDown(40);
-        bool confirm = AnyControl(10) || AnyControl(11) || KeyIsDown(32);
+        // A pad works the menu with its direction pad or stick, and its
+        // south or east button confirms.
+        bool up = AnyControl(0) || KeyIsDown(38) || PadHeldNow(PAD_DPAD_UP) || PadAxisNow(PAD_LEFT_Y) < -0.5f;
+        bool down = AnyControl(8) || KeyIsDown(40) || PadHeldNow(PAD_DPAD_DOWN) || PadAxisNow(PAD_LEFT_Y) > 0.5f;
+        bool confirm =
+            AnyControl(10) || AnyControl(11) || KeyIsDown(32) || PadHeldNow(PAD_SOUTH) || PadHeldNow(PAD_EAST);
         PauseNavigate(menu, up, down, confirm);
 
         int y0 = (int)(ViewHeight * 0.375);
@@ -120,7 +126,7 @@ int PauseScreen() {
 
         FinishFrame(1);
         // A second Escape resumes, unless "Quit" is highlighted.
-        if (KeyIsDown(27)) menu.result = menu.sel == 1 ? 99 : 1;
+        if (EscapeHeld()) menu.result = menu.sel == 1 ? 99 : 1;
     }
 
     SeedRandom(Millisecs());

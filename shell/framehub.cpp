@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "game/autoplay.h"
+#include "game/steer.h"
 
 #include "media/graphics.h"
 #include "media/system.h"
@@ -31,6 +32,9 @@ void (*FrameInputHook)() = nullptr;
 
 namespace {
 int g_rateAverage = 0;
+// A pad's Start pauses once it has been let go in the game: the press that
+// started the game from the title must not pause it at once.
+bool g_padStartReady = false;
 }
 
 int FrameRateSmoothing() { return g_rateAverage; }
@@ -146,7 +150,13 @@ int FinishFrame(int showPointer) {
 
     if (FrameSkipPhase == 0 || Settings[7] != 1) {
         if (KeyHitCount(122)) TakeScreenshot();
-        if (KeyIsDown(27) && PlayState == 1) {
+        // A pad's Start pauses as Escape does; so does unplugging the pad
+        // a game is being played with.
+        bool padLeft = PadLeftMidGame();
+        bool escape = KeyIsDown(27) != 0;
+        bool start = PadHeldNow(PAD_START) != 0;
+        if (PlayState != 1 || !start) g_padStartReady = PlayState == 1;
+        if ((escape || (start && g_padStartReady) || padLeft) && PlayState == 1) {
             PlayState = 2;
             int pausedAt = Millisecs();
             pauseResult = PauseScreen();
@@ -175,8 +185,10 @@ int FinishFrame(int showPointer) {
     }
     if (JoysticksChanged()) CountJoysticksAgain();
 
-    // The demo player acts as the mouse and keys would, before this frame's
-    // pointer and clicks are taken for the next.
+    // Held keys and pads move the pointer, and the demo player acts as the
+    // mouse and keys would, before this frame's pointer and clicks are taken
+    // for the next.
+    SteerTick();
     if (Options.autoplay) AutoplayTick();
     if (FrameInputHook) FrameInputHook();
 

@@ -145,6 +145,12 @@ bool ApplyRecordedOption(const std::string& name, const std::string& value, std:
         ok = SplitNumbers(value, 101, g_keys);
     } else if (name == "player") {
         ok = g_haveName = UnhexText(value, g_playerName);
+    } else if (name == "autoplay-steer") {
+        ok = OptionNumber(value, 0, 2, n);
+        Options.autoplaySteer = (int)n;
+    } else if (name == "steering") {
+        ok = OptionNumber(value, 0, 1, n);
+        Options.steering = n == 1;
     } else if (name == "headless-size") {
         int w = 0, h = 0;
         ok = std::sscanf(value.c_str(), "%dx%d", &w, &h) == 2 && w >= 320 && h >= 200 && w <= 16384 && h <= 16384;
@@ -172,10 +178,10 @@ bool CheckJournalOptions() {
     }
     if (Options.replayFile.empty()) return true;
     if (!Options.inputScript.empty() || Options.virtualClock || Options.autoplay || Options.mode >= 0 ||
-        Options.seed >= 0 || Options.games > 0) {
+        Options.seed >= 0 || Options.games > 0 || Options.autoplaySteer != 0) {
         std::cerr << "wormlob2: --replay takes its input, its clock and the recorded run's options from the "
-                     "journal; --input, --virtual-clock, --autoplay, --mode, --seed and --games cannot be "
-                     "used with it\n";
+                     "journal; --input, --virtual-clock, --autoplay, --autoplay-steer, --mode, --seed and --games "
+                     "cannot be used with it\n";
         return false;
     }
     std::string error;
@@ -205,6 +211,8 @@ bool CheckJournalOptions() {
         return false;
     }
     g_framesGiven = Options.frames > 0;
+    // A run recorded before keys and pads steered says nothing of them.
+    Options.steering = false;
     for (const auto& option : g_replay.options) {
         if (!ApplyRecordedOption(option.first, option.second, error)) {
             std::cerr << "wormlob2: journal " << Options.replayFile << ": " << error << "\n";
@@ -235,6 +243,8 @@ bool StartRunJournal() {
         JournalOption("autoplay", Options.autoplay ? "1" : "0");
         JournalOption("mode", std::to_string(Options.mode));
         JournalOption("seed", std::to_string(Options.seed));
+        JournalOption("autoplay-steer", std::to_string(Options.autoplaySteer));
+        JournalOption("steering", "1");
         if (Options.headless)
             JournalOption("headless-size",
                           std::to_string(Options.headlessWidth) + "x" + std::to_string(Options.headlessHeight));

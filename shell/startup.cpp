@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "game/assets.h"
+#include "game/steer.h"
 #include "media/graphics.h"
 #include "media/system.h"
 #include "screens/helpers.h"
@@ -100,7 +101,10 @@ std::string UsageText() {
            "  --test-load N       hold the start-up performance test at N sprites for 70 frames\n"
            "                      (measuring frame times at a fixed load)\n"
            "  --scores-server URL send each finished game to this score server from now on\n"
-           "                      (kept in Online.ini; \"off\" stops sending)\n";
+           "                      (kept in Online.ini; \"off\" stops sending)\n"
+           "  --autoplay-steer S  the demo player steers with the mouse (default), keys or stick\n"
+           "  --assist            colour symbols on the pods for this run (F8 turns them on and off)\n"
+           "  --virtual-pad       the input script's pad lines work an SDL virtual game controller\n";
 }
 
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
@@ -178,6 +182,20 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             Options.scoresServer = v;
         } else if (a == "--autoplay") {
             Options.autoplay = true;
+        } else if (a == "--autoplay-steer") {
+            if (!next(v)) return false;
+            static const char* ways[3] = {"mouse", "keys", "stick"};
+            Options.autoplaySteer = -1;
+            for (int w = 0; w < 3; w++)
+                if (v == ways[w]) Options.autoplaySteer = w;
+            if (Options.autoplaySteer < 0) {
+                std::cerr << "wormlob2: --autoplay-steer wants mouse, keys or stick\n";
+                return false;
+            }
+        } else if (a == "--assist") {
+            Options.assist = true;
+        } else if (a == "--virtual-pad") {
+            Options.virtualPad = true;
         } else if (a == "--mode") {
             if (!next(v)) return false;
             static const char* names[3] = {"easy", "medium", "hard"};
@@ -240,6 +258,8 @@ void EnumerateJoysticks() {
     IgnorePlatformPointer(Options.autoplay);
     JoyCount = 0;
     CountJoysticksAgain();
+    if (Options.virtualPad) UseVirtualPad();
+    SetPollHook(SteerPollHook);
 }
 }  // namespace
 

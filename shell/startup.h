@@ -63,6 +63,13 @@ struct ProgramOptions {
     std::string scoresServer;
     // --replay URL: the address the journal was fetched from ("" for a file).
     std::string replayUrl;
+    // --autoplay-steer mouse|keys|stick: how the demo player steers (0, 1, 2).
+    int autoplaySteer = 0;
+    bool assist = false;      // --assist: colour symbols on for this run
+    bool virtualPad = false;  // --virtual-pad: script pad lines work an SDL virtual pad
+    // Keys and pads steer and start games. Off only while replaying a run
+    // recorded before they did, which must replay as it was played.
+    bool steering = true;
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.

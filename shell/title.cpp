@@ -4,6 +4,7 @@
 
 #include "game/assets.h"
 #include "media/system.h"
+#include "screens/binding.h"
 #include "screens/helpers.h"
 #include "services/scoretable.h"
 #include "shell/display.h"
@@ -16,6 +17,11 @@ int StartHeld;
 int BobAngle;
 
 void StartGameFromTitle();  // outer loop, startup.cpp
+
+namespace {
+// The start, up and down inputs of keys and pads held on the last frame.
+int TitleKeys;
+}  // namespace
 
 void TitleFrame() {
     const int VW = ViewWidth, VH = ViewHeight;
@@ -84,6 +90,26 @@ void TitleFrame() {
         int x = VW / 2 - 100, y = VH / 2 + dy - s;
         DrawText(labels[mode], (float)x, (float)y);
         if (MouseInRect(x, y, 200, 40) && MouseIsDown(1)) CurrentMode = mode;
+    }
+
+    // Without a mouse: player 1's bottom button (Z) or a pad's Start starts
+    // a game once the start button has slid in, and up and down choose the
+    // mode. Each acts on its press, so a key still held when a game ends
+    // does nothing.
+    if (Options.steering) {
+        int keys = (ControlKeyHeldNow(10) || PadHeldNow(PAD_START) ? 1 : 0) |
+                   (ControlKeyHeldNow(0) || PadHeldNow(PAD_DPAD_UP) ? 2 : 0) |
+                   (ControlKeyHeldNow(8) || PadHeldNow(PAD_DPAD_DOWN) ? 4 : 0);
+        int pressed = keys & ~TitleKeys;
+        TitleKeys = keys;
+        if (PanelOffset < -250) {
+            if ((pressed & 2) && CurrentMode > 0) CurrentMode--;
+            if ((pressed & 4) && CurrentMode < 2) CurrentMode++;
+            if ((pressed & 1) && SlideIn == 32) {
+                StartGameFromTitle();
+                TitleKeys = 7;
+            }
+        }
     }
 
     SetImageFont(Fonts[5]);
