@@ -127,6 +127,77 @@ double LandingX(const Pod& p, double y, double& frames) {
     return lo + (t <= span ? t : 2 * span - t);
 }
 
+// Frames the steering takes to carry the pointer d units, counting the
+// frame it lags behind the demo player's hands: keys from rest under their
+// acceleration, the stick at its top speed.
+double TravelFrames(double d) {
+    d = std::fabs(d);
+    if (Options.autoplaySteer == 2) return 1 + std::ceil(d / StickTop);
+    int n = 0;
+    for (double gone = 0; gone < d && n < 600;) gone += KeyStep(++n);
+    return 1 + n;
+}
+
+// The pointer's x that puts the bat's centre at x.
+double BatPointer(double x) { return (x - 640) / 1.2 + 640; }
+
+// With keys or a stick the pointer cannot be anywhere at once, as the
+// mouse's can: of the bodies coming down, the demo player goes for one it
+// can still reach in time, a ball before a pod (a lost ball costs a life,
+// a missed pod only points), the soonest first; stands clear of a spiked
+// pod about to land as with the mouse; and opens the net only when it can
+// get there and back to the bat in time.
+void ChooseReachable(const GameState& g, double batY, double netY, double& pointerX, bool& useNet) {
+    const double cur = MouseXPos();
+    // Balls are sent toward the lowest segment: a ball met dead centre goes
+    // straight up and down, and can miss a centipede until it lands.
+    double aimX = -1, aimY = -1;
+    for (const Pod& p : g.PodList)
+        if (p.ball == 0 && p.free == 0 && p.y > aimY) aimX = p.x, aimY = p.y;
+    // soonest: the first ball down.
+    double bestKey = 1e18, best = -1, soonest = 1e9, spikeFrames = 1e9, spikeX = -1;
+    double netTarget = -1, netSoonest = 1e9;
+    for (const Pod& p : g.PodList) {
+        // A ball launched as the bat moved off hangs where it left the bat,
+        // without speed, until the bat comes back under it.
+        if (p.ball == 1 && p.free == 1 && p.gx == 0 && p.gy == 0 && g.HomingPhase == 0) {
+            bestKey = -1, best = p.x, soonest = 0;
+            continue;
+        }
+        if (p.free != 1 || p.gy <= 0 || p.y > batY) continue;
+        double frames = 0;
+        double x = LandingX(p, batY, frames);
+        if (p.spike == 1) {
+            if (frames < spikeFrames) spikeFrames = frames, spikeX = x;
+            continue;
+        }
+        if (p.ball == 1) soonest = std::fmin(soonest, frames);
+        bool reachable = TravelFrames(BatPointer(x) - cur) <= frames;
+        double key = (reachable ? 0 : 2e6) + (p.ball ? 0 : 1e6) + frames;
+        // The bat's centre off the ball by a pixel for every ten to the
+        // segment, at most 30 (a bat hit sends it 0.3 a frame sideways
+        // per pixel off centre).
+        double off = p.ball && aimX >= 0 ? std::fmax(-30.0, std::fmin(30.0, (x - aimX) / 10)) : 0;
+        if (key < bestKey) bestKey = key, best = x + off;
+        if (p.ball == 0 && p.y < netY - 40 && g.CaughtCount < 3) {
+            double nf = 0;
+            double nx = LandingX(p, netY, nf);
+            if (nf < netSoonest && TravelFrames(nx - cur) <= nf) netSoonest = nf, netTarget = nx;
+        }
+    }
+    double batTarget = best;
+    if (spikeX >= 0 && spikeFrames < soonest) batTarget = spikeX < ViewWidth / 2 ? spikeX + 200 : spikeX - 200;
+    double back = batTarget >= 0 ? TravelFrames(BatPointer(batTarget) - netTarget) : 0;
+    // A pod reaches the net some frames after the net line is predicted
+    // (the net opens over eight frames): a margin for that and the way back.
+    useNet = netTarget >= 0 && netSoonest < 40 && std::fmin(soonest, spikeFrames) > netSoonest + back + 20;
+    pointerX = useNet ? netTarget : BatPointer(batTarget >= 0 ? batTarget : ViewWidth / 2);
+    // A slippery bat slides a twentieth of the pointer's distance from the
+    // centre each frame, toward the pointer's side.
+    if (g.SlipperyTimer > 0 && !useNet && batTarget >= 0)
+        pointerX = ViewWidth / 2 + 20 * (batTarget - g.BatX);
+}
+
 void PlayGame() {
     const GameState& g = Game;
     const int H = ViewHeight;
@@ -161,6 +232,7 @@ void PlayGame() {
     if (useNet) pointerX = netTarget;
     else if (batTarget >= 0) pointerX = (batTarget - 640) / 1.2 + 640;
     else pointerX = (ViewWidth / 2 - 640) / 1.2 + 640;
+    if (Options.autoplaySteer != 0) ChooseReachable(g, batY, netY, pointerX, useNet);
     // The bat low: the pointer at 600 (its lift there is the least).
     if (Options.autoplaySteer == 1) {
         KeysToward(pointerX);

@@ -5,11 +5,12 @@
 #pragma once
 
 // A held direction key (or the direction pad) moves the pointer KeyNudge
-// drawing units a frame for its first KeyNudgeFrames frames, so a tap is a
-// fine nudge, then KeyRamp more each frame up to KeyTop: a full crossing of
-// the bat's travel takes about 0.6 s. Letting go stops at once.
-constexpr float KeyNudge = 3, KeyRamp = 3, KeyTop = 42;
-constexpr int KeyNudgeFrames = 6;
+// drawing units a frame for its first KeyNudgeFrames frames, so a tap (a
+// twelfth of a second) is a fine nudge of 15 units, then KeyRamp more each
+// frame up to KeyTop: a full crossing of the bat's travel (about 1065
+// units) takes 24 frames, 0.4 s. Letting go stops at once.
+constexpr float KeyNudge = 3, KeyRamp = 8, KeyTop = 72;
+constexpr int KeyNudgeFrames = 5;
 // The stick does nothing inside StickDeadZone; from there to StickFull the
 // speed grows with the square of the push, to StickTop units a frame, so
 // that small corrections are easy and a full push crosses in half a second.

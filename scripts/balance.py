@@ -3,8 +3,15 @@
 games of --autoplay; writes docs/BALANCE.md (median and range of score,
 waves reached and game length) and docs/balance.png (score against wave).
 
-    python3 scripts/balance.py [build dir] [games per mode]
+    python3 scripts/balance.py [build dir] [games per mode] [--feel] [-j N]
+
+--feel measures steering without a mouse instead: the same seeds played by
+the demo player steering with the mouse, the keys and a pad's stick, and
+rewrites only the "Steering without a mouse" part of docs/BALANCE.md (the
+rest of the file is kept, and a plain run keeps that part). -j runs N games
+at once.
 """
+import concurrent.futures
 import os
 import shutil
 import statistics
@@ -15,18 +22,26 @@ import tempfile
 import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(ROOT, "build")
-GAMES = int(sys.argv[2]) if len(sys.argv) > 2 else 20
+FEEL = "--feel" in sys.argv
+JOBS = 1
+for i, a in enumerate(sys.argv):
+    if a == "-j" and i + 1 < len(sys.argv):
+        JOBS = int(sys.argv[i + 1])
+POSITIONAL = [a for i, a in enumerate(sys.argv[1:], 1) if not a.startswith("-") and sys.argv[i - 1] != "-j"]
+BUILD = os.path.abspath(POSITIONAL[0]) if POSITIONAL else os.path.join(ROOT, "build")
+GAMES = int(POSITIONAL[1]) if len(POSITIONAL) > 1 else 20
 MODES = ["easy", "medium", "hard"]
+STEERING = ["mouse", "keys", "stick"]
+FEEL_HEAD = "## Steering without a mouse"
 
 
-def play(mode, seed):
+def play(mode, seed, steer="mouse"):
     with tempfile.TemporaryDirectory() as tmp:
         shutil.copytree(os.path.join(ROOT, "Files"), os.path.join(tmp, "Files"),
                         ignore=shutil.ignore_patterns("scores.dat*", "Debug.txt", "Setup.ini"))
         env = dict(os.environ, SDL_AUDIODRIVER="dummy", ALSOFT_DRIVERS="null")
         out = subprocess.run([os.path.join(BUILD, "wormlob2"), "--headless", "--virtual-clock", "--autoplay",
-                              "--mode", mode, "--seed", str(seed), "--games", "1"],
+                              "--autoplay-steer", steer, "--mode", mode, "--seed", str(seed), "--games", "1"],
                              cwd=tmp, env=env, capture_output=True, text=True, timeout=600).stdout
     for line in out.splitlines():
         if line.startswith("autoplay:"):
@@ -72,8 +87,62 @@ def plot(results, path):
     png(path, w, h, pix)
 
 
+def play_all(runs):
+    # Each game is its own process on the virtual clock, so running several
+    # at once changes none of them.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=JOBS) as pool:
+        return list(pool.map(lambda r: play(*r), runs))
+
+
+def write_doc(head, feel):
+    # The balance part and the steering part are made by different runs;
+    # each keeps the other as it is in the file.
+    path = os.path.join(ROOT, "docs", "BALANCE.md")
+    old = open(path).read() if os.path.exists(path) else ""
+    at = old.find(FEEL_HEAD)
+    if head is None:
+        head = (old[:at] if at >= 0 else old).rstrip("\n").split("\n")
+    while head and head[-1] == "":
+        head = head[:-1]
+    if feel is None:
+        feel = old[at:].rstrip("\n").split("\n") if at >= 0 else []
+    with open(path, "w") as f:
+        f.write("\n".join(head + ([""] + feel if feel else [])) + "\n")
+
+
+def feel():
+    runs = [(mode, seed, steer) for steer in STEERING for mode in MODES for seed in range(1, GAMES + 1)]
+    scores = {}
+    for (mode, seed, steer), r in zip(runs, play_all(runs)):
+        scores.setdefault((steer, mode), []).append(r[0])
+    lines = [FEEL_HEAD, "",
+             "The demo player steering with the keys (it holds the bound left and right keys, and the",
+             "steering moves the pointer under the keys' acceleration) and with a pad's stick (it pushes",
+             "the stick, and the steering moves the pointer under the stick's curve), against its usual",
+             "mouse, over the same %d seeds per mode:" % GAMES, "",
+             "```", "python3 scripts/balance.py build %d --feel -j 2" % GAMES,
+             "# runs, per way of steering, mode and seed 1..%d:" % GAMES,
+             "# wormlob2 --headless --virtual-clock --autoplay --autoplay-steer mouse|keys|stick \\",
+             "#     --mode MODE --seed N --games 1", "```", "",
+             "| Mode | Mouse: median score | Keys: median | Keys / mouse | Stick: median | Stick / mouse |",
+             "|---|---|---|---|---|---|"]
+    for mode in MODES:
+        m = statistics.median(scores[("mouse", mode)])
+        k = statistics.median(scores[("keys", mode)])
+        s = statistics.median(scores[("stick", mode)])
+        ratio = lambda v: "%d %%" % round(100 * v / m) if m else "-"
+        lines.append("| %s | %d | %d | %s | %d | %s |" % (mode.capitalize(), m, k, ratio(k), s, ratio(s)))
+    write_doc(None, lines)
+    print("\n".join(lines))
+
+
 def main():
-    results = {mode: [play(mode, seed) for seed in range(1, GAMES + 1)] for mode in MODES}
+    if FEEL:
+        feel()
+        return
+    runs = [(mode, seed) for mode in MODES for seed in range(1, GAMES + 1)]
+    played = play_all(runs)
+    results = {mode: [r for (m, _), r in zip(runs, played) if m == mode] for mode in MODES}
     lines = ["# Balance", "",
              "Measured with the demo player: %d seeded headless games per mode, each started with" % GAMES, "",
              "```", "python3 scripts/balance.py build %d" % GAMES,
@@ -92,8 +161,7 @@ def main():
               "so its games mostly end in the first wave with spikes.",
               "", "A frame is 1/60 s. `balance.png` plots score (up) against the wave reached (across):",
               "green Easy, yellow Medium, red Hard.", "", "![score against wave](balance.png)", ""]
-    with open(os.path.join(ROOT, "docs", "BALANCE.md"), "w") as f:
-        f.write("\n".join(lines))
+    write_doc(lines, None)
     plot(results, os.path.join(ROOT, "docs", "balance.png"))
     print("\n".join(lines))
 
