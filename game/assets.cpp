@@ -10,6 +10,7 @@ ImageRef MushroomImage[12];
 ImageRef WhiteSquare, WhiteSquareGlow;
 ImageRef NetImage, NetGlow;
 ImageRef SpikeImage, SpikeGlow;
+ImageRef SymbolImage;
 int MarginX, RowStep;
 
 void LoadGameAssets() {
@@ -37,5 +38,6 @@ void LoadGameImages() {
     NetGlow = LoadImage("netg.png");
     SpikeImage = LoadImage("spike.png");
     SpikeGlow = LoadImage("spikeg.png");
+    SymbolImage = LoadImageStrip("symbols.png", 64, 64, 0, 7, IMAGE_FILTERED | IMAGE_MIPMAPPED);
 }
 

@@ -8,6 +8,8 @@ extern ImageRef MushroomImage[12];
 extern ImageRef WhiteSquare, WhiteSquareGlow;
 extern ImageRef NetImage, NetGlow;
 extern ImageRef SpikeImage, SpikeGlow;
+// The colour symbols, one 64 x 64 frame per colour class 1..7 (frame k - 1).
+extern ImageRef SymbolImage;
 extern int MarginX, RowStep;
 
 void LoadGameAssets();

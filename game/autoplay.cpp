@@ -7,9 +7,7 @@
 // It steers with the mouse, or (--autoplay-steer) with the keys or a pad's
 // stick as a player without a mouse would: it holds the bound keys, pushes
 // the stick and presses the buttons, and the steering of game/steer.cpp
-// moves the pointer under the same curves as a player's. Those inputs take
-// effect a frame later than the mouse's, as the steering acts at the next
-// frame's end.
+// moves the pointer under the same curves as a player's, in the same frame.
 #include "game/autoplay.h"
 
 #include <cmath>
@@ -127,15 +125,14 @@ double LandingX(const Pod& p, double y, double& frames) {
     return lo + (t <= span ? t : 2 * span - t);
 }
 
-// Frames the steering takes to carry the pointer d units, counting the
-// frame it lags behind the demo player's hands: keys from rest under their
-// acceleration, the stick at its top speed.
+// Frames the steering takes to carry the pointer d units: keys from rest
+// under their acceleration, the stick at its top speed.
 double TravelFrames(double d) {
     d = std::fabs(d);
-    if (Options.autoplaySteer == 2) return 1 + std::ceil(d / StickTop);
+    if (Options.autoplaySteer == 2) return std::ceil(d / StickTop);
     int n = 0;
     for (double gone = 0; gone < d && n < 600;) gone += KeyStep(++n);
-    return 1 + n;
+    return n;
 }
 
 // The pointer's x that puts the bat's centre at x.

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "game/assets.h"
+#include "game/assist.h"
 #include "game/broadphase.h"
 #include "game/game.h"
 #include "game/state.h"
@@ -95,6 +96,9 @@ void UpdateSegment(Pod& p) {
     const ImageRef& image = p.spike == 1 ? SpikeImage : PodImage[p.health];
     const ImageRef& glow = p.spike == 1 ? SpikeGlow : PodImage[p.health + 5];
     DrawGlowSprite(image, Trunc(p.x - 32), Trunc(p.y - 32 + ripple), 0, glow, 1.2f, 0.5f);
+    // The pod image is 128 pixels drawn at half size: its centre is 32 in.
+    if (p.spike == 0)
+        DrawColourSymbol(ColourClass(p.r, p.g, p.b), Trunc(p.x - 32) + 32, Trunc(p.y - 32 + ripple) + 32, 0.5f);
 
     if (p.falling == 0 && SegmentTouchesMushroom(p)) p.falling = 1;
 

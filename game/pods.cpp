@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "game/assets.h"
+#include "game/assist.h"
 #include "game/broadphase.h"
 #include "game/game.h"
 #include "media/system.h"
@@ -59,6 +60,7 @@ void UpdateLoosePod(Pod& p) {
     const ImageRef& image = p.spike == 1 ? SpikeImage : PodImage[p.health];
     const ImageRef& glow = p.spike == 1 ? SpikeGlow : PodImage[p.health + 5];
     DrawGlowSprite(image, Trunc(p.x - 32), Trunc(p.y - 32), 0, glow, 1.2f, 0.5f);
+    if (p.spike == 0) DrawColourSymbol(ColourClass(p.r, p.g, p.b), Trunc(p.x - 32) + 32, Trunc(p.y - 32) + 32, 0.5f);
 }
 
 namespace {

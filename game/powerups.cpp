@@ -1,6 +1,7 @@
 // The net row: up to three caught pods at the bottom left, and the power-up
 // their colour classes give once the third is caught.
 #include "game/assets.h"
+#include "game/assist.h"
 #include "game/game.h"
 #include "screens/helpers.h"
 #include "shell/display.h"
@@ -83,6 +84,8 @@ void NetRow() {
         if (s.CaughtGrow[i] < 60) s.CaughtGrow[i] += 2;
         float glow = 7.2f - (float)(s.CaughtGrow[i] - s.CaughtAge[i] / 2) / 10.0f;
         DrawGlowSprite(PodImage[1], 10, H - 50 - 40 * i, 0, PodImage[6], glow, 0.5f);
+        // A little larger than the pod's share: the row's pods are small.
+        DrawColourSymbol(k, 10 + 64 * 0.3f, H - 50 - 40 * i + 64 * 0.3f, 0.38f);
         if (s.CaughtCount == 3) {
             if (s.CaughtAge[1] == 0) EvaluateCaughtPods();
             if (s.CaughtAge[i] < 120) s.CaughtAge[i] += 2;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "game/assist.h"
 #include "game/autoplay.h"
 #include "game/steer.h"
 
@@ -147,6 +148,7 @@ int FinishFrame(int showPointer) {
         SettingsOpen = 1 - SettingsOpen;
         SaveSetup();
     }
+    AssistKeyTick();
 
     if (FrameSkipPhase == 0 || Settings[7] != 1) {
         if (KeyHitCount(122)) TakeScreenshot();
@@ -185,12 +187,12 @@ int FinishFrame(int showPointer) {
     }
     if (JoysticksChanged()) CountJoysticksAgain();
 
-    // Held keys and pads move the pointer, and the demo player acts as the
-    // mouse and keys would, before this frame's pointer and clicks are taken
-    // for the next.
-    SteerTick();
+    // The demo player acts as the mouse and keys would, and held keys and
+    // pads move the pointer, before this frame's pointer and clicks are
+    // taken for the next.
     if (Options.autoplay) AutoplayTick();
     if (FrameInputHook) FrameInputHook();
+    SteerTick();
 
     PrevMouseX = FrameMouseX;
     PrevMouseY = FrameMouseY;

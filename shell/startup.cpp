@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "game/assets.h"
+#include "game/assist.h"
 #include "game/steer.h"
 #include "media/graphics.h"
 #include "media/system.h"
@@ -377,6 +378,8 @@ int StartProgram(int argc, char** argv) {
     }
     AudioDriverNames = ListAudioDrivers();
     LoadSetup();
+    LoadAssist();
+    if (Options.assist) ColourSymbols = true;
     JournalSetup();
     GameJournalSetup();
     OnlineStart();

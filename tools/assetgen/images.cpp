@@ -460,6 +460,27 @@ Image MakeIcons() {
     return sheet;
 }
 
+// The colour symbols: one 64 x 64 cell for each of the seven pod colour
+// classes, drawn over a pod when the assist is on. A black shape inside a
+// white rim reads on every pod colour, light or dark, and the seven
+// silhouettes differ even when blurred by motion: triangle (red), square
+// (orange), circle (yellow), plus (green), diamond (cyan), cross (blue) and
+// star (pink).
+Image MakeSymbols() {
+    static const Symbol shapes[7] = {Symbol::Triangle, Symbol::Square, Symbol::Circle, Symbol::Plus,
+                                     Symbol::Diamond, Symbol::Cross, Symbol::Star};
+    Image strip(64 * 7, 64);
+    for (int k = 0; k < 7; k++) {
+        Image g(64, 64);
+        Symbol s = shapes[k];
+        float cy = s == Symbol::Triangle ? 34.0f : 32.0f;
+        Paint(g, [=](float x, float y) { return SymbolDistance(s, x, y, 32, cy, 22) - 4.5f; }, RGBA{1, 1, 1, 1});
+        Paint(g, SymbolSdf(s, 32, cy, 22), RGBA{0.05f, 0.05f, 0.08f, 1});
+        Blit(strip, g, k * 64, 0);
+    }
+    return strip;
+}
+
 // 16 medals, each in its own colour with a symbol.
 Image MakeBadges() {
     Image strip(16 * 64, 64);
@@ -618,6 +639,7 @@ bool MakeImages(const std::string& filesDir, const std::string& fontDir, std::ve
     ok &= Save(game + "spike.png", spike, written);
     ok &= Save(game + "spikeg.png", GlowOf(spike, 8, 0.85f), written);
     ok &= Save(game + "badges.png", MakeBadges(), written);
+    ok &= Save(game + "symbols.png", MakeSymbols(), written);
     ok &= Save(common + "icons.png", MakeIcons(), written);
     Image logo, site;
     if (MakeLogo(fontDir, logo)) {
