@@ -92,6 +92,9 @@ int SteerHeldX() { return g.heldX; }
 
 bool PadLeftMidGame() { return PadLeftNow() && PlayState != 0 && g.padPlayed; }
 
+bool PadPlayedInGame() { return g.padPlayed; }
+void SetPadPlayedInGame(bool played) { g.padPlayed = played; }
+
 void ResetSteering() { g = Steering{}; }
 
 void SteerPollHook() {

@@ -42,5 +42,9 @@ void SteerPollHook();
 // True once after a pad was unplugged during a game it had played in (the
 // game then pauses, as it would for Escape).
 bool PadLeftMidGame();
+// Whether a pad has been used in the present game, and setting it back
+// (a game journal starts from the state the game found).
+bool PadPlayedInGame();
+void SetPadPlayedInGame(bool played);
 // Forgets the steering's state (tests).
 void ResetSteering();

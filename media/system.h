@@ -291,7 +291,7 @@ bool JoysticksChanged();
 // The input tables as numbers (keys down and hit, typed characters, mouse
 // buttons, pointer, wheel, a pending joystick change) and back, for a game
 // journal that must start from the tables as the game found them.
-constexpr size_t InputTablesSize = 256 * 3 + 2 + 4 + 4 + 3 + 1 + MaxPads * (PAD_BUTTONS + PAD_AXES) + 1;
+constexpr size_t InputTablesSize = 256 * 3 + 2 + 4 + 4 + 3 + 1 + MaxPads * ((int)PAD_BUTTONS + (int)PAD_AXES) + 1;
 std::vector<int32_t> SaveInputTables();
 bool RestoreInputTables(const std::vector<int32_t>& tables);
 // True once after the player left full screen by the platform's own means

@@ -14,6 +14,7 @@
 
 #include "game/assets.h"
 #include "game/autoplay.h"
+#include "game/steer.h"
 #include "game/state.h"
 #include "media/gamejournal.h"
 #include "media/journal.h"
@@ -84,6 +85,8 @@ void SnapshotState(std::vector<std::pair<std::string, int64_t>>& n,
     add("mouse.prev-x", PrevMouseX), add("mouse.prev-y", PrevMouseY);
     add("clicks.left", FrameLeftClicks), add("clicks.right", FrameRightClicks);
     add("settings.open", SettingsOpen), add("panel.offset", PanelOffset);
+    // Unplugging the pad a game was played with pauses it.
+    add("steer.pad-played", PadPlayedInGame() ? 1 : 0);
     for (int i = 0; i < 20; i++) add("sprites." + std::to_string(i), SpriteBudget[i]);
     add("effect.slot", SfxSlot);
     // The drum sequencer draws random numbers during a game.
@@ -157,6 +160,7 @@ bool RestoreState(const std::vector<std::pair<std::string, int64_t>>& numbers,
     PrevMouseX = i32("mouse.prev-x"), PrevMouseY = i32("mouse.prev-y");
     FrameLeftClicks = i32("clicks.left"), FrameRightClicks = i32("clicks.right");
     SettingsOpen = (int)get("settings.open", 0, 1), PanelOffset = (int)get("panel.offset", -300, 0);
+    SetPadPlayedInGame(get("steer.pad-played", 0, 1) == 1);
     for (int i = 0; i < 20; i++) SpriteBudget[i] = i32("sprites." + std::to_string(i));
     SfxSlot = (int)get("effect.slot", 0, 259);
     for (int i = 0; i < 5; i++) TrackOn[i] = i32("track.on." + std::to_string(i));
