@@ -195,9 +195,14 @@ void ChooseReachable(const GameState& g, double batY, double netY, double& point
         pointerX = ViewWidth / 2 + 20 * (batTarget - g.BatX);
 }
 
+// Pods netted in the present game (the report's count of the net at work).
+int netted = 0, caughtBefore = 0;
+
 void PlayGame() {
     const GameState& g = Game;
     const int H = ViewHeight;
+    if (g.CaughtCount > caughtBefore) netted += g.CaughtCount - caughtBefore;
+    caughtBefore = g.CaughtCount;
     if (g.ExitCode != 0 || g.BatLostClock > 0) {
         // Let go of everything: the name prompt waits for the buttons.
         LetGo();
@@ -300,7 +305,8 @@ void RestoreAutoplayState(int tickIn, int titleFramesIn) {
 }
 
 void ReportAutoplayGame() {
-    std::printf("autoplay: mode %d score %d wave %d frames %d\n", CurrentMode, Game.GameScore, Game.WaveNumber,
-                Game.FrameNo);
+    std::printf("autoplay: mode %d score %d wave %d frames %d netted %d\n", CurrentMode, Game.GameScore,
+                Game.WaveNumber, Game.FrameNo, netted);
+    netted = 0;
     std::fflush(stdout);
 }

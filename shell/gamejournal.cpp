@@ -74,6 +74,8 @@ void SnapshotState(std::vector<std::pair<std::string, int64_t>>& n,
     int tick = 0, titleFrames = 0;
     SaveAutoplayState(tick, titleFrames);
     add("autoplay.tick", tick), add("autoplay.title-frames", titleFrames);
+    // How the demo player steers decides which inputs it reads each frame.
+    add("autoplay.steer", Options.autoplaySteer);
     // The display the game was laid out on.
     add("screen.w", ScreenWidth), add("screen.h", ScreenHeight);
     add("view.w", ViewWidth), add("view.h", ViewHeight);
@@ -138,6 +140,7 @@ bool RestoreState(const std::vector<std::pair<std::string, int64_t>>& numbers,
     Options.autoplay = get("autoplay", 0, 1) == 1;
     int tick = i32("autoplay.tick");
     RestoreAutoplayState(tick, i32("autoplay.title-frames"));
+    Options.autoplaySteer = (int)get("autoplay.steer", 0, 2);
     CurrentMode = (int)get("mode", 0, 2);
     // The tables come from outside: each value must be one the program itself
     // could hold, as Setup.ini's reader and the settings panel keep them.

@@ -248,7 +248,7 @@ TEST_F(Replay, BadJournalsAndOptionsAreRefusedBeforeAnythingOpens) {
         {"wormlob2 journal 1\nc x\n", "--replay ../j.txt", "line 2: clock step \"x\" is not a whole number"},
         {"wormlob2 journal 1\ne 5 3 1 0 0 0\ne 4 4 1 0 0 0\n", "--replay ../j.txt",
          "line 3: input poll 4 comes before the previous event's"},
-        {"wormlob2 journal 1\ne 5 12 1 0 0 0\n", "--replay ../j.txt", "line 2: event type \"12\" is not one of"},
+        {"wormlob2 journal 1\ne 5 16 1 0 0 0\n", "--replay ../j.txt", "line 2: event type \"16\" is not one of"},
         {"wormlob2 journal 1\nf 12ab\n", "--replay ../j.txt", "line 2: frame checksum \"12ab\" is not 16 hex"},
         {"wormlob2 journal 1\nend 3\n", "--replay ../j.txt", "line 2: end after 3 frames, but the journal has 0"},
         {"wormlob2 journal 1\nend 0\nc 1\n", "--replay ../j.txt", "line 3: something after the end line"},
