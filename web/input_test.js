@@ -11,7 +11,7 @@ const d = require('./driver');
 
 const [site, out, ...only] = process.argv.slice(2);
 if (!out) {
-  console.error('usage: node web/input_test.js SITE_DIR OUT_DIR');
+  console.error('usage: node web/input_test.js SITE_DIR OUT_DIR [STEP...]');
   process.exit(2);
 }
 fs.mkdirSync(out, {recursive: true});
@@ -358,9 +358,11 @@ const keyControls = {
 };
 
 // A pad in the browser's standard layout, which SDL's mapping turns into
-// Start (6), the south button (0) and the left stick. The browser shows a
-// pad to a page only once a button of it is pressed, so the press on Start
-// is also what reveals it.
+// Start (6), the south button (0), the left stick and the direction pad
+// (left 13). The browser shows a pad to a page only once a button of it is
+// pressed, so the press on Start is also what reveals it. The stick steers
+// right and the direction pad left: a browser's pad has no hat, so the
+// direction pad works only when SDL reads the pad as a game controller.
 function setPad(page, change) {
   return page.evaluate(`(() => { const p = window.testPad; ${change}; p.timestamp++; })()`);
 }
@@ -390,12 +392,13 @@ const padControls = {
     await setPad(page, 'p.buttons[9].pressed = false; p.buttons[9].value = 0');
   },
   steer: async (page, dir, ms) => {
-    await setPad(page, `p.axes[0] = ${dir}`);
+    if (dir < 0) return padButton(page, 14, ms);
+    await setPad(page, 'p.axes[0] = 1');
     await sleep(ms);
     await setPad(page, 'p.axes[0] = 0');
   },
   launch: page => padButton(page, 0, 200),
-  want: {start: '6', steer: 'x+,x-', launch: '0'},
+  want: {start: '6', steer: 'x+,13', launch: '0'},
 };
 
 // A game played with one kind of control alone: it starts from the title,
