@@ -1,6 +1,7 @@
 // The page's own input in headless Chromium: touch, full screen from the
-// settings panel, and sound that starts at the first gesture.
-//   node web/input_test.js SITE_DIR OUT_DIR
+// settings panel, sound that starts at the first gesture, games played by
+// keys alone and by a gamepad alone, and the colour symbols.
+//   node web/input_test.js SITE_DIR OUT_DIR [STEP...]
 // Each step is an independent function on its own tab of one browser.
 // Screenshots are left in OUT_DIR to look at.
 'use strict';
@@ -8,9 +9,9 @@ const fs = require('fs');
 const path = require('path');
 const d = require('./driver');
 
-const [site, out] = process.argv.slice(2);
+const [site, out, ...only] = process.argv.slice(2);
 if (!out) {
-  console.error('usage: node web/input_test.js SITE_DIR OUT_DIR');
+  console.error('usage: node web/input_test.js SITE_DIR OUT_DIR [STEP...]');
   process.exit(2);
 }
 fs.mkdirSync(out, {recursive: true});
@@ -25,9 +26,11 @@ const sleep = ms => new Promise(r => setTimeout(r, ms));
 const errors = [];
 
 // The title is up once the splash has been held and the start-up test run.
-// screen: the screen's size the page sees, when it matters.
-async function openAtTitle(browser, url, screen) {
+// screen: the screen's size the page sees, when it matters; prepare: what
+// to set up in the page before it loads.
+async function openAtTitle(browser, url, screen, prepare) {
   const page = await d.openPage(browser, errors);
+  if (prepare) await prepare(page);
   if (screen) {
     const cdp = await page.target().createCDPSession();
     await cdp.send('Emulation.setDeviceMetricsOverride', {width: 1280, height: 960, deviceScaleFactor: 1, mobile: false,
@@ -102,7 +105,7 @@ async function soundAfter(page, what, music = true) {
 // ---------------------------------------------------------------- journal ---
 // The run journal (--record) lists every input event that reached the input
 // tables; the 'f' lines between them count the frames.
-const MOUSE_DOWN = 3, MOUSE_UP = 4, MOUSE_MOVE = 5;
+const KEY_DOWN = 0, MOUSE_DOWN = 3, MOUSE_UP = 4, MOUSE_MOVE = 5, PAD_DOWN = 10, PAD_AXIS = 12;
 
 function parseJournal(text) {
   const j = {frames: 0, events: []};
@@ -305,13 +308,214 @@ async function soundStep(browser, base) {
   await page.close();
 }
 
+// -------------------------------------------------------- without a mouse ---
+// The bat and the first ball are the same bright green (the wave's title
+// is a paler one), the ball resting on the bat's top edge.
+const green = (r, g, b) => g > 220 && r < 140 && b < 140;
+const ballResting = img => d.colourShare(img, 0, 0.945, 1, 0.966, green);
+const ballRisen = img => d.colourShare(img, 0, 0.3, 1, 0.94, green);
+
+// The bat: the middle of the green in its row (canvas pixels; null while
+// there is no bat).
+function batX(img) {
+  let sum = 0, n = 0;
+  for (let y = Math.floor(0.97 * img.height); y < Math.floor(0.98 * img.height); y++) {
+    for (let x = 0; x < img.width; x++) {
+      const i = (y * img.width + x) * 4;
+      if (green(img.data[i], img.data[i + 1], img.data[i + 2])) { sum += x; n++; }
+    }
+  }
+  return n > 50 ? sum / n : null;
+}
+
+// The source's own presses that reached the tables, in order of first
+// appearance: key codes, pad buttons, and the pad's left stick pushed
+// right (x+) or left (x-).
+function pressed(events) {
+  const seen = [];
+  for (const e of events) {
+    let p = null;
+    if (e.type === KEY_DOWN || e.type === PAD_DOWN) p = String(e.code);
+    if (e.type === PAD_AXIS && e.code === 0 && Math.abs(e.x) > 30000) p = e.x > 0 ? 'x+' : 'x-';
+    if (p !== null && !seen.includes(p)) seen.push(p);
+  }
+  return seen.join();
+}
+
+async function hold(page, key, ms) {
+  await page.keyboard.down(key);
+  await sleep(ms);
+  await page.keyboard.up(key);
+}
+
+// Player 1's keys: Z (90) starts and launches, the cursor keys (37, 39) steer.
+const keyControls = {
+  name: 'keys',
+  start: page => hold(page, 'KeyZ', 200),
+  steer: (page, dir, ms) => hold(page, dir > 0 ? 'ArrowRight' : 'ArrowLeft', ms),
+  launch: page => hold(page, 'KeyZ', 200),
+  want: {start: '90', steer: '39,37', launch: '90'},
+};
+
+// A pad in the browser's standard layout, which SDL's mapping turns into
+// Start (6), the south button (0), the left stick and the direction pad
+// (left 13). The browser shows a pad to a page only once a button of it is
+// pressed, so the press on Start is also what reveals it. The stick steers
+// right and the direction pad left: a browser's pad has no hat, so the
+// direction pad works only when SDL reads the pad as a game controller.
+function setPad(page, change) {
+  return page.evaluate(`(() => { const p = window.testPad; ${change}; p.timestamp++; })()`);
+}
+async function padButton(page, b, ms) {
+  await setPad(page, `p.buttons[${b}].pressed = true; p.buttons[${b}].value = 1`);
+  await sleep(ms);
+  await setPad(page, `p.buttons[${b}].pressed = false; p.buttons[${b}].value = 0`);
+}
+const padControls = {
+  name: 'pad',
+  prepare: page => page.evaluateOnNewDocument(() => {
+    const pad = {id: 'Test Pad', index: 0, connected: true, timestamp: 1, mapping: 'standard', axes: [0, 0, 0, 0],
+                 buttons: Array.from({length: 17}, () => ({pressed: false, touched: false, value: 0}))};
+    window.testPad = pad;
+    let shown = false;
+    Navigator.prototype.getGamepads = function() { return [shown ? pad : null, null, null, null]; };
+    window.testPadShow = () => {
+      shown = true;
+      const e = new Event('gamepadconnected');
+      e.gamepad = pad;
+      window.dispatchEvent(e);
+    };
+  }),
+  start: async page => {
+    await setPad(page, 'p.buttons[9].pressed = true; p.buttons[9].value = 1; window.testPadShow()');
+    await sleep(200);
+    await setPad(page, 'p.buttons[9].pressed = false; p.buttons[9].value = 0');
+  },
+  steer: async (page, dir, ms) => {
+    if (dir < 0) return padButton(page, 14, ms);
+    await setPad(page, 'p.axes[0] = 1');
+    await sleep(ms);
+    await setPad(page, 'p.axes[0] = 0');
+  },
+  launch: page => padButton(page, 0, 200),
+  want: {start: '6', steer: 'x+,13', launch: '0'},
+};
+
+// A game played with one kind of control alone: it starts from the title,
+// the bat goes right and then left, and the ball leaves it. The journal
+// shows what the controls sent and that the game got pointer moves and a
+// left press from them, never from a mouse.
+async function playWithout(browser, base, c) {
+  const file = '/' + c.name + '.journal', shot = what => path.join(out, c.name + '-' + what + '.png');
+  const page = await openAtTitle(browser, base + '?record=' + file, null, c.prepare);
+  let j = await readJournal(page, file);
+  const title = await d.shootCanvas(page);
+  let r;
+
+  await c.start(page);
+  r = await eventsSince(page, file, j);
+  j = r.j;
+  const game = await d.shootCanvas(page, shot('game'));
+  const button = img => d.regionStats(img, 0.35, 0.45, 0.65, 0.55);
+  check(pressed(r.events) === c.want.start && buttons(r.events).length === 0 && batX(game) !== null &&
+        Math.abs(button(game).bright - button(title).bright) > 0.01,
+        c.name + ': the start press begins a game (' + pressed(r.events) + ', no click; bat at ' +
+        (batX(game) / game.width).toFixed(2) + ')');
+
+  // From the left edge, where the bat starts when the pointer is at 0,
+  // across to the right edge, and back part of the way.
+  const x0 = batX(game);
+  await c.steer(page, 1, 500);
+  const right = await d.shootCanvas(page, shot('right'));
+  await c.steer(page, -1, 250);
+  const left = await d.shootCanvas(page, shot('left'));
+  r = await eventsSince(page, file, j, 5);
+  j = r.j;
+  const xs = r.events.filter(e => e.type === MOUSE_MOVE).map(e => e.x);
+  const far = xs.indexOf(Math.max(...xs));
+  const w = game.width, x1 = batX(right), x2 = batX(left);
+  check(pressed(r.events) === c.want.steer && x1 - x0 > 0.1 * w && x1 - x2 > 0.05 * w &&
+        xs.slice(0, far + 1).every((x, i) => i === 0 || x >= xs[i - 1]) &&
+        xs.slice(far).every((x, i) => i === 0 || x <= xs[far + i - 1]) && far > 0 && far < xs.length - 1,
+        c.name + ': the bat goes right, then left (' + pressed(r.events) + '; bat at ' +
+        [x0, x1, x2].map(x => (x / w).toFixed(2)).join(' -> ') + ', ' + xs.length + ' pointer moves)');
+
+  const ready = await d.shootCanvas(page, shot('ready'));
+  await c.launch(page);
+  r = await eventsSince(page, file, j);
+  const launched = await d.shootCanvas(page, shot('launched'));
+  check(pressed(r.events) === c.want.launch && buttons(r.events).join() === 'down1,up1' &&
+        ballResting(ready) > 0.001 && ballRisen(ready) === 0 && ballRisen(launched) > 0.0001,
+        c.name + ': the launch press is a left click, and the ball leaves the bat (' + pressed(r.events) + ', ' +
+        buttons(r.events).join() + '; green on the bat ' + ballResting(ready).toFixed(4) + ', above it ' +
+        ballRisen(ready).toFixed(4) + ' -> ' + ballRisen(launched).toFixed(4) + ')');
+  await page.close();
+}
+
+const keysStep = (browser, base) => playWithout(browser, base, keyControls);
+const padStep = (browser, base) => playWithout(browser, base, padControls);
+
+// ----------------------------------------------------------------- assist ---
+// Where the centipedes go, without the frame counter in the top left corner
+// and the HUD and messages at the bottom.
+const FIELD = [0.06, 0, 1, 0.9];
+
+// Pixels of the colour symbols' black shapes: dark, with the white of the
+// rim (paled by the pod's colour at this size) within 12 pixels on three
+// sides at least; a pod cut by the field's edge may lack the fourth.
+function symbolPixels(img) {
+  const at = (x, y) => (y * img.width + x) * 4;
+  const white = (x, y) => x >= 0 && y >= 0 && x < img.width && y < img.height &&
+    Math.min(img.data[at(x, y)], img.data[at(x, y) + 1], img.data[at(x, y) + 2]) > 170;
+  const sides = [[1, 0], [-1, 0], [0, 1], [0, -1]];
+  let n = 0;
+  for (let y = Math.floor(FIELD[1] * img.height); y < Math.floor(FIELD[3] * img.height); y++) {
+    for (let x = Math.floor(FIELD[0] * img.width); x < Math.floor(FIELD[2] * img.width); x++) {
+      const i = at(x, y);
+      if (Math.max(img.data[i], img.data[i + 1], img.data[i + 2]) > 50) continue;
+      const rimmed = sides.filter(([dx, dy]) => {
+        for (let k = 1; k <= 12; k++) if (white(x + dx * k, y + dy * k)) return true;
+        return false;
+      });
+      if (rimmed.length >= 3) n++;
+    }
+  }
+  return n;
+}
+
+// Strong colour: a centipede's pods (the mushrooms are few and small).
+const podShare = img => d.colourShare(img, ...FIELD, (r, g, b) => Math.max(r, g, b) > 200 &&
+                                      Math.max(r, g, b) - Math.min(r, g, b) > 150);
+
+// ?assist turns the symbols on for the run: once there are pods in a game
+// each carries a black mark in a white rim; F8 takes them away again.
+async function assistStep(browser, base) {
+  const page = await openAtTitle(browser, base + '?assist');
+  await hold(page, 'KeyZ', 200);
+  let on = await d.shootCanvas(page);
+  for (let i = 0; i < 60 && podShare(on) < 0.005; i++) {
+    await sleep(250);
+    on = await d.shootCanvas(page);
+  }
+  on = await d.shootCanvas(page, path.join(out, 'assist-on.png'));
+  await hold(page, 'F8', 100);
+  await sleep(300);
+  const off = await d.shootCanvas(page, path.join(out, 'assist-off.png'));
+  check(symbolPixels(on) > 100 && symbolPixels(off) < 5 && podShare(off) > 0.005,
+        'the colour symbols mark the pods with ?assist, none after F8 (' + symbolPixels(on) + ' -> ' +
+        symbolPixels(off) + ' mark pixels; pods ' + (100 * podShare(on)).toFixed(2) + ' -> ' +
+        (100 * podShare(off)).toFixed(2) + ' %)');
+  await page.close();
+}
+
 async function main() {
   const server = await d.serve(site);
   const base = 'http://127.0.0.1:' + server.address().port + '/index.html';
   // The browser's own rule for sound: none before a gesture on the page.
   const browser = await d.launch(true, ['--autoplay-policy=document-user-activation-required']);
   try {
-    for (const step of [soundStep, touchStep, fullScreenStep]) {
+    for (const step of [soundStep, touchStep, fullScreenStep, keysStep, padStep, assistStep]) {
+      if (only.length && !only.includes(step.name)) continue;
       const started = Date.now();
       try {
         await step(browser, base);

@@ -197,6 +197,26 @@ function wormlobResumeSound() {
   window.addEventListener(type, wormlobResumeSound, true);
 });
 
+// A browser shows a gamepad to the page only once a button of it is
+// pressed, and its 'gamepadconnected' event carries the pad as it is at that
+// press. SDL keeps that state as the one it starts from and reports only
+// later changes, so the press that revealed the pad (Start at the title,
+// say) would never reach the program, nor a stick already pushed. SDL is
+// told of the pad as one at rest instead, with a time stamp no sample has,
+// and its first poll finds what is held. A capturing listener on the window
+// runs before SDL's own.
+window.addEventListener('gamepadconnected', function(e) {
+  var g = e.gamepad;
+  if (e.wormlobAtRest || !g) return;
+  e.stopImmediatePropagation();
+  var rest = new Event('gamepadconnected');
+  rest.wormlobAtRest = true;
+  rest.gamepad = {id: g.id, index: g.index, mapping: g.mapping, connected: g.connected, timestamp: -1,
+                  axes: Array.from(g.axes, function() { return 0; }),
+                  buttons: Array.from(g.buttons, function() { return {pressed: false, touched: false, value: 0}; })};
+  window.dispatchEvent(rest);
+}, true);
+
 // ---- The score server ----
 // The program (services/online.cpp) says when sending is on and to which
 // server ("auto": the server that serves this page, if it is a score
