@@ -33,6 +33,8 @@ GAMES = int(POSITIONAL[1]) if len(POSITIONAL) > 1 else 20
 MODES = ["easy", "medium", "hard"]
 STEERING = ["mouse", "keys", "stick"]
 FEEL_HEAD = "## Steering without a mouse"
+# Written by hand below the steering table, and kept by both kinds of run.
+NOTES_HEAD = "## What the steering figures say"
 
 
 def play(mode, seed, steer="mouse"):
@@ -99,6 +101,10 @@ def write_doc(head, feel):
     # each keeps the other as it is in the file.
     path = os.path.join(ROOT, "docs", "BALANCE.md")
     old = open(path).read() if os.path.exists(path) else ""
+    notes_at = old.find(NOTES_HEAD)
+    notes = old[notes_at:].rstrip("\n").split("\n") if notes_at >= 0 else []
+    if notes_at >= 0:
+        old = old[:notes_at]
     at = old.find(FEEL_HEAD)
     if head is None:
         head = (old[:at] if at >= 0 else old).rstrip("\n").split("\n")
@@ -106,8 +112,10 @@ def write_doc(head, feel):
         head = head[:-1]
     if feel is None:
         feel = old[at:].rstrip("\n").split("\n") if at >= 0 else []
+    while feel and feel[-1] == "":
+        feel = feel[:-1]
     with open(path, "w") as f:
-        f.write("\n".join(head + ([""] + feel if feel else [])) + "\n")
+        f.write("\n".join(head + ([""] + feel if feel else []) + ([""] + notes if notes else [])) + "\n")
 
 
 def feel():

@@ -99,19 +99,9 @@ protected:
         if (fs::is_directory(files / "418" / "games"))
             for (const auto& e : fs::directory_iterator(files / "418" / "games")) games.push_back(e.path());
         if (games.size() != 1) return "no single game journal filed";
-        fs::path dir = root / "verify";
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::path src = fs::path(WORMLOB_SOURCE_DIR) / "Files";
-        fs::copy(src / "Common", dir / "Common", fs::copy_options::recursive);
-        fs::copy(src / "418", dir / "418", fs::copy_options::recursive);
-        fs::remove(dir / "418" / "scores.dat");
-        std::string cmd = "timeout 120 '" + std::string(WORMLOB_BINARY_DIR) + "/wormlob2' --headless --files '" +
-                          dir.string() + "' --replay '" + games[0].string() + "' >'" +
-                          (root / "verify.txt").string() + "' 2>&1";
-        int rc = std::system(cmd.c_str());
+        int rc = VerifyGameJournal(games[0], root / "verify", root / "verify.txt");
         journal = games[0];
-        return (WIFEXITED(rc) && WEXITSTATUS(rc) == 0 ? "" : "failed: ") + Slurp(root / "verify.txt");
+        return (rc == 0 ? "" : "failed: ") + Slurp(root / "verify.txt");
     }
     // Event kinds in the filed game's journal.
     std::map<int, int> EventKinds() {
@@ -190,12 +180,25 @@ TEST_F(Steering, PadOnlyGameThroughSdlsGameControllerIsFiled) {
                 "10500 pad axis leftx 32767\n10800 pad axis leftx 0\n"
                 "11000 pad axis leftx -32768\n11400 pad axis leftx 0\n"
                 "11500 pad down east\n12000 pad up east\n"
-                "12600 pad down south\n12650 pad up south\n",
+                "12600 pad down south\n12650 pad up south\n"
+                // Pulled out mid-game: the game pauses; plugged in again,
+                // Start resumes it.
+                "13000 pad unplug\n14000 pad plug\n14500 pad down start\n14600 pad up start\n",
                 true);
-    CheckSteps(true, " --virtual-pad");
+    CheckSteps(true, " --virtual-pad --grab 830:paused.png");
+    // The pause menu, "Continue" highlighted in yellow, on the left.
+    Shot paused = Load("paused.png");
+    int yellow = 0;
+    for (int y = 260; y < 295; y++)
+        for (int x = 90; x < 190; x++) {
+            const uint8_t* p = paused.at(x, y);
+            yellow += p[0] > 200 && p[1] > 200 && p[2] < 100;
+        }
+    EXPECT_GT(yellow, 80) << "unplugging the pad did not pause the game";
     std::map<int, int> kinds = EventKinds();
     EXPECT_GT(kinds[INPUT_PAD_DOWN], 3);
     EXPECT_GT(kinds[INPUT_PAD_AXIS], 1);
+    EXPECT_EQ(kinds[INPUT_PAD_GONE], 1);
     EXPECT_EQ(kinds[INPUT_KEY_DOWN], 0);
 }
 

@@ -184,20 +184,7 @@ protected:
         return games.empty() ? fs::path() : games[0];
     }
     // Replays a journal in a fresh copy of the data folder; output in verify.txt.
-    int Verify(const fs::path& journal) {
-        fs::path dir = root / "verify";
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::path src = fs::path(WORMLOB_SOURCE_DIR) / "Files";
-        fs::copy(src / "Common", dir / "Common", fs::copy_options::recursive);
-        fs::copy(src / "418", dir / "418", fs::copy_options::recursive);
-        fs::remove(dir / "418" / "scores.dat");
-        std::string cmd = "timeout 120 '" + std::string(WORMLOB_BINARY_DIR) + "/wormlob2' --headless --files '" +
-                          dir.string() + "' --replay '" + journal.string() + "' >'" + (root / "verify.txt").string() +
-                          "' 2>&1";
-        int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    }
+    int Verify(const fs::path& journal) { return VerifyGameJournal(journal, root / "verify", root / "verify.txt"); }
     std::string Output() { return Slurp(root / "verify.txt"); }
     GameJournal Read(const fs::path& p) {
         GameJournal j;

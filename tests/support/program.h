@@ -39,6 +39,21 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
+// Replays a game journal headless in a fresh copy of the data folder at dir
+// (the way a score server verifies it), its output in out; the exit status.
+inline int VerifyGameJournal(const fs::path& journal, const fs::path& dir, const fs::path& out) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::path src = fs::path(WORMLOB_SOURCE_DIR) / "Files";
+    fs::copy(src / "Common", dir / "Common", fs::copy_options::recursive);
+    fs::copy(src / "418", dir / "418", fs::copy_options::recursive);
+    fs::remove(dir / "418" / "scores.dat");
+    std::string cmd = "timeout 120 '" + std::string(WORMLOB_BINARY_DIR) + "/wormlob2' --headless --files '" +
+                      dir.string() + "' --replay '" + journal.string() + "' >'" + out.string() + "' 2>&1";
+    int rc = std::system(cmd.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
 // root/ holds Files/ (the game's assets, no score file); Run starts the
 // program there with its output in root/out.txt.
 class Program : public ::testing::Test {
