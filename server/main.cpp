@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
     } catch (const SqlError& e) {
         return Fail(e.what());
     }
+    if (int stale = SweepStaleFolders(workDir))
+        std::fprintf(stderr, "wormlob2-server: removed %d replay folders left by a stopped process in \"%s\"\n", stale,
+                     workDir.c_str());
     std::fprintf(stderr, "wormlob2-server: replays run \"%s\" on the assets in \"%s\"; confinement: %s\n", game.c_str(),
                  files.c_str(), ProbeSandbox(self.string(), workDir).c_str());
 

@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -298,6 +299,57 @@ void Limit(int resource, rlim_t soft, rlim_t hard) {
 }
 }  // namespace
 
+namespace {
+// A replay's folder is held with a lock on its ".lock" file for as long as
+// the process that made it works in it. The kernel lets go of the lock when
+// that process dies, however it dies, so a later start can tell a folder
+// left by a killed process from one a live process (another server on the
+// same work folder) is using.
+const char* const LockName = ".lock";
+
+int HoldFolder(const fs::path& dir) {
+    int fd = open((dir / LockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+void DropFolder(const fs::path& dir, int lockFd) {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    if (lockFd >= 0) close(lockFd);
+}
+}  // namespace
+
+int SweepStaleFolders(const std::string& workDir) {
+    int removed = 0;
+    std::error_code ec;
+    auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(workDir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.rfind("replay-", 0) != 0 && name.rfind("probe-", 0) != 0) continue;
+        std::error_code e2;
+        if (!it->is_directory(e2) || it->is_symlink(e2)) continue;
+        bool stale;
+        if (fs::exists(it->path() / LockName, e2)) {
+            int fd = open((it->path() / LockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            stale = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+            if (fd >= 0) close(fd);
+        } else {
+            // Made but not yet locked, or left by a process killed in that
+            // moment: only an old one is taken for stale.
+            auto at = fs::last_write_time(it->path(), e2);
+            stale = !e2 && now - at > std::chrono::hours(1);
+        }
+        if (!stale) continue;
+        fs::remove_all(it->path(), e2);
+        if (!e2) removed++;
+    }
+    return removed;
+}
+
 ReplayOutcome RunReplay(const ReplayJob& job) {
     ReplayOutcome o;
     std::string tmpl = (fs::path(job.workDir) / "replay-XXXXXX").string();
@@ -306,6 +358,7 @@ ReplayOutcome RunReplay(const ReplayJob& job) {
         return o;
     }
     fs::path dir = tmpl;
+    int lockFd = HoldFolder(dir);
     std::string error;
     bool ready = MirrorAssets(job.filesDir, dir / "data", 0, error);
     if (ready) {
@@ -326,14 +379,14 @@ ReplayOutcome RunReplay(const ReplayJob& job) {
     } else {
         o.lastErr = error;
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    DropFolder(dir, lockFd);
     return o;
 }
 
 std::string ProbeSandbox(const std::string& self, const std::string& workDir) {
     std::string tmpl = (fs::path(workDir) / "probe-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) return std::string("cannot make a folder in the work folder: ") + std::strerror(errno);
+    int lockFd = HoldFolder(tmpl);
     SandboxLimits lim;
     lim.wallSeconds = 10;
     Spawned s = SpawnConfined(self, tmpl, lim, {"/bin/true"});
@@ -344,8 +397,7 @@ std::string ProbeSandbox(const std::string& self, const std::string& workDir) {
         ReplayOutcome o = Collect(s, lim.wallSeconds);
         how = o.kind == ReplayOutcome::NOT_STARTED ? "failed: " + o.lastErr : o.sandbox;
     }
-    std::error_code ec;
-    fs::remove_all(tmpl, ec);
+    DropFolder(tmpl, lockFd);
     return how;
 }
 

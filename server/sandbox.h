@@ -28,6 +28,11 @@ struct ReplayJob {
 // Replays the journal and reports how the child ended; never throws.
 ReplayOutcome RunReplay(const ReplayJob& job);
 
+// Removes the replay folders in workDir that a killed process left behind
+// (their lock is free), and unlocked ones over an hour old; those of a live
+// process are kept. Returns how many it removed.
+int SweepStaleFolders(const std::string& workDir);
+
 // What confinement a replay gets here, found by running the confinement
 // around /bin/true: "user+net+mount namespaces", or why less.
 std::string ProbeSandbox(const std::string& self, const std::string& workDir);

@@ -329,6 +329,11 @@ def restarts(args, database, work):
     check(g["status"] == "ranked", "a killed process's game is verified by the other: %s" % g)
     check(b_log.count("verify game=%d result=ranked" % held) == 1 and "verify game=%d" % held not in a.text(),
           "the killed process's game is ranked once, by the survivor")
+    # The killed process's replay folder is cleared by the next start; the
+    # survivor left none of its own.
+    left = [d for d in os.listdir(work) if d.startswith(("replay-", "probe-"))]
+    check(not left and "removed 1 replay folders left by a stopped process" in b_log,
+          "the killed process's replay folder is removed at the next start: %s" % left)
 
 
 def rate_limit(args, database, work):
