@@ -454,7 +454,9 @@ int SandboxMain(int argc, char** argv) {
         how += ", as nobody";
     }
     Limit(RLIMIT_CPU, cpu, cpu + 1);
-    Limit(RLIMIT_AS, mem, mem);
+    // 0: no address-space limit. A sanitizer build of the game reserves
+    // terabytes of address space for its shadow and cannot start under one.
+    if (mem > 0) Limit(RLIMIT_AS, mem, mem);
     Limit(RLIMIT_FSIZE, fsize, fsize);
     Limit(RLIMIT_NOFILE, nofile, nofile);
     Limit(RLIMIT_CORE, 0, 0);

@@ -78,8 +78,16 @@ struct ScoreServer {
             std::string game = std::string(WORMLOB_BINARY_DIR) + "/wormlob2";
             std::string files = std::string(WORMLOB_SOURCE_DIR) + "/Files";
             std::string db = (dir / "scores.sqlite").string(), p = std::to_string(port);
+            // A sanitizer build of the game cannot start under the replays'
+            // address-space limit (its shadow memory is reserved up front).
+#if defined(__SANITIZE_ADDRESS__)
+            const char* memory = "0";
+#else
+            const char* memory = "2048";
+#endif
             execl(server.c_str(), server.c_str(), "--port", p.c_str(), "--database", db.c_str(), "--game",
-                  game.c_str(), "--files", files.c_str(), "--work-dir", dir.c_str(), (char*)nullptr);
+                  game.c_str(), "--files", files.c_str(), "--work-dir", dir.c_str(), "--memory-limit", memory,
+                  (char*)nullptr);
             _exit(127);
         }
         return WaitFor([&] { return Get(Url() + "/api/v1/health").first == 200; }, 30);
@@ -135,6 +143,9 @@ struct SwallowingRelay {
                 fds.push_back({p.server, POLLIN, 0});
             }
             if (poll(fds.data(), fds.size(), 100) <= 0) continue;
+            // Only the pairs polled have answers in fds; one accepted now
+            // is read from at the next turn.
+            const size_t polled = pairs.size();
             if (fds[0].revents & POLLIN) {
                 int c = accept(listenFd, nullptr, nullptr);
                 int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -145,7 +156,7 @@ struct SwallowingRelay {
                 if (connect(s, (sockaddr*)&a, sizeof a) == 0) pairs.push_back({c, s, false});
                 else close(c), close(s);
             }
-            for (size_t i = 0; i < pairs.size(); i++) {
+            for (size_t i = 0; i < polled; i++) {
                 Pair& p = pairs[i];
                 bool closed = false;
                 char buf[65536];
