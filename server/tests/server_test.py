@@ -416,7 +416,10 @@ def real_games(args, database, label):
         honest = play_real_game(args.real_game, args.files, work, "honest")
         practice = play_real_game(args.real_game, args.files, work, "practice", practice=True)
         h = header_of(honest)
-        s = Server(args, database, work, ["--game", args.real_game, "--wall-limit", "60", "--lease", "90"])
+        # A sanitizer build of the game cannot start under an address-space
+        # limit (it reserves its shadow memory up front).
+        lift = ["--memory-limit", "0"] if args.sanitized else []
+        s = Server(args, database, work, ["--game", args.real_game, "--wall-limit", "60", "--lease", "90"] + lift)
         tokens = [s.token() for _ in range(8)]
         # The game lasted h["ms"] on its clock: the tokens are made as old as
         # if it had been played since they were taken.
@@ -530,6 +533,7 @@ def main():
     p.add_argument("--files", required=True)
     p.add_argument("--no-postgres", action="store_true")
     p.add_argument("--real-game", help="the game binary, to replay journals it files itself as well")
+    p.add_argument("--sanitized", action="store_true", help="the game is a sanitizer build")
     args = p.parse_args()
     args.server = os.path.abspath(args.server)
     args.game = os.path.abspath(args.game)
