@@ -321,6 +321,13 @@ def restarts(args, database, work):
     a = Server(args, database, work, ["--workers", "1"])
     held = a.submit(journal({"score": 25}, {"token": tokens[3]}, lines=["sleep 1"]))[1]["id"]
     check(a.wait_log("replay game=%d started" % held), "the first process took the game")
+    # Killed once its replay runs in a folder it holds.
+    locked = lambda: [d for d in os.listdir(work)
+                      if d.startswith("replay-") and os.path.exists(os.path.join(work, d, ".lock"))]
+    for _ in range(200):
+        if locked():
+            break
+        time.sleep(0.02)
     a.stop(signal.SIGKILL)
     b = Server(args, database, work, ["--workers", "1", "--poll-ms", "100"])
     g = b.wait_game(held, timeout=30)
