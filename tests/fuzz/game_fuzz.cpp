@@ -253,6 +253,7 @@ struct Run {
     int gameFrames = 0, pausedFrames = 0, namingFrames = 0, panelFrames = 0;  // for WORMLOB_FUZZ_VERBOSE
     bool wasTesting = false;
     bool held[256] = {}, heldButton[4] = {};
+    bool padHeld[MaxPads][PAD_BUTTONS] = {}, padPushed[MaxPads][PAD_AXES] = {};
     int f3Presses = 0;
     std::vector<InputEvent> pending;  // posted at the next frame's first poll
     int lastFrameAt = 0;
@@ -312,12 +313,37 @@ void ButtonEvent(int b, bool down) {
     Post(e);
 }
 
+// A pad's event as the platform posts it; slots and codes past the tables
+// are posted too, and must change nothing.
+void PadEvent(InputEventType type, int pad, int code, int value) {
+    Run& r = *g_run;
+    bool inPad = pad >= 0 && pad < MaxPads;
+    if (inPad && code >= 0 && code < PAD_BUTTONS && (type == INPUT_PAD_DOWN || type == INPUT_PAD_UP))
+        r.padHeld[pad][code] = type == INPUT_PAD_DOWN;
+    if (inPad && code >= 0 && code < PAD_AXES && type == INPUT_PAD_AXIS) r.padPushed[pad][code] = value != 0;
+    if (inPad && type == INPUT_PAD_GONE) {
+        std::memset(r.padHeld[pad], 0, sizeof r.padHeld[pad]);
+        std::memset(r.padPushed[pad], 0, sizeof r.padPushed[pad]);
+    }
+    InputEvent e{type};
+    e.y = pad, e.code = code, e.x = value;
+    Post(e);
+}
+
 void ReleaseAll() {
     Run& r = *g_run;
     for (int k = 0; k < 256; k++)
         if (r.held[k]) KeyEvent(k, false);
     for (int b = 1; b <= 3; b++)
         if (r.heldButton[b]) ButtonEvent(b, false);
+    // Pads let go and come to rest as well (a held pad button holds the
+    // pointer's button, which a name prompt waits on).
+    for (int p = 0; p < MaxPads; p++) {
+        for (int b = 0; b < PAD_BUTTONS; b++)
+            if (r.padHeld[p][b]) PadEvent(INPUT_PAD_UP, p, b, 0);
+        for (int a = 0; a < PAD_AXES; a++)
+            if (r.padPushed[p][a]) PadEvent(INPUT_PAD_AXIS, p, a, 0);
+    }
 }
 
 // Hat positions as SDL gives them: centred, then clockwise from up.
@@ -385,6 +411,12 @@ void OneEvent(Reader& in) {
         InputEvent e{INPUT_WHEEL};
         e.code = (int8_t)in.U8();
         Post(e);
+        break;
+    }
+    case K_PAD: {
+        static const InputEventType kinds[4] = {INPUT_PAD_DOWN, INPUT_PAD_UP, INPUT_PAD_AXIS, INPUT_PAD_GONE};
+        int op = in.U8(), code = in.U8() % 24, v = in.S16();
+        PadEvent(kinds[op & 3], (op >> 2) % 6, code, v);
         break;
     }
     case K_FOCUS: {

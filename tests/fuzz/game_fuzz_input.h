@@ -30,6 +30,9 @@ enum GameFuzzKind {
     K_JOY_BUTTON,    // byte: bit 7 down, low 7 bits button (mod 12)
     K_WHEEL,         // int8
     K_FOCUS,         // byte: even the window loses focus, odd it gets it
+    K_PAD,           // byte: low 2 bits down, up, axis or gone, the rest the
+                     // slot (mod 6: two past the pads); byte: button or axis
+                     // (mod 24: past both ranges); int16: the axis's place
     K_COUNT
 };
 
