@@ -10,6 +10,7 @@
 #include "media/system.h"
 #include "screens/helpers.h"
 #include "shell/framehub.h"
+#include "shell/setup.h"
 #include "shell/startup.h"
 
 bool ColourSymbols = false;
@@ -20,13 +21,16 @@ constexpr int KeyF8 = 119;
 
 // The file has its own name rather than a line in "Setup.ini": a player who
 // never turns the assist on keeps exactly the setup file they had.
+bool WriteAssistHere() {
+    std::string line = std::string("ColourSymbols=") + (ColourSymbols ? "1" : "0");
+    return WriteFileAtomically(AssistFile, &line, 1);
+}
+
 void SaveAssist() {
     // A replay shows a recorded run; it does not change the player's files.
     if (Replaying()) return;
-    if (!ChangeDir("..")) return;
-    std::string line = std::string("ColourSymbols=") + (ColourSymbols ? "1" : "0");
-    WriteFileAtomically(AssistFile, &line, 1);
-    ChangeDir(std::to_string(WeekNumber) + "/");
+    InDataFolder("\tCould not reach the folder of Assist.ini; the colour symbols choice is not saved.",
+                 WriteAssistHere);
 }
 }  // namespace
 

@@ -175,12 +175,17 @@ bool WriteSetupHere() {
     return false;
 }
 
-bool SaveSetup() {
+bool InDataFolder(const char* unreachable, bool (*write)()) {
+    // The program works in the week's folder; the settings files lie one up.
     if (!ChangeDir("..")) {
-        LogLine("\tCould not reach the folder of Setup.ini; settings not saved.");
+        LogLine(unreachable);
         return false;
     }
-    bool ok = WriteSetupHere();
+    bool ok = write();
     ChangeDir(std::to_string(WeekNumber) + "/");
     return ok;
+}
+
+bool SaveSetup() {
+    return InDataFolder("\tCould not reach the folder of Setup.ini; settings not saved.", WriteSetupHere);
 }

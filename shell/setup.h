@@ -37,5 +37,9 @@ std::vector<std::string> SetupFileLines();
 // through a temporary file and comes back. Returns false (and logs) when the
 // file could not be written; the old file then stays as it was.
 bool SaveSetup();
+// Runs write in the data folder (one up from the week's folder the program
+// works in) and comes back; logs unreachable when that folder cannot be
+// entered. write's answer, or false.
+bool InDataFolder(const char* unreachable, bool (*write)());
 // Writes "Setup.ini" in the working folder itself (used by SaveSetup).
 bool WriteSetupHere();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <iostream>
 
 #include "game/assets.h"
@@ -108,6 +109,16 @@ std::string UsageText() {
            "  --virtual-pad       the input script's pad lines work an SDL virtual game controller\n";
 }
 
+// The place of v among an option's words, or -1.
+static int IndexOfName(const std::string& v, std::initializer_list<const char*> names) {
+    int i = 0;
+    for (const char* n : names) {
+        if (v == n) return i;
+        i++;
+    }
+    return -1;
+}
+
 bool ParseOptions(int argc, char** argv, bool& wantHelp) {
     wantHelp = false;
     for (int i = 1; i < argc; i++) {
@@ -185,10 +196,7 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             Options.autoplay = true;
         } else if (a == "--autoplay-steer") {
             if (!next(v)) return false;
-            static const char* ways[3] = {"mouse", "keys", "stick"};
-            Options.autoplaySteer = -1;
-            for (int w = 0; w < 3; w++)
-                if (v == ways[w]) Options.autoplaySteer = w;
+            Options.autoplaySteer = IndexOfName(v, {"mouse", "keys", "stick"});
             if (Options.autoplaySteer < 0) {
                 std::cerr << "wormlob2: --autoplay-steer wants mouse, keys or stick\n";
                 return false;
@@ -199,10 +207,7 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             Options.virtualPad = true;
         } else if (a == "--mode") {
             if (!next(v)) return false;
-            static const char* names[3] = {"easy", "medium", "hard"};
-            Options.mode = -1;
-            for (int m = 0; m < 3; m++)
-                if (v == names[m]) Options.mode = m;
+            Options.mode = IndexOfName(v, {"easy", "medium", "hard"});
             if (Options.mode < 0) {
                 std::cerr << "wormlob2: --mode wants easy, medium or hard\n";
                 return false;
