@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/audio.h"
+#include "media/gamejournal.h"
 #include "media/graphics.h"
 #include "media/journal.h"
 #include "media/system.h"
@@ -34,19 +35,11 @@ std::string GameJournalName(const std::string& path) {
     // The header is a few short lines; the name is among them.
     for (int i = 0; i < 16 && std::getline(f, line) && !line.empty(); i++) {
         if (line.rfind("name ", 0) != 0) continue;
-        std::string hex = line.substr(5), name;
-        if (hex == "-" || hex.size() % 2 || hex.size() > 512) return "";
-        for (size_t k = 0; k < hex.size(); k += 2) {
-            int v = 0;
-            for (int d = 0; d < 2; d++) {
-                char c = hex[k + d];
-                int n = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-                if (n < 0) return "";
-                v = v * 16 + n;
-            }
-            // The message font draws plain text; anything else shows as '?'.
-            name += v >= 32 && v < 127 ? (char)v : '?';
-        }
+        std::string name;
+        if (!NameFromHex(line.substr(5), name)) return "";
+        // The message font draws plain text; anything else shows as '?'.
+        for (char& c : name)
+            if ((unsigned char)c < 32 || (unsigned char)c >= 127) c = '?';
         return name;
     }
     return "";
