@@ -350,11 +350,28 @@ void ApplyBlendState(int mode) {
     }
 }
 #ifdef __EMSCRIPTEN__
+extern "C" {
+// web/library.js: whether the context draws into an OffscreenCanvas of the
+// page's own; handing the finished frame to the page's canvas (1 when it
+// went, leaving the drawing buffer blank); and putting the picture the
+// canvas shows into a texture.
+int wormlob_gl_offscreen();
+int wormlob_hand_over_frame();
+void wormlob_shown_picture_into(unsigned texture);
+}
+
 // A page's canvas shows whatever was drawn into it whenever the program
 // yields to the browser, and the program yields mid-frame (in the frame
-// wait, in nested screens). So a page draws each frame into a texture of
-// its own and copies it to the canvas only at the present: never a
-// half-drawn frame.
+// wait, before the on-screen messages are drawn; in nested screens). So
+// the page draws into an OffscreenCanvas that nobody sees, and the present
+// hands the finished frame to the canvas whole, without a copy. That
+// leaves the drawing buffer blank: a frame that begins with a clear does
+// not care, and one that draws over the previous picture (the game's
+// trails), or reads pixels, first gets the picture back from the canvas
+// (g_pictureGone). A browser without OffscreenCanvas gets the older way:
+// every frame drawn into a texture and copied to the canvas at the present.
+bool g_handOver = false;
+bool g_pictureGone = false;
 GLuint g_frameFbo = 0, g_frameTex = 0;
 
 bool MakeFrameTarget(int w, int h, std::string& error) {
@@ -362,6 +379,7 @@ bool MakeFrameTarget(int w, int h, std::string& error) {
     glBindTexture(GL_TEXTURE_2D, g_frameTex);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     SetTextureFilters(0);
+    if (g_handOver) return true;  // the texture takes the shown picture back when a frame needs it
     glGenFramebuffers(1, &g_frameFbo);
     glBindFramebuffer(GL_FRAMEBUFFER, g_frameFbo);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, g_frameTex, 0);
@@ -393,14 +411,13 @@ void WebFullScreen(bool on) {
     }
 }
 
-// Copies the frame to the canvas: one quad in clip space through the
-// textured program, with blending off, then drawing returns to the frame.
-void PresentFrameTarget() {
+// Draws g_frameTex over the whole drawing buffer: one quad in clip space
+// through the textured program, with blending off.
+void DrawFrameTexture() {
     static const float kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     const uint32_t white = 0xFFFFFFFFu;
     const gfx::GlVertex quad[4] = {{-1, 1, 0, 1, white}, {1, 1, 1, 1, white}, {1, -1, 1, 0, white},
                                    {-1, -1, 0, 0, white}};
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glDisable(GL_BLEND);
     UseProgram(g_textured.name);
     glUniformMatrix4fv(g_textured.projection, 1, GL_FALSE, kIdentity);
@@ -408,8 +425,24 @@ void PresentFrameTarget() {
     glBufferData(GL_ARRAY_BUFFER, sizeof quad, quad, GL_STREAM_DRAW);
     glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, nullptr);
     glUniformMatrix4fv(g_textured.projection, 1, GL_FALSE, g_projection);
-    glBindFramebuffer(GL_FRAMEBUFFER, g_frameFbo);
     ApplyBlendState(g_blend);
+}
+
+// The older present: the frame's texture copied to the canvas, then
+// drawing returns to the texture.
+void PresentFrameTarget() {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    DrawFrameTexture();
+    glBindFramebuffer(GL_FRAMEBUFFER, g_frameFbo);
+}
+
+// Before anything is drawn over the drawing buffer or read from it: the
+// picture handed over at the last present comes back from the canvas.
+void EnsurePicture() {
+    if (!g_pictureGone) return;
+    g_pictureGone = false;
+    wormlob_shown_picture_into(g_frameTex);
+    DrawFrameTexture();
 }
 #endif
 
@@ -497,6 +530,8 @@ bool GlOpen(int width, int height, int depth, int hertz, std::string& error) {
     glActiveTexture(GL_TEXTURE0);
     glViewport(0, 0, g_winW, g_winH);
 #ifdef __EMSCRIPTEN__
+    g_handOver = wormlob_gl_offscreen() != 0;
+    g_pictureGone = false;
     if (!MakeFrameTarget(g_winW, g_winH, error)) {
         GlClose();
         return false;
@@ -526,6 +561,7 @@ void GlClose() {
     g_window = nullptr;
 #ifdef __EMSCRIPTEN__
     g_frameFbo = g_frameTex = 0;
+    g_pictureGone = false;
 #endif
     g_textured = g_masked = g_plain = Program{};
     g_currentProgram = 0;
@@ -549,6 +585,9 @@ void GlSetTitle(const std::string& title) {
 
 void GlFlush() {
     if (g_batch.empty()) return;
+#ifdef __EMSCRIPTEN__
+    EnsurePicture();
+#endif
     const bool plain = g_batchTex == kPlainOpaque;
     if (plain) {
         UseProgram(g_plain.name);
@@ -576,9 +615,8 @@ void GlSubmit() {
     // commands are queued rather than drawn, while the drawing fell further
     // behind every frame until the browser stalled the page for seconds.
     // The page waits for the drawing here, before the frame wait, so that
-    // the wait absorbs it as a desktop rasteriser's work is absorbed; the
-    // copy to the canvas at the present is then a single quad, not a second
-    // wait after the frame's time is up. glFinish does not wait in a
+    // the wait absorbs it as a desktop rasteriser's work is absorbed, not
+    // after the frame's time is up. glFinish does not wait in a
     // browser (WebGL's finish only flushes); reading a pixel back does.
     if (g_window) {
         uint8_t pixel[4];
@@ -629,6 +667,9 @@ void GlSetProjection(float vw, float vh) {
 
 void GlClear(int r, int g, int b) {
     GlFlush();
+#ifdef __EMSCRIPTEN__
+    g_pictureGone = false;  // nothing of it would show
+#endif
     glClearColor(r / 255.0f, g / 255.0f, b / 255.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
 }
@@ -636,9 +677,14 @@ void GlClear(int r, int g, int b) {
 void GlSwap() {
     GlFlush();
 #ifdef __EMSCRIPTEN__
-    // The copy goes to the browser now, so that it is drawn while the next
-    // frame is being made rather than added to that frame's wait.
-    if (g_window) {
+    if (g_window && g_handOver) {
+        // A present with nothing drawn since the last one shows the same
+        // picture again, not a blank one.
+        EnsurePicture();
+        g_pictureGone = wormlob_hand_over_frame() != 0;
+    } else if (g_window) {
+        // The copy goes to the browser now, so that it is drawn while the
+        // next frame is being made rather than added to that frame's wait.
         PresentFrameTarget();
         glFlush();
     }
@@ -789,6 +835,9 @@ void GlDeleteTexture(unsigned tex) {
 
 void GlReadPixels(int x, int y, int w, int h, uint8_t* out) {
     GlFlush();
+#ifdef __EMSCRIPTEN__
+    EnsurePicture();
+#endif
     // A double-buffered context reads its back buffer: the frame being drawn.
     std::vector<uint8_t> tmp((size_t)w * h * 4);
     glReadPixels(x, g_winH - y - h, w, h, GL_RGBA, GL_UNSIGNED_BYTE, tmp.data());

@@ -181,6 +181,20 @@ function regionStats(img, fx0, fy0, fx1, fy1, threshold = 60) {
 
 // Share of pixels in a rectangle (fractions of the picture) for which
 // test(r, g, b) holds.
+// Mean level of red, green and blue (0 to 255) in a rectangle (fractions
+// of the picture).
+function meanLevel(img, fx0, fy0, fx1, fy1) {
+  let sum = 0, n = 0;
+  for (let y = Math.floor(fy0 * img.height); y < Math.floor(fy1 * img.height); y++) {
+    for (let x = Math.floor(fx0 * img.width); x < Math.floor(fx1 * img.width); x++) {
+      const i = (y * img.width + x) * 4;
+      sum += img.data[i] + img.data[i + 1] + img.data[i + 2];
+      n++;
+    }
+  }
+  return n ? sum / n / 3 : 0;
+}
+
 function colourShare(img, fx0, fy0, fx1, fy1, test) {
   let hit = 0, n = 0;
   for (let y = Math.floor(fy0 * img.height); y < Math.floor(fy1 * img.height); y++) {
@@ -219,4 +233,4 @@ async function storedFiles(page) {
 }
 
 module.exports = {serve, launch, openPage, openAt, waitFor, peek, waitQuietly, decodePng, shootCanvas, regionStats,
-                  colourShare, storedFiles};
+                  colourShare, meanLevel, storedFiles};

@@ -13,6 +13,17 @@ mergeInto(LibraryManager.library, {
   wormlob_drawn: function() {
     Module['wormlobDrawn']();
   },
+  // The page's drawing goes to an OffscreenCanvas when the browser has one
+  // (pre.js); these are the program's side of it (media/graphics_gl.cpp).
+  wormlob_gl_offscreen: function() {
+    return Module['wormlobDrawsOffscreen']() ? 1 : 0;
+  },
+  wormlob_hand_over_frame: function() {
+    return Module['wormlobHandOverFrame']() ? 1 : 0;
+  },
+  wormlob_shown_picture_into: function(texture) {
+    Module['wormlobShownPictureInto'](GLctx, GL.textures[texture]);
+  },
   // The program's sleep. emscripten_sleep wakes the program from its
   // timer, so each sleep's timer is set from the timer that ended the one
   // before; browsers hold such nested timers to at least 4 ms, and a 1 ms

@@ -433,3 +433,71 @@ Module['wormlobOnlineGameFiled'] = function(path) {
 };
 
 Module['wormlobOnlineNextNews'] = function() { return wormlobOnline.news.shift() || ''; };
+
+// The program draws its frames into an OffscreenCanvas that nobody sees,
+// and each finished frame is handed to the page's canvas whole
+// (transferToImageBitmap), without a copy: the browser shows a frame only
+// when the program presents it, although the program yields mid-frame.
+// The WebGL context the program (and a test) asks of the page's canvas is
+// made on the OffscreenCanvas instead, which follows the canvas's size; the
+// canvas itself shows the handed-over frames through a bitmap renderer. A
+// browser without OffscreenCanvas WebGL gets the canvas's own context, and
+// the program then copies each frame to it (media/graphics_gl.cpp).
+Module['preRun'].push(function() {
+  var canvas = Module['canvas'];
+  if (!canvas || typeof OffscreenCanvas == 'undefined' || !canvas.getContext) return;
+  var own = canvas.getContext;
+  var offscreen = null, gl = null, shown = null;
+  var fitSize = function() {
+    if (offscreen.width != canvas.width) offscreen.width = canvas.width;
+    if (offscreen.height != canvas.height) offscreen.height = canvas.height;
+  };
+  canvas.getContext = function(type, attributes) {
+    var webgl = type == 'webgl' || type == 'webgl2' || type == 'experimental-webgl';
+    if (!webgl) return own.apply(canvas, arguments);
+    if (gl) {
+      fitSize();
+      var wantsTwo = type == 'webgl2';
+      var isTwo = typeof WebGL2RenderingContext != 'undefined' && gl instanceof WebGL2RenderingContext;
+      return wantsTwo == isTwo ? gl : null;
+    }
+    try {
+      var candidate = new OffscreenCanvas(canvas.width || 1, canvas.height || 1);
+      var context = candidate.getContext(type, attributes);
+      var bitmaps = context && typeof candidate.transferToImageBitmap == 'function' ?
+          own.call(canvas, 'bitmaprenderer') : null;
+      if (!bitmaps) {
+        // Without a way to show its frames, the canvas's own context is
+        // used (a WebGL 1 request after a refused WebGL 2 one comes here
+        // again).
+        return own.apply(canvas, arguments);
+      }
+      offscreen = candidate;
+      gl = context;
+      shown = bitmaps;
+      return gl;
+    } catch (e) {
+      return own.apply(canvas, arguments);
+    }
+  };
+  Module['wormlobDrawsOffscreen'] = function() {
+    return !!gl && typeof GLctx != 'undefined' && GLctx === gl;
+  };
+  Module['wormlobHandOverFrame'] = function() {
+    if (!gl || GLctx !== gl) return false;
+    shown.transferFromImageBitmap(offscreen.transferToImageBitmap());
+    fitSize();
+    return true;
+  };
+  // The picture the canvas shows, into a texture, bottom row first as GL
+  // keeps its frames, colours untouched.
+  Module['wormlobShownPictureInto'] = function(ctx, texture) {
+    ctx.bindTexture(ctx.TEXTURE_2D, texture);
+    ctx.pixelStorei(ctx.UNPACK_FLIP_Y_WEBGL, true);
+    ctx.pixelStorei(ctx.UNPACK_PREMULTIPLY_ALPHA_WEBGL, false);
+    ctx.pixelStorei(ctx.UNPACK_COLORSPACE_CONVERSION_WEBGL, ctx.NONE);
+    ctx.texImage2D(ctx.TEXTURE_2D, 0, ctx.RGBA, ctx.RGBA, ctx.UNSIGNED_BYTE, canvas);
+    ctx.pixelStorei(ctx.UNPACK_FLIP_Y_WEBGL, false);
+    ctx.pixelStorei(ctx.UNPACK_COLORSPACE_CONVERSION_WEBGL, ctx.BROWSER_DEFAULT_WEBGL);
+  };
+});

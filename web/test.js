@@ -193,6 +193,17 @@ async function main() {
           'the click left the title');
     const hud = d.regionStats(game, 0, 0.9, 1, 1);
     check(hud.bright > 0.01, 'the HUD is drawn');
+    // Slippery (F4, a practice key) stops clearing the screen between
+    // frames: each frame's backdrop, drawn at alpha 0.5, goes over the
+    // frame before, so the backdrop brightens to about twice its cleared
+    // level. A frame drawn over a blank buffer instead of the picture the
+    // canvas shows stays near the cleared level (about 1.55 times, as
+    // measured when the page lost its picture at every present).
+    await page.keyboard.press('F4');
+    await new Promise(r => setTimeout(r, 1500));
+    const slippery = await d.shootCanvas(page, path.join(out, 'game-slippery.png'));
+    const trails = d.meanLevel(slippery, 0.1, 0.3, 0.9, 0.7) / d.meanLevel(game, 0.1, 0.3, 0.9, 0.7);
+    check(trails > 1.8, `frames that do not clear draw over the frame before (backdrop ${trails.toFixed(2)} times as bright)`);
     // A running game holds the pointer (Pointer Lock); when the browser
     // lets it go (its Escape), the game pauses as Escape does.
     const locked = await page.evaluate(() => document.pointerLockElement === document.getElementById('canvas'));
@@ -278,6 +289,17 @@ async function main() {
     const notice = await page.evaluate(() => document.getElementById('notice').hidden ? '' :
                                              document.getElementById('notice').textContent);
     check(/IndexedDB/.test(notice), 'without IndexedDB the game runs and the page says so: ' + notice);
+    // Without OffscreenCanvas the frames are drawn off screen in the
+    // canvas's own context and copied to it at each present.
+    const old = await d.openPage(noDb, errors);
+    await old.evaluateOnNewDocument(() => Object.defineProperty(window, 'OffscreenCanvas', {value: undefined}));
+    await old.goto(base);
+    await d.waitFor(old, 'window.wormlobPresents > 300', 60000, 'the title without OffscreenCanvas');
+    const oldTitle = d.regionStats(await d.shootCanvas(old, path.join(out, 'title-no-offscreen.png')), 0, 0, 1, 1);
+    const offscreen = await old.evaluate(() => Module.wormlobDrawsOffscreen());
+    check(!offscreen && oldTitle.bright > 0.05 && oldTitle.colours > 20,
+          `without OffscreenCanvas the title is drawn all the same (${(100 * oldTitle.bright).toFixed(1)} % lit, ` +
+          `${oldTitle.colours} colours)`);
   } finally {
     await noDb.close();
   }
