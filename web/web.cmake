@@ -48,9 +48,16 @@ function(wormlob_web_site target)
     "SHELL:--shell-file ${CMAKE_SOURCE_DIR}/web/shell.html"
     "SHELL:--js-library ${CMAKE_SOURCE_DIR}/web/library.js"
     "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/web/pre.js"
-    -sMINIFY_HTML=0 -sENVIRONMENT=web -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=67108864
+    --emit-symbol-map -sMINIFY_HTML=0 -sENVIRONMENT=web -sBINARYEN_EXTRA_PASSES=--one-caller-inline-max-function-size=200 -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=67108864
     -sMAX_WEBGL_VERSION=2 -sMIN_WEBGL_VERSION=1 -sEXIT_RUNTIME=0 -sFORCE_FILESYSTEM=1
     -sASYNCIFY -sASYNCIFY_IGNORE_INDIRECT=1 -sASYNCIFY_STACK_SIZE=65536
+    # The link-time optimiser folds every function with a single caller into
+    # it, so main grew to hold every screen's loop. The browser recompiles a
+    # busy WebAssembly function whole in the background, and main (re-entered
+    # at every yield) and the frame hub cost it about 230 ms of CPU during
+    # the start-up performance test, taken from the test's frames. Large
+    # single-caller functions stay functions of their own (55 ms).
+    -sBINARYEN_EXTRA_PASSES=--one-caller-inline-max-function-size=200
     "-sASYNCIFY_IMPORTS=[wormlob_sleep]"
     "-sEXPORTED_RUNTIME_METHODS=[FS,callMain]")
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
