@@ -13,7 +13,9 @@
 //     frame times at fixed loads (1000,4000,8000,16000 by default): the
 //     page with its test held at the load (--test-load), the reference
 //     with ?n=; per load the median over 60 frames of the time from a
-//     frame's start to the end of its drawing, and the CPU time the
+//     frame's start to the end of its drawing, the median period from one
+//     frame's end of drawing to the next (what sets the frame rate, waits
+//     included), and the CPU time the
 //     browser's GPU process, the page's renderer and the browser's other
 //     processes spent per frame (read from /proc: steadier than wall time
 //     on a shared machine), REPEATS
@@ -127,9 +129,10 @@ async function fixedPage(base, n) {
     await d.waitFor(page, 'window.wormlobLogMarks["Test Complete"] !== undefined', 600000, 'the end of the test');
     const [marks, drawn, presents] = await d.peek(page,
         '[window.wormlobLogMarks, window.wormlobDrawnTimes, window.wormlobPresentTimes]');
-    const held = drawn.filter(t => t > marks['Starting Engine Test'] && t < marks['Test Complete']).slice(-60);
-    const times = held.map(t => t - presents.filter(p => p < t).pop());
-    return {times, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
+    const held = drawn.filter(t => t > marks['Starting Engine Test'] && t < marks['Test Complete']).slice(-61);
+    const times = held.slice(1).map(t => t - presents.filter(p => p < t).pop());
+    const periods = held.slice(1).map((t, i) => t - held[i]);
+    return {times, periods, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
             other: (cpu1.other - cpu0.other) / (f1 - f0), errors};
   } finally {
     await browser.close();
@@ -146,8 +149,10 @@ async function fixedReference(base, n) {
     await d.waitFor(page, 'window.referenceCount >= 65', 600000, 'the reference');
     const [cpu1, f1] = [browserCpu(browser), await d.peek(page, 'window.referenceCount')];
     await d.waitFor(page, 'window.referenceFixed !== undefined', 600000, 'the reference');
-    const times = await d.peek(page, 'window.referenceFixed');
-    return {times, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
+    const [times, drawnAt] = await d.peek(page, '[window.referenceFixed, window.referenceDrawnAt]');
+    const held = drawnAt.slice(-61);
+    const periods = held.slice(1).map((t, i) => t - held[i]);
+    return {times, periods, gpu: (cpu1.gpu - cpu0.gpu) / (f1 - f0), renderer: (cpu1.renderer - cpu0.renderer) / (f1 - f0),
             other: (cpu1.other - cpu0.other) / (f1 - f0), errors};
   } finally {
     await browser.close();
@@ -158,15 +163,16 @@ async function fixed(loads, repeats) {
   const server = await d.serve(site, REFERENCE_FILES);
   const base = 'http://127.0.0.1:' + server.address().port;
   for (const n of loads) {
-    const medians = {page: [], reference: []};
+    const medians = {page: [], reference: []}, periods = {page: [], reference: []};
     for (let r = 0; r < repeats; r++) {
       for (const [who, run] of [['page', fixedPage], ['reference', fixedReference]]) {
         const res = await run(base, n);
         medians[who].push(median(res.times));
+        periods[who].push(median(res.periods));
         if (res.errors.length) console.log('page errors: ' + res.errors.join('; '));
         const line = `${n} sprites, ${who}: median frame ${median(res.times).toFixed(2)} ms ` +
                      `(${Math.min(...res.times).toFixed(1)}-${Math.max(...res.times).toFixed(1)} over ` +
-                     `${res.times.length} frames), CPU a frame: GPU process ${res.gpu.toFixed(1)} ms, ` +
+                     `${res.times.length} frames), median period ${median(res.periods).toFixed(2)} ms, CPU a frame: GPU process ${res.gpu.toFixed(1)} ms, ` +
                      `renderer ${res.renderer.toFixed(1)} ms, the browser's other processes ${res.other.toFixed(1)} ms`;
         console.log(line);
       }
@@ -175,8 +181,11 @@ async function fixed(loads, repeats) {
     // falls on both; the median of each one's medians is the figure.
     if (repeats > 1) {
       const [p, q] = [median(medians.page), median(medians.reference)];
-      console.log(`${n} sprites over ${repeats} loads each: page ${p.toFixed(2)} ms, reference ${q.toFixed(2)} ms, ` +
-                  `page / reference by frame time ${(100 * q / p).toFixed(0)} %`);
+      const [pp, qp] = [median(periods.page), median(periods.reference)];
+      console.log(`${n} sprites over ${repeats} loads each: frame time page ${p.toFixed(2)} ms, reference ` +
+                  `${q.toFixed(2)} ms (page / reference ${(100 * q / p).toFixed(0)} %); period from one frame's ` +
+                  `drawing to the next page ${pp.toFixed(2)} ms, reference ${qp.toFixed(2)} ms ` +
+                  `(${(100 * qp / pp).toFixed(0)} %)`);
     }
   }
   server.close();
