@@ -445,13 +445,22 @@ Module['wormlobOnlineNextNews'] = function() { return wormlobOnline.news.shift()
 // the program then copies each frame to it (media/graphics_gl.cpp).
 Module['preRun'].push(function() {
   var canvas = Module['canvas'];
-  if (!canvas || typeof OffscreenCanvas == 'undefined' || !canvas.getContext) return;
-  var own = canvas.getContext;
   var offscreen = null, gl = null, shown = null;
-  var fitSize = function() {
+  Module['wormlobDrawsOffscreen'] = function() {
+    return !!gl && typeof GLctx != 'undefined' && GLctx === gl;
+  };
+  Module['wormlobHandOverFrame'] = function() {
+    if (!gl || GLctx !== gl) return false;
+    shown.transferFromImageBitmap(offscreen.transferToImageBitmap());
+    fitSize();
+    return true;
+  };
+  function fitSize() {
     if (offscreen.width != canvas.width) offscreen.width = canvas.width;
     if (offscreen.height != canvas.height) offscreen.height = canvas.height;
-  };
+  }
+  if (!canvas || typeof OffscreenCanvas == 'undefined' || !canvas.getContext) return;
+  var own = canvas.getContext;
   canvas.getContext = function(type, attributes) {
     var webgl = type == 'webgl' || type == 'webgl2' || type == 'experimental-webgl';
     if (!webgl) return own.apply(canvas, arguments);
@@ -479,15 +488,6 @@ Module['preRun'].push(function() {
     } catch (e) {
       return own.apply(canvas, arguments);
     }
-  };
-  Module['wormlobDrawsOffscreen'] = function() {
-    return !!gl && typeof GLctx != 'undefined' && GLctx === gl;
-  };
-  Module['wormlobHandOverFrame'] = function() {
-    if (!gl || GLctx !== gl) return false;
-    shown.transferFromImageBitmap(offscreen.transferToImageBitmap());
-    fitSize();
-    return true;
   };
   // The picture the canvas shows, into a texture, bottom row first as GL
   // keeps its frames, colours untouched.
