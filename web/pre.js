@@ -451,7 +451,12 @@ Module['preRun'].push(function() {
   };
   Module['wormlobHandOverFrame'] = function() {
     if (!gl || GLctx !== gl) return false;
-    shown.transferFromImageBitmap(offscreen.transferToImageBitmap());
+    try {
+      shown.transferFromImageBitmap(offscreen.transferToImageBitmap());
+    } catch (e) {
+      // A lost context has no frame to give: the canvas keeps the last one.
+      return false;
+    }
     fitSize();
     return true;
   };
