@@ -100,7 +100,7 @@ async function main() {
       setTimeout(() => {
         const at = a => a.slice(from);
         const drawn = at(window.wormlobDrawnTimes), asked = at(window.wormlobDrawnAsked);
-        const slept = at(window.wormlobDrawnSlept), periods = [];
+        const slept = at(window.wormlobDrawnSlept);
         // Between two frames' drawing lie the first frame's wait and the
         // second frame's making and drawing: a frame's own time is that
         // span without what was slept, and the wait it asks for is in the
@@ -111,18 +111,21 @@ async function main() {
         let own = null;
         for (let i = 1; i < drawn.length; i++) {
           const period = drawn[i] - drawn[i - 1], ask = asked[i] - asked[i - 1];
-          periods.push(period);
           if (own !== null && ask > 0) sums.push(own + ask);
           own = period - (slept[i] - slept[i - 1]);
         }
-        periods.sort((a, b) => a - b);
+        // The rate is judged by the mean period: when the browser finishes
+        // drawing a frame varies from one frame to the next (its compositing
+        // shares the rasteriser), so periods between drawings alternate
+        // long and short about the same mean, which the frame wait paces.
         sums.sort((a, b) => b - a);
         const worst = sums.length > 1 ? sums[1] : sums.length ? sums[0] : 0;
-        resolve({frames: periods.length, median: periods[periods.length >> 1], worst, first: sums[0] || 0});
+        const mean = drawn.length > 1 ? (drawn[drawn.length - 1] - drawn[0]) / (drawn.length - 1) : 0;
+        resolve({frames: drawn.length - 1, mean, worst, first: sums[0] || 0});
       }, 2000);
     }));
-    check(pace.frames > 20 && pace.median > 1000 / 60 * 0.85 && pace.worst <= 17,
-          `the title paces its frames (${pace.frames} in 2 s, median ${pace.median.toFixed(1)} ms; ` +
+    check(pace.frames > 20 && pace.mean > 1000 / 60 * 0.85 && pace.worst <= 17,
+          `the title paces its frames (${pace.frames} in 2 s, ${pace.mean.toFixed(1)} ms apart on average; ` +
           `a frame's own time and the wait it asks for come to ${pace.worst.toFixed(1)} ms at most, ` +
           `but for one frame at ${pace.first.toFixed(1)} ms)`);
     // What is presented is drawn: the browser is not behind the program
