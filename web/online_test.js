@@ -8,7 +8,7 @@ const fs = require('fs');
 const net = require('net');
 const os = require('os');
 const path = require('path');
-const {spawn} = require('child_process');
+const {spawn, spawnSync} = require('child_process');
 const d = require('./driver');
 
 const [site, serverBin, gameBin, filesDir] = process.argv.slice(2);
@@ -66,12 +66,30 @@ function pageLog(page) {
                               catch (e) { return ''; } })()`);
 }
 
+// What the server replays games with. A server run as root replays as
+// nobody, who cannot reach a build inside a private folder (a clean clone in
+// a 0700 temporary folder): the game and the assets are then copied into the
+// test's folder, opened to everyone.
+function replayInputs(work) {
+  const game = path.resolve(gameBin), files = path.resolve(filesDir);
+  if (process.getuid() !== 0) return [game, files];
+  const probe = spawnSync('runuser', ['-u', 'nobody', '--', 'sh', '-c', '[ -x "$0" ] && [ -r "$1/418" ]', game, files]);
+  if (probe.status === 0) return [game, files];
+  const shared = path.join(work, 'shared');
+  fs.mkdirSync(shared);
+  fs.copyFileSync(game, path.join(shared, 'wormlob2'));
+  fs.cpSync(files, path.join(shared, 'Files'), {recursive: true});
+  spawnSync('chmod', ['-R', 'a+rX', work]);
+  return [path.join(shared, 'wormlob2'), path.join(shared, 'Files')];
+}
+
 async function main() {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'wormlob2-online-test-'));
   const port = await freePort();
   const origin = 'http://127.0.0.1:' + port;
+  const [game, files] = replayInputs(work);
   const server = spawn(serverBin, ['--port', String(port), '--database', path.join(work, 'scores.sqlite'),
-                                   '--site', site, '--game', gameBin, '--files', filesDir],
+                                   '--site', site, '--game', game, '--files', files],
                        {stdio: ['ignore', fs.openSync(path.join(work, 'server.log'), 'a'),
                                 fs.openSync(path.join(work, 'server.log'), 'a')]});
   const browser = await d.launch();
