@@ -179,8 +179,6 @@ function regionStats(img, fx0, fy0, fx1, fy1, threshold = 60) {
   return {bright: n ? bright / n : 0, colours: colours.size};
 }
 
-// Share of pixels in a rectangle (fractions of the picture) for which
-// test(r, g, b) holds.
 // Mean level of red, green and blue (0 to 255) in a rectangle (fractions
 // of the picture).
 function meanLevel(img, fx0, fy0, fx1, fy1) {
@@ -195,6 +193,8 @@ function meanLevel(img, fx0, fy0, fx1, fy1) {
   return n ? sum / n / 3 : 0;
 }
 
+// Share of pixels in a rectangle (fractions of the picture) for which
+// test(r, g, b) holds.
 function colourShare(img, fx0, fy0, fx1, fy1, test) {
   let hit = 0, n = 0;
   for (let y = Math.floor(fy0 * img.height); y < Math.floor(fy1 * img.height); y++) {

@@ -82,12 +82,7 @@ struct ReplayInputs {
         std::error_code ec;
         fs::copy_file(game, shared / "wormlob2", ec);
         fs::copy(files, shared / "Files", fs::copy_options::recursive, ec);
-        for (const auto& e : fs::recursive_directory_iterator(shared, ec))
-            fs::permissions(e.path(), fs::perms::others_read | fs::perms::group_read |
-                            (e.is_directory() || e.path().filename() == "wormlob2" ? fs::perms::others_exec |
-                             fs::perms::group_exec : fs::perms::none), fs::perm_options::add, ec);
-        fs::permissions(shared, fs::perms::others_read | fs::perms::others_exec | fs::perms::group_read |
-                        fs::perms::group_exec, fs::perm_options::add, ec);
+        std::system(("chmod -R a+rX '" + shared.string() + "'").c_str());
         game = (shared / "wormlob2").string();
         files = (shared / "Files").string();
     }
