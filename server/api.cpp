@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "server/header.h"
+#include "server/health.h"
 #include "server/store.h"
 
 using nlohmann::json;
@@ -397,7 +398,18 @@ ApiReply Api::Page(const ApiRequest& r) {
 }
 
 ApiReply Api::Health() {
-    auto c = pool_.Get();
-    int64_t pending = PendingGames(*c);
-    return JsonReply(200, json{{"status", "ok"}, {"pending", pending}});
+    HealthState h = CurrentHealth();
+    json j = {{"status", h.troubles.empty() ? "ok" : "failing"}};
+    if (!h.troubles.empty()) j["troubles"] = h.troubles;
+    if (!h.notes.empty()) j["notes"] = h.notes;
+    try {
+        auto c = pool_.Get();
+        j["pending"] = PendingGames(*c);
+    } catch (const SqlError& e) {
+        j["status"] = "failing";
+        j["troubles"]["database"] = "the database is not answering";
+    }
+    ApiReply r = JsonReply(j["status"] == "ok" ? 200 : 503, j);
+    if (r.status == 503) r.headers.push_back({"Retry-After", "30"});
+    return r;
 }
