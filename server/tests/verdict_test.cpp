@@ -118,3 +118,35 @@ TEST(Verdict, AReplayThatDidNotStartOrWasStoppedIsTriedAgain) {
     o.code = SIGTERM;
     EXPECT_EQ(Decide(Claims(), o, kToken, kOnTime).status, Verdict::RETRY);
 }
+
+#include "server/logtext.h"
+
+TEST(LogText, NoClientCanStartALineOrWriteRawBytes) {
+    EXPECT_EQ(LogEscape("/api/v1/games/1%0a\nverify game=999 result=ranked"),
+              "/api/v1/games/1%0a\\x0averify game=999 result=ranked");
+    EXPECT_EQ(LogEscape(std::string("a\xff\xfe\\b\r", 6)), "a\\xff\\xfe\\\\b\\x0d");
+    EXPECT_EQ(LogEscape(std::string(400, 'x'), 10), "xxxxxxxxxx...");
+}
+
+TEST(LogText, DetailsAreValidPrintableUtf8InQuotes) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"input.0\xff\xfe is out of range", "\"input.0 is out of range\""},   // broken bytes dropped
+        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},                                    // valid UTF-8 kept
+        {"\xc0\xaf overlong", "\"overlong\""},                                   // overlong refused
+        {"\xed\xa0\x80 surrogate", "\"surrogate\""},                             // surrogate refused
+        {"line\nbreak\t\ttab", "\"line break tab\""},                            // controls fold to one space
+        {"\xe2\x80\xa8sep", "\"sep\""},                                          // U+2028 is a line break too
+        {"", "\"\""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(QuotedDetail(c.in), c.out) << c.in;
+    std::string longText(500, 'a');
+    std::string q = QuotedDetail(longText);
+    EXPECT_EQ(q.size(), 200u + 5u);  // quotes and "..."
+    // A multi-byte character is never cut in half.
+    std::string accents;
+    for (int i = 0; i < 300; i++) accents += "\xc3\xa9";
+    q = QuotedDetail(accents, 7);
+    EXPECT_EQ(q, "\"" + std::string("\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9") + "...\"");
+}
