@@ -308,7 +308,9 @@ def suites(args):
             pg = st.Postgres()
             databases.append(("postgresql", pg.address))
         for label, database in databases:
-            server_trouble(args, database, label, tempfile.mkdtemp(prefix="trouble-", dir=work))
+            trouble = tempfile.mkdtemp(prefix="trouble-", dir=work)
+            os.chmod(trouble, 0o755)  # the replays' user goes through it
+            server_trouble(args, database, label, trouble)
             hostile_journals(args, database, label, honest, work)
     finally:
         if pg:
