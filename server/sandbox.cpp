@@ -477,6 +477,7 @@ struct Confinement {
     uid_t uid = 0;
     gid_t gid = 0;
     bool namespaces = false;  // PID, network, mount and IPC (and user, unless root)
+    bool weak = false;        // what the kernel refuses is done without
 };
 
 // The most processes and threads the replay may have at once: the game
@@ -600,8 +601,9 @@ std::string InstallFilter(pid_t self) {
     if (c.namespaces) {
         // A /proc of this namespace: no other process is in sight.
         if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
-            missing.push_back(std::string("a private /proc (") + std::strerror(errno) + ")");
+            missing.push_back(std::string("no private /proc (") + std::strerror(errno) + ")");
     }
+    if (!missing.empty() && !c.weak) Fail("the sandbox cannot confine the replay: " + Join(missing));
     std::string how;
     if (c.namespaces) how = c.root ? "pid+net+mount+ipc namespaces" : "user+pid+net+mount+ipc namespaces";
     else how = "no namespaces";
@@ -609,7 +611,7 @@ std::string InstallFilter(pid_t self) {
     how += ", seccomp";
     if (c.root || c.namespaces) how += ", at most " + std::to_string(kMaxProcesses) + " processes";
     if (!missing.empty()) {
-        how += " (weak: the kernel refused " + Join(missing) + ")";
+        how += " (weak: " + Join(missing) + ")";
         Status("missing " + Join(missing));
     }
     pid_t game = fork();
@@ -670,7 +672,7 @@ int SandboxMain(int argc, char** argv) {
     c.root = geteuid() == 0;
     c.uid = c.root ? (uid_t)std::strtoul(argv[8], nullptr, 10) : getuid();
     c.gid = c.root ? (gid_t)c.uid : getgid();
-    bool weak = std::strcmp(argv[9], "1") == 0;
+    c.weak = std::strcmp(argv[9], "1") == 0;
     if (getppid() != parent) _exit(125);
     rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);  // this process may end by the game's signal
@@ -694,10 +696,10 @@ int SandboxMain(int argc, char** argv) {
         std::string writable = ReadOnlyExcept(c.dir);
         if (!writable.empty()) missing.push_back(writable);
     } else {
-        missing.push_back(std::string("namespaces (unshare: ") + std::strerror(errno) + ")");
+        missing.push_back(std::string("the kernel refused the namespaces (unshare: ") + std::strerror(errno) + ")");
     }
     if (c.root) ChownTree(c.dir, c.uid, c.gid);
-    if (!missing.empty() && !weak) Fail("the sandbox cannot confine the replay: the kernel refused " + Join(missing));
+    if (!missing.empty() && !c.weak) Fail("the sandbox cannot confine the replay: " + Join(missing));
 
     // Dies with the server, set after the last change of ids (which clears it).
     prctl(PR_SET_PDEATHSIG, SIGKILL);
