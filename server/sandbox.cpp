@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <seccomp.h>
 #include <unistd.h>
@@ -393,9 +394,29 @@ void GiveBackReplayId(uint32_t id) {
     idsInUse.erase(id);
 }
 
+bool probedFull = true;
+
 bool WeakAllowed() {
     std::lock_guard<std::mutex> lock(setupLock);
     return setup.weakAllowed;
+}
+
+// Without a PID namespace, what a replay left running (a setsid child, a
+// replay killed at its time limit) is found by its user id, which is the
+// replay's alone: killed as that user, which can signal nothing else. The
+// child of a threaded process changes only its own ids with the raw calls.
+void KillReplayUser(uint32_t uid) {
+    pid_t k = fork();
+    if (k == 0) {
+        if (syscall(SYS_setgroups, 0, nullptr) == 0 && syscall(SYS_setresgid, uid, uid, uid) == 0 &&
+            syscall(SYS_setresuid, uid, uid, uid) == 0)
+            kill(-1, SIGKILL);
+        _exit(0);
+    }
+    if (k > 0) {
+        while (waitpid(k, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
 }
 }  // namespace
 
@@ -426,6 +447,12 @@ ReplayOutcome RunReplay(const ReplayJob& job) {
         } else {
             o.lastErr = s.error;
         }
+        bool leftovers;
+        {
+            std::lock_guard<std::mutex> lock(setupLock);
+            leftovers = !probedFull;
+        }
+        if (leftovers && geteuid() == 0) KillReplayUser(uid);
         GiveBackReplayId(uid);
     } else {
         o.lastErr = error;
@@ -464,6 +491,10 @@ SandboxProbe ProbeSandbox(const std::string& self, const std::string& workDir, c
     }
     GiveBackReplayId(uid);
     probe.full = probe.missing.empty();
+    {
+        std::lock_guard<std::mutex> lock(setupLock);
+        probedFull = probe.full;
+    }
     if (probe.how.empty()) probe.how = "none: " + probe.missing;
     DropFolder(tmpl, lockFd);
     return probe;
@@ -634,7 +665,8 @@ std::string InstallFilter(pid_t self) {
 }
 
 // Without a PID namespace, a replay run as root still has ids of its own:
-// whatever it left running is killed as that user.
+// whatever it left running (a setsid child holding the output pipes) is
+// killed as that user before the replay counts as over.
 void KillLeftovers(const Confinement& c) {
     pid_t k = fork();
     if (k == 0) {
