@@ -629,10 +629,20 @@ std::string InstallFilter(pid_t self) {
     // other end of the life pipe is closed.
     pollfd p{life, POLLIN, 0};
     if (poll(&p, 1, 0) != 0) _exit(125);
+    std::string procNote;
     if (c.namespaces) {
-        // A /proc of this namespace: no other process is in sight.
-        if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
-            missing.push_back(std::string("no private /proc (") + std::strerror(errno) + ")");
+        // A /proc of this namespace: no other process is in sight. The
+        // kernel refuses it in a user namespace where parts of the old
+        // /proc are covered (systemd's ProtectKernelTunables does that):
+        // then an empty folder covers /proc, which hides every process,
+        // the replay's own too.
+        if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) {
+            int why = errno;
+            if (mount("tmpfs", "/proc", "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC | MS_RDONLY, "size=4k") == 0)
+                procNote = std::string(", an empty /proc (a private one was refused: ") + std::strerror(why) + ")";
+            else
+                missing.push_back(std::string("no private /proc (") + std::strerror(why) + ")");
+        }
     }
     if (!missing.empty() && !c.weak) Fail("the sandbox cannot confine the replay: " + Join(missing));
     std::string how;
@@ -641,6 +651,7 @@ std::string InstallFilter(pid_t self) {
     how += c.root ? ", own user id " + std::to_string(c.uid) : ", the server's user id";
     how += ", seccomp";
     if (c.root || c.namespaces) how += ", at most " + std::to_string(kMaxProcesses) + " processes";
+    how += procNote;
     if (!missing.empty()) {
         how += " (weak: " + Join(missing) + ")";
         Status("missing " + Join(missing));

@@ -196,6 +196,11 @@ def attack(args, database, db_folder, pg_socket, label, user, extra=(), prefix=(
                  "%s: processes of the replays outlive the server's stop: %s" %
                  (label, survivors(marker) + survivors(late)))
         s = None
+    except (OSError, RuntimeError, ValueError, KeyError) as e:
+        # The server gone or not answering is itself what an escape did.
+        st.check(False, "%s: %s: %s" % (label, type(e).__name__, e))
+        if s is not None:
+            st.check(False, "%s: the server's last words: %s" % (label, s.text()[-300:]))
     finally:
         if s is not None:
             s.stop(signal.SIGKILL)
@@ -219,6 +224,15 @@ def run(args, database, db_folder, pg_socket, label):
         if not os.environ.get("SBX_ONLY_WEAK"):
             attack(args, database("root"), db_folder, pg_socket, label + ", as root", None)
             attack(args, database("nobody"), db_folder, pg_socket, label + ", as nobody", "nobody")
+        if not pg_socket and shutil.which("unshare"):
+            # The packaged service's systemd unit covers parts of /proc
+            # (ProtectKernelTunables), which keeps the kernel from giving the
+            # replay a /proc of its own in a user namespace.
+            empty = tempfile.mkdtemp(dir=args.tmp, prefix="empty-")
+            cover = ["unshare", "--mount", "sh", "-c",
+                     'mount --make-rprivate / && mount --bind "$0" /proc/sys && exec "$@"', empty]
+            attack(args, database("covered"), db_folder, pg_socket, label + ", as nobody, /proc covered", "nobody",
+                   prefix=cover)
         if not pg_socket and shutil.which("setpriv"):
             # Where the kernel refuses namespaces, a server run as root still
             # gives each replay its own id, the filter and the process limit.
