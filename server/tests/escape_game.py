@@ -34,6 +34,14 @@ def sleeper(marker, how):
     return [sys.executable, "-c", "import time\nfor _ in range(600): time.sleep(1)", marker, how]
 
 
+def let_go_of_output():
+    # What it leaves must not hold the replay's output open: the server
+    # would wait for that, and this test is about what outlives the replay.
+    null = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(null, fd)
+
+
 def leave_processes(marker, escaped):
     # A child in a session of its own, out of the replay's process group.
     try:
@@ -48,6 +56,7 @@ def leave_processes(marker, escaped):
             try:
                 os.setsid()
                 if os.fork() == 0:
+                    let_go_of_output()
                     os.execv(sys.executable, sleeper(marker, "double-fork"))
             finally:
                 os._exit(0)
@@ -62,6 +71,7 @@ def leave_processes(marker, escaped):
         except OSError:
             break
         if pid == 0:
+            let_go_of_output()
             time.sleep(30)
             os._exit(0)
         made += 1
