@@ -214,17 +214,23 @@ def run(args, database, db_folder, pg_socket, label):
     """database: a postgresql:// address, or a SQLite file name in db_folder
     (then each server gets its own, made by the user it runs as)."""
     before = (st.passed, st.failed)
-    if not pg_socket:
-        name = database
-        database = lambda mode: os.path.join(db_folder, mode + "-" + name)  # noqa: E731
+    given = database
+
+    def database(mode):
+        return given if pg_socket else os.path.join(db_folder, mode + "-" + given)
+
+    def not_tried(what):
+        print("%s: %s: not tried" % (label, what))
+        st.check(not os.environ.get("WORMLOB_NO_SKIP"), "%s: %s: not tried" % (label, what))
+
+    if os.geteuid() != 0:
+        attack(args, database("user"), db_folder, pg_socket, label + ", as an ordinary user", None)
+        not_tried("as root, as nobody, with /proc covered, with --weak-sandbox (need root)")
     else:
-        address = database
-        database = lambda mode: address  # noqa: E731
-    if os.geteuid() == 0:
-        if not os.environ.get("SBX_ONLY_WEAK"):
-            attack(args, database("root"), db_folder, pg_socket, label + ", as root", None)
-            attack(args, database("nobody"), db_folder, pg_socket, label + ", as nobody", "nobody")
-        if not pg_socket and shutil.which("unshare"):
+        attack(args, database("root"), db_folder, pg_socket, label + ", as root", None)
+        attack(args, database("nobody"), db_folder, pg_socket, label + ", as nobody", "nobody")
+    if os.geteuid() == 0 and not pg_socket:
+        if shutil.which("unshare"):
             # The packaged service's systemd unit covers parts of /proc
             # (ProtectKernelTunables), which keeps the kernel from giving the
             # replay a /proc of its own in a user namespace.
@@ -233,17 +239,16 @@ def run(args, database, db_folder, pg_socket, label):
                      'mount --make-rprivate / && mount --bind "$0" /proc/sys && exec "$@"', empty]
             attack(args, database("covered"), db_folder, pg_socket, label + ", as nobody, /proc covered", "nobody",
                    prefix=cover)
-        if not pg_socket and shutil.which("setpriv"):
+        else:
+            not_tried("with /proc covered (no unshare)")
+        if shutil.which("setpriv"):
             # Where the kernel refuses namespaces, a server run as root still
             # gives each replay its own id, the filter and the process limit.
             keep = "-all,+setuid,+setgid,+chown,+fowner,+dac_override,+kill"
             attack(args, database("weak"), db_folder, pg_socket, label + ", as root, weak sandbox", None,
-                   ["--weak-sandbox"],
-                   ["setpriv", "--bounding-set", keep, "--inh-caps", "-all", "--"])
+                   ["--weak-sandbox"], ["setpriv", "--bounding-set", keep, "--inh-caps", "-all", "--"])
         else:
-            st.check(pg_socket or not os.environ.get("WORMLOB_NO_SKIP"), "weak sandbox: not tried (no setpriv)")
-    else:
-        attack(args, database("user"), db_folder, pg_socket, label + ", as an ordinary user", None)
+            not_tried("with --weak-sandbox (no setpriv)")
     print("%s: %d passed, %d failed" % (label, st.passed - before[0], st.failed - before[1]), flush=True)
 
 
