@@ -17,7 +17,7 @@ fake_game.py) and the targets, one a line:
     folder PATH          a folder outside the folder to create a file in
     sleep SECONDS        then takes that long
 
-Processes it leaves (a setsid child, a double-forked one, as many as it can
+It also sends SIGTERM to its own process group. Processes it leaves (a setsid child, a double-forked one, as many as it can
 make) only sleep, each with the marker in its arguments: the test looks for
 them after the verdict and after the server's stop."""
 import ctypes
@@ -160,6 +160,9 @@ def main():
                     lambda: open(os.path.join(a[0], "escaped-" + marker), "w").close())
         elif word == "sleep":
             time.sleep(float(a[0]))
+    # Its process group holds what confines it: a SIGTERM there would pass
+    # for the service being stopped, and the game would be tried again.
+    attempt(escaped, "signalled its process group", lambda: os.kill(0, signal.SIGTERM))
     if escaped:
         print("wormlob2: escaped: " + "; ".join(escaped), file=sys.stderr)
         sys.exit(3)
