@@ -716,6 +716,7 @@ int SandboxMain(int argc, char** argv) {
     c.uid = c.root ? (uid_t)std::strtoul(argv[8], nullptr, 10) : getuid();
     c.gid = c.root ? (gid_t)c.uid : getgid();
     c.weak = std::strcmp(argv[9], "1") == 0;
+    if (c.root && c.uid < 1000) Fail("the sandbox was given the user id of an account or of root");
     if (getppid() != parent) _exit(125);
     rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);  // this process may end by the game's signal
