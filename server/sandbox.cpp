@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <mutex>
 #include <random>
 #include <set>
@@ -469,7 +468,7 @@ SandboxProbe ProbeSandbox(const std::string& self, const std::string& workDir, c
     SandboxProbe probe;
     std::string tmpl = (fs::path(workDir) / "probe-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) {
-        probe.missing = std::string("a folder in the work folder (") + std::strerror(errno) + ")";
+        probe.missing = std::string("no folder can be made in the work folder (") + std::strerror(errno) + ")";
         probe.how = "none: " + probe.missing;
         return probe;
     }
@@ -485,7 +484,8 @@ SandboxProbe ProbeSandbox(const std::string& self, const std::string& workDir, c
         std::string missing;
         ReplayOutcome o = Collect(s, lim.wallSeconds, &missing);
         if (o.kind == ReplayOutcome::NOT_STARTED) probe.missing = o.lastErr;
-        else if (o.kind != ReplayOutcome::EXITED || o.code != 0) probe.missing = "a confined process that runs (/bin/true failed)";
+        else if (o.kind != ReplayOutcome::EXITED || o.code != 0)
+            probe.missing = "/bin/true did not run to its end under the confinement";
         else probe.missing = missing;
         probe.how = o.sandbox;
     }
