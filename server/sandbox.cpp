@@ -704,7 +704,7 @@ int SandboxMain(int argc, char** argv) {
             break;
         }
     }
-    if (sep != 10 || sep + 1 >= argc) Fail("the confinement was started with wrong arguments");
+    if (sep != 10 || sep + 1 >= argc) Fail("the sandbox was started with wrong arguments");
     Confinement c;
     c.dir = argv[2];
     c.cpu = std::strtoull(argv[3], nullptr, 10);
