@@ -166,6 +166,17 @@ def attack(args, database, db_folder, pg_socket, label, user, extra=(), prefix=(
         st.check([n for n in os.listdir(db_folder) if marker in n] == [],
                  "%s: the replay wrote beside the database" % label)
 
+        # A replay stopped at its time limit goes with all it started.
+        token = s.token()
+        time.sleep(1.1)
+        slow = marker + "-slow"
+        status, r = s.submit(st.journal({"score": 4323}, {"token": token}, lines=["marker " + slow, "sleep 60"]))
+        g = s.wait_game(r.get("id", 0), timeout=60)
+        st.check(g.get("status") == "rejected" and "did not finish" in g.get("reason", ""),
+                 "%s: the slow replay is stopped: %s" % (label, g))
+        st.check(wait_gone(slow, 3) == [],
+                 "%s: processes of a replay outlive its time limit: %s" % (label, survivors(slow)))
+
         # A replay still running when the server dies goes with it, and so
         # does everything it started. Without namespaces (--weak-sandbox)
         # that holds only for a stop, which waits for the replay's end: a
@@ -192,9 +203,9 @@ def attack(args, database, db_folder, pg_socket, label, user, extra=(), prefix=(
         s = st.Server(args, database, work, ["--wall-limit", "20", "--lease", "30"] + list(extra),
                       prefix=list(prefix) + as_user(user))
         st.check(s.stop() == 0, "%s: the server stops cleanly" % label)
-        st.check(survivors(marker) == [] and survivors(late) == [],
+        st.check(survivors(marker) == [] and survivors(late) == [] and survivors(slow) == [],
                  "%s: processes of the replays outlive the server's stop: %s" %
-                 (label, survivors(marker) + survivors(late)))
+                 (label, survivors(marker) + survivors(late) + survivors(slow)))
         s = None
     except (OSError, RuntimeError, ValueError, KeyError) as e:
         # The server gone or not answering is itself what an escape did.
@@ -204,7 +215,8 @@ def attack(args, database, db_folder, pg_socket, label, user, extra=(), prefix=(
     finally:
         if s is not None:
             s.stop(signal.SIGKILL)
-        kill_marked(marker)
+        for m in (marker, marker + "-slow", marker + "-late"):
+            kill_marked(m)
         listener.close()
         for v in victims:
             v.close()
