@@ -12,6 +12,7 @@
 
 #include "server/api.h"
 #include "server/options.h"
+#include "server/health.h"
 #include "server/sandbox.h"
 #include "server/store.h"
 #include "server/worker.h"
@@ -111,6 +112,18 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // A server whose replays cannot be confined does not start, unless told
+    // to make do with less.
+    SandboxProbe sandbox = ProbeSandbox(self.string(), workDir, {o.replayUid, o.weakSandbox});
+    if (!sandbox.full && !o.weakSandbox)
+        return Fail("the replays cannot be confined here: " + sandbox.missing +
+                    "; start with --weak-sandbox to replay with less confinement");
+    if (!sandbox.full) {
+        std::fprintf(stderr, "wormlob2-server: weak sandbox: replays run with less confinement: %s\n",
+                     sandbox.missing.c_str());
+        SetHealthNote("sandbox", "weak: replays run with less confinement: " + sandbox.missing);
+    }
+
     std::unique_ptr<SqlPool> pool;
     try {
         pool = std::make_unique<SqlPool>(o.database, o.dbConnections);
@@ -125,7 +138,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "wormlob2-server: removed %d replay folders left by a stopped process in \"%s\"\n", stale,
                      workDir.c_str());
     std::fprintf(stderr, "wormlob2-server: replays run \"%s\" on the assets in \"%s\"; confinement: %s\n", game.c_str(),
-                 files.c_str(), ProbeSandbox(self.string(), workDir).c_str());
+                 files.c_str(), sandbox.how.c_str());
 
     httplib::Server http;
     Verifiers* verifiersPtr = nullptr;

@@ -32,6 +32,15 @@ std::function<bool(ServerOptions&, const std::string&)> Num(T ServerOptions::*fi
     };
 }
 
+// An option without a value (its environment variable: 1 or 0).
+std::function<bool(ServerOptions&, const std::string&)> Flag(bool ServerOptions::*field) {
+    return [=](ServerOptions& o, const std::string& v) {
+        if (v != "1" && v != "0") return false;
+        o.*field = v == "1";
+        return true;
+    };
+}
+
 std::function<bool(ServerOptions&, const std::string&)> Text(std::string ServerOptions::*field) {
     return [=](ServerOptions& o, const std::string& v) {
         if (v.empty()) return false;
@@ -79,6 +88,11 @@ const std::vector<Setting>& Settings() {
          Text(&ServerOptions::trustedProxy)},
         {"cache-ms", "MS", "how long a score table answer is reused, 0 for never (1000)",
          Num(&ServerOptions::cacheMs, 0, 3600000)},
+        {"replay-uid", "ID", "run as root: replays take user ids of their own from this one up, 65536 of them, "
+         "which no account may use (1879048192)",
+         Num(&ServerOptions::replayUid, 1000, int64_t(4294967294) - 65536)},
+        {"weak-sandbox", "", "where the kernel refuses the replays their namespaces, replay with less confinement "
+         "rather than refuse to start", Flag(&ServerOptions::weakSandbox)},
     };
     return s;
 }
@@ -101,7 +115,7 @@ std::string ServerHelp() {
         option.resize(std::max<size_t>(option.size() + 1, 24), ' ');
         h += option + what + "\n";
     };
-    for (const Setting& s : Settings()) line("--" + std::string(s.name) + " " + s.arg, s.what);
+    for (const Setting& s : Settings()) line("--" + std::string(s.name) + (*s.arg ? " " : "") + s.arg, s.what);
     line("--quiet", "no log line per request");
     line("--help", "this text");
     h += "\n"
@@ -140,7 +154,10 @@ std::string ParseServerOptions(const std::vector<std::string>& args, ServerOptio
             if (a == "--" + std::string(s.name)) found = &s;
         }
         if (!found) return "unknown option \"" + a + "\" (see --help)";
-        if (!inline_) {
+        if (!*found->arg) {
+            if (inline_) return a + " takes no value";
+            value = "1";
+        } else if (!inline_) {
             if (i + 1 >= args.size()) return a + " needs a value";
             value = args[++i];
         }

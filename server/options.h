@@ -32,6 +32,8 @@ struct ServerOptions {
     int cacheMs = 1000;      // how long a score table answer is reused
     std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For names the client
     bool quiet = false;        // no line per request
+    uint32_t replayUid = 1879048192;  // run as root: the first of the replays' own user ids
+    bool weakSandbox = false;         // replay with less confinement where the kernel refuses namespaces
 };
 
 // Fills o from the environment, then from the arguments. Returns "" or
