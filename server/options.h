@@ -32,6 +32,12 @@ struct ServerOptions {
     int cacheMs = 1000;      // how long a score table answer is reused
     std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For names the client
     bool quiet = false;        // no line per request
+    int connectionsPerAddress = 16;  // open connections from one address (IPv6: one /64); 0: no limit
+    int requestSeconds = 20;         // a request's head and body must arrive within this, in total
+    int getRateLimit = 600;          // GET requests a minute from one address; 0: no limit
+    int getRateBurst = 120;
+    std::vector<std::string> allowOrigins;  // other origins whose pages may call the API
+    std::string databaseFile;               // a file whose first line is the database address
 };
 
 // Fills o from the environment, then from the arguments. Returns "" or
