@@ -87,6 +87,7 @@ std::string PrintableAddress(const std::string& a) {
             break;
         }
         std::string key = out.substr(i, eq - i);
+        while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
         size_t k = key.find_last_of(" \t");
         std::string bare = k == std::string::npos ? key : key.substr(k + 1);
         masked += out.substr(i, eq + 1 - i);

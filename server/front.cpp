@@ -73,7 +73,8 @@ size_t RequestGuard::Take(const char* p, size_t n) {
         }
         lineBytes++;
         lastWasCr = c == '\r';
-        if (lineBytes > maxLine) {
+        // The line's own end (CR LF) is not part of its length.
+        if (lineBytes > maxLine + (lastWasCr ? 1 : 0)) {
             // A request line that long is a URI too long; a header line, a
             // header too large.
             refusal = lines == 0 ? 414 : 431;

@@ -310,7 +310,12 @@ private:
             bool closed = false;
             ok = process_request(strm, count == 1, closed, {});
             bool cut = strm.guard.refusal || strm.timedOut;
-            if (cut && strm.written == 0) Refuse(strm);
+            if (cut && strm.written == 0) {
+                int status = Refuse(strm);
+                if (!o_.quiet)
+                    std::fprintf(stderr, "%s - - %d (cut off in its request line)\n", LogEscape(strm.RemoteIp(), 64).c_str(),
+                                 status);
+            }
             if (!ok || closed || cut) {
                 if (cut) Linger(sock);
                 break;
@@ -329,13 +334,14 @@ private:
 
     // A request cut off before the library answered it (in its request
     // line): the answer is written here, whole and fixed.
-    static void Refuse(GuardedStream& strm) {
+    static int Refuse(GuardedStream& strm) {
         int status = strm.timedOut ? 408 : strm.guard.refusal;
         std::string body = ErrorReply(status, RefusalText(status)).body;
         std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) +
                            "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
                            "\r\nConnection: close\r\n\r\n";
         strm.write((head + body).data(), head.size() + body.size());
+        return status;
     }
 
     // The client may still be sending what was refused; closing at once
@@ -510,7 +516,11 @@ int main(int argc, char** argv) {
         // Everything the client chose (its path, its method, a forwarded
         // address) is escaped: a line break in it cannot start a log line.
         http.set_logger([&](const httplib::Request& req, const httplib::Response& res) {
-            std::string who = LogEscape(req.remote_addr, 64);
+            // A request cut off in its head has no address of its own yet.
+            std::string who = LogEscape(!req.remote_addr.empty() ? req.remote_addr
+                                        : tStream                ? tStream->RemoteIp()
+                                                                 : std::string("-"),
+                                        64);
             if (!o.trustedProxy.empty() && req.remote_addr == o.trustedProxy) {
                 std::vector<std::string> lines;
                 auto range = req.headers.equal_range("X-Forwarded-For");
