@@ -109,7 +109,8 @@ int MsUntil(Clock::time_point t) {
 // cut off where the limit is reached instead of being collected first.
 class GuardedStream : public httplib::Stream {
 public:
-    GuardedStream(int fd, int writeSeconds) : fd_(fd), writeMs_(writeSeconds * 1000) {
+    GuardedStream(int fd, int readSeconds, int writeSeconds)
+        : fd_(fd), readMs_(readSeconds * 1000), writeMs_(writeSeconds * 1000) {
         sockaddr_storage a{};
         socklen_t len = sizeof a;
         char host[NI_MAXHOST] = "", port[NI_MAXSERV] = "";
@@ -143,7 +144,7 @@ public:
     bool is_readable() const override {
         if (used_ < filled_) return true;
         pollfd p{fd_, POLLIN, 0};
-        return poll(&p, 1, MsUntil(deadline_)) > 0;
+        return poll(&p, 1, std::min(readMs_, MsUntil(deadline_))) > 0;
     }
     bool is_writable() const override {
         pollfd p{fd_, POLLOUT, 0};
@@ -152,8 +153,10 @@ public:
     ssize_t read(char* ptr, size_t size) override {
         if (guard.refusal || timedOut) return -1;
         if (used_ == filled_) {
+            // A silent client is let go after the read time-out; one that
+            // keeps sending, at the request's deadline.
             pollfd p{fd_, POLLIN, 0};
-            int ready = poll(&p, 1, MsUntil(deadline_));
+            int ready = poll(&p, 1, std::min(readMs_, MsUntil(deadline_)));
             if (ready <= 0) {
                 timedOut = ready == 0;
                 return -1;
@@ -192,7 +195,7 @@ public:
 
 private:
     int fd_;
-    int writeMs_;
+    int readMs_, writeMs_;
     Clock::time_point deadline_ = Clock::now();
     char buffer_[16384];
     size_t used_ = 0, filled_ = 0;
@@ -279,7 +282,7 @@ private:
     bool Serve(socket_t sock) {
         int one = 1;
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        GuardedStream strm(sock, (int)write_timeout_sec_);
+        GuardedStream strm(sock, (int)read_timeout_sec_, (int)write_timeout_sec_);
         // The trusted proxy brings every client's connections: it has no cap.
         std::string key = AddressBucket(strm.RemoteIp());
         bool counted = o_.connectionsPerAddress > 0 && strm.RemoteIp() != o_.trustedProxy;
