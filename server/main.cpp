@@ -316,8 +316,7 @@ private:
             if (cut && strm.written == 0) {
                 int status = Refuse(strm);
                 if (!o_.quiet)
-                    std::fprintf(stderr, "%s - - %d (cut off in its request line)\n", LogEscape(strm.RemoteIp(), 64).c_str(),
-                                 status);
+                    std::fprintf(stderr, "%s - - %d (request cut off)\n", LogEscape(strm.RemoteIp(), 64).c_str(), status);
             }
             if (!ok || closed || cut) {
                 if (cut) Linger(sock);
@@ -493,8 +492,6 @@ int main(int argc, char** argv) {
     http.Delete(".*", handle);
     http.Patch(".*", handle);
     http.Options(".*", handle);
-    // The library's own refusals (a request it cannot parse, a body too
-    // large) get the API's JSON form too.
     // The library's own refusals (a request it cannot parse, a body too
     // large) and the front end's (a limit reached) get the API's JSON form.
     http.set_error_handler([&](const httplib::Request& req, httplib::Response& res) {
