@@ -5,14 +5,34 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "server/front.h"
 #include "server/header.h"
 #include "server/health.h"
+#include "server/logtext.h"
 #include "server/store.h"
 
 using nlohmann::json;
 
 namespace {
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
+constexpr int64_t kMaxOffset = 10000;
+
+ApiReply TooMany() {
+    ApiReply e = ErrorReply(429, "too many requests from this address; wait a minute");
+    e.headers.push_back({"Retry-After", "60"});
+    return e;
+}
+
+// An origin (scheme://host[:port]) names the same site as the Host header
+// the request came with.
+bool SameOrigin(const std::string& origin, const std::string& host) {
+    size_t scheme = origin.find("://");
+    if (scheme == std::string::npos || host.empty()) return false;
+    std::string a = origin.substr(scheme + 3), b = host;
+    for (auto* s : {&a, &b})
+        for (char& c : *s) c = (char)std::tolower((unsigned char)c);
+    return a == b;
+}
 
 ApiReply JsonReply(int status, const json& j) {
     ApiReply r;
@@ -61,7 +81,9 @@ std::string ReadTableQuery(const ApiRequest& r, TableQuery& q, bool modeRequired
         q.period = *p;
     }
     if (const std::string* s = Param(r, "offset")) {
-        if (!ParseCount(*s, q.offset) || q.offset > 1000000) return "offset must be a whole number up to 1000000";
+        // Deeper pages cost the database a long walk for rows nobody reads.
+        if (!ParseCount(*s, q.offset) || q.offset > kMaxOffset)
+            return "offset must be a whole number up to " + std::to_string(kMaxOffset);
     }
     if (const std::string* s = Param(r, "limit")) {
         if (!ParseCount(*s, q.limit) || q.limit < 1 || q.limit > 100) return "limit must be a whole number from 1 to 100";
@@ -130,18 +152,51 @@ Api::Api(const ServerOptions& o, SqlPool& pool, std::function<int64_t()> now, st
 
 ApiReply Api::Handle(const ApiRequest& r) {
     ApiReply reply;
+    bool get = r.method == "GET" || r.method == "HEAD";
     try {
-        reply = Route(r);
+        if (CrossOriginRefused(r, reply)) {
+            // reply holds the refusal
+        } else if (get && !Allow(r.address, "get")) {
+            reply = TooMany();
+        } else {
+            reply = Route(r);
+        }
     } catch (const SqlError& e) {
         std::fprintf(stderr, "wormlob2-server: database: %s\n", e.what());
         reply = ErrorReply(503, "the database is not answering; try again later");
         reply.headers.push_back({"Retry-After", "5"});
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "wormlob2-server: %s %s: %s\n", r.method.c_str(), r.path.c_str(), e.what());
+        std::fprintf(stderr, "wormlob2-server: %s %s: %s\n", LogEscape(r.method, 20).c_str(), LogEscape(r.path).c_str(),
+                     e.what());
         reply = ErrorReply(500, "the server failed to answer this request");
     }
-    if (r.path.rfind("/api/", 0) == 0) reply.headers.push_back({"Access-Control-Allow-Origin", "*"});
+    // Pages of the origins the operator listed may read the answers; no
+    // other site's page may (a page this server serves needs no header).
+    if (r.path.rfind("/api/", 0) == 0 && !r.origin.empty() && ListedOrigin(r.origin)) {
+        reply.headers.push_back({"Access-Control-Allow-Origin", r.origin});
+        reply.headers.push_back({"Vary", "Origin"});
+    }
     return reply;
+}
+
+bool Api::ListedOrigin(const std::string& origin) const {
+    for (const std::string& o : o_.allowOrigins) {
+        if (o == origin) return true;
+    }
+    return false;
+}
+
+bool Api::CrossOriginRefused(const ApiRequest& r, ApiReply& refusal) const {
+    // Browsers name the page's origin on every POST and preflight; other
+    // clients (the game) send none and are not a page acting for a visitor.
+    bool preflight = r.method == "OPTIONS";
+    bool writes = r.method != "GET" && r.method != "HEAD" && !preflight;
+    if (!preflight && !writes) return false;
+    if (r.origin.empty() && !preflight) return false;
+    if (!r.origin.empty() && (SameOrigin(r.origin, r.host) || ListedOrigin(r.origin))) return false;
+    refusal = ErrorReply(403, "this server takes requests from other web sites' pages only from the origins its "
+                              "operator lists (--allow-origin)");
+    return true;
 }
 
 ApiReply Api::Route(const ApiRequest& r) {
@@ -154,7 +209,8 @@ ApiReply Api::Route(const ApiRequest& r) {
         return e;
     };
     if (m == "OPTIONS" && p.rfind("/api/v1/", 0) == 0) {
-        // Lets a page from another origin send journals (a preflight).
+        // Lets a page from a listed origin send journals (a preflight; any
+        // other was refused above).
         ApiReply pre;
         pre.status = 204;
         pre.type = "";
@@ -189,23 +245,29 @@ ApiReply Api::Route(const ApiRequest& r) {
     return ErrorReply(404, "nothing is at " + (p.size() > 200 ? p.substr(0, 200) + "..." : p));
 }
 
-bool Api::Allow(const std::string& address) {
-    if (o_.rateLimit <= 0) return true;
+bool Api::Allow(const std::string& address, const char* kind) {
+    bool post = std::string(kind) == "post";
+    int limit = post ? o_.rateLimit : o_.getRateLimit;
+    double burst = post ? o_.rateBurst : o_.getRateBurst;
+    if (limit <= 0) return true;
     int64_t now = now_();
     std::lock_guard<std::mutex> lock(rateMutex_);
     if (buckets_.size() > 100000) {
         // Forget addresses whose allowance has filled up again.
         for (auto it = buckets_.begin(); it != buckets_.end();) {
-            bool full = it->second.tokens + (now - it->second.lastMs) * o_.rateLimit / 60000.0 >= o_.rateBurst;
+            bool itPost = it->first.rfind("post ", 0) == 0;
+            double rate = (itPost ? o_.rateLimit : o_.getRateLimit) / 60000.0;
+            double cap = itPost ? o_.rateBurst : o_.getRateBurst;
+            bool full = it->second.tokens + (now - it->second.lastMs) * rate >= cap;
             it = full ? buckets_.erase(it) : std::next(it);
         }
     }
-    auto [it, fresh] = buckets_.try_emplace(address);
+    auto [it, fresh] = buckets_.try_emplace(std::string(kind) + " " + AddressBucket(address));
     Bucket& b = it->second;
     if (fresh) {
-        b.tokens = o_.rateBurst;
+        b.tokens = burst;
     } else {
-        b.tokens = std::min<double>(o_.rateBurst, b.tokens + (now - b.lastMs) * o_.rateLimit / 60000.0);
+        b.tokens = std::min<double>(burst, b.tokens + (now - b.lastMs) * limit / 60000.0);
     }
     b.lastMs = now;
     if (b.tokens < 1) return false;
@@ -214,22 +276,14 @@ bool Api::Allow(const std::string& address) {
 }
 
 ApiReply Api::NewSession(const ApiRequest& r) {
-    if (!Allow(r.address)) {
-        ApiReply e = ErrorReply(429, "too many requests from this address; wait a minute");
-        e.headers.push_back({"Retry-After", "60"});
-        return e;
-    }
+    if (!Allow(r.address, "post")) return TooMany();
     auto c = pool_.Get();
     std::string token = ::NewSession(*c, r.address, now_());
     return JsonReply(200, json{{"token", token}});
 }
 
 ApiReply Api::Submit(const ApiRequest& r) {
-    if (!Allow(r.address)) {
-        ApiReply e = ErrorReply(429, "too many requests from this address; wait a minute");
-        e.headers.push_back({"Retry-After", "60"});
-        return e;
-    }
+    if (!Allow(r.address, "post")) return TooMany();
     if (r.body.empty()) return ErrorReply(400, "send the game journal file as the request body");
     if ((int64_t)r.body.size() > o_.maxJournalBytes)
         return ErrorReply(413, "the journal is larger than the " + std::to_string(o_.maxJournalBytes) +
@@ -262,10 +316,18 @@ ApiReply Api::Game(int64_t id) {
     auto c = pool_.Get();
     auto g = FindGame(*c, id);
     if (!g) return ErrorReply(404, "no game has that id");
-    json j = {{"id", g->id},     {"status", g->status}, {"reason", g->reason},
-              {"name", NameText(g->nameHex)},           {"score", g->score},
-              {"mode", g->mode}, {"wave", g->wave},     {"date", IsoDate(g->receivedMs)}};
-    j["rank"] = g->rank ? json(g->rank) : json(nullptr);
+    json j = {{"id", g->id}, {"status", g->status}, {"reason", g->reason}, {"date", IsoDate(g->receivedMs)}};
+    json header = {{"name", NameText(g->nameHex)}, {"score", g->score}, {"wave", g->wave}, {"mode", g->mode}};
+    if (g->status == "ranked") {
+        // Replayed and found true: these are facts.
+        j.update(header);
+        j["rank"] = g->rank ? json(g->rank) : json(nullptr);
+    } else {
+        // Only what the sender wrote in the header: kept apart, so that no
+        // reader takes it for a verified result.
+        for (const char* k : {"name", "score", "wave", "mode", "rank"}) j[k] = nullptr;
+        j["claimed"] = header;
+    }
     return JsonReply(200, j);
 }
 
@@ -353,7 +415,8 @@ ApiReply Api::Page(const ApiRequest& r) {
     q.limit = 100;
     std::string why = ReadTableQuery(r, q, false);
     if (!why.empty()) return ErrorReply(400, why);
-    std::string key = "page " + q.mode + " " + q.period + " " + std::to_string(q.offset);
+    // Every parameter that changes the page is in the key.
+    std::string key = "page " + q.mode + " " + q.period + " " + std::to_string(q.offset) + " " + std::to_string(q.limit);
     ApiReply reply;
     if (Cached(key, reply)) return reply;
     std::vector<ScoreRow> rows;

@@ -17,6 +17,7 @@
 
 struct ApiRequest {
     std::string method, path, body, address;
+    std::string origin, host;  // the Origin and Host headers; "" when not sent
     std::multimap<std::string, std::string> params;  // the query, decoded
 };
 
@@ -50,8 +51,13 @@ private:
     ApiReply Scores(const ApiRequest& r);
     ApiReply Page(const ApiRequest& r);
     ApiReply Health();
-    // False when the address has used up its allowance.
-    bool Allow(const std::string& address);
+    // False when the address (its IPv6 /64) has used up its allowance of
+    // this kind: "post" (tokens and submissions) or "get".
+    bool Allow(const std::string& address, const char* kind);
+    // Refuses a POST from another web site's page (and its preflight) unless
+    // the operator listed that origin; names a listed origin in the answer.
+    bool CrossOriginRefused(const ApiRequest& r, ApiReply& refusal) const;
+    bool ListedOrigin(const std::string& origin) const;
     bool Cached(const std::string& key, ApiReply& out);
     void Keep(const std::string& key, const ApiReply& reply);
 

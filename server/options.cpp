@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -93,6 +94,34 @@ const std::vector<Setting>& Settings() {
          Num(&ServerOptions::replayUid, 1000, int64_t(4294967294) - 65536)},
         {"weak-sandbox", "", "where the kernel refuses the replays their namespaces, replay with less confinement "
          "rather than refuse to start", Flag(&ServerOptions::weakSandbox)},
+        {"connections-per-address", "N",
+         "open connections from one address (an IPv6 /64), 0 for no limit; a trusted proxy has none (16)",
+         Num(&ServerOptions::connectionsPerAddress, 0, 100000)},
+        {"request-timeout", "S", "seconds in which a request's head and body must arrive, in total (20)",
+         Num(&ServerOptions::requestSeconds, 1, 3600)},
+        {"get-rate-limit", "N", "GET requests a minute from one address, 0 for none (600)",
+         Num(&ServerOptions::getRateLimit, 0, 100000000)},
+        {"get-rate-burst", "N", "of which this many at once (120)", Num(&ServerOptions::getRateBurst, 1, 100000000)},
+        {"allow-origin", "URL",
+         "a web origin (https://example.org) whose pages may take tokens and send games here; repeat or separate "
+         "with commas (none: only pages this server serves)",
+         [](ServerOptions& o, const std::string& v) {
+             size_t start = 0;
+             while (start <= v.size()) {
+                 size_t comma = v.find(',', start);
+                 std::string one = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                 while (!one.empty() && one.front() == ' ') one.erase(0, 1);
+                 while (!one.empty() && (one.back() == ' ' || one.back() == '/')) one.pop_back();
+                 if (one.rfind("http://", 0) != 0 && one.rfind("https://", 0) != 0) return false;
+                 o.allowOrigins.push_back(one);
+                 if (comma == std::string::npos) break;
+                 start = comma + 1;
+             }
+             return true;
+         }},
+        {"database-file", "PATH",
+         "a file whose first line is the database address, so that a password is not on the command line (none)",
+         Text(&ServerOptions::databaseFile)},
     };
     return s;
 }
@@ -120,7 +149,8 @@ std::string ServerHelp() {
     line("--help", "this text");
     h += "\n"
          "Each option can also be set in the environment: --max-queue as\n"
-         "WORMLOB_SERVER_MAX_QUEUE, and so on. SIGTERM finishes the replays that run, then stops.\n";
+         "WORMLOB_SERVER_MAX_QUEUE, and so on; WORMLOB_SERVER_DATABASE or --database-file keeps a\n"
+         "database password out of the process list. SIGTERM finishes the replays that run, then stops.\n";
     return h;
 }
 
@@ -162,6 +192,15 @@ std::string ParseServerOptions(const std::vector<std::string>& args, ServerOptio
             value = args[++i];
         }
         if (!found->set(o, value)) return a + " has a bad value \"" + value + "\"";
+    }
+    if (!o.databaseFile.empty()) {
+        std::ifstream f(o.databaseFile);
+        std::string line;
+        if (!f || !std::getline(f, line))
+            return "cannot read the database address from \"" + o.databaseFile + "\"";
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty()) return "the first line of \"" + o.databaseFile + "\" is empty: it should be the database address";
+        o.database = line;
     }
     if (o.leaseSeconds <= o.wallSeconds)
         return "the lease (" + std::to_string(o.leaseSeconds) + " s) must be longer than the wall limit (" +

@@ -34,6 +34,12 @@ struct ServerOptions {
     bool quiet = false;        // no line per request
     uint32_t replayUid = 1879048192;  // run as root: the first of the replays' own user ids
     bool weakSandbox = false;         // replay with less confinement where the kernel refuses namespaces
+    int connectionsPerAddress = 16;  // open connections from one address (IPv6: one /64); 0: no limit
+    int requestSeconds = 20;         // a request's head and body must arrive within this, in total
+    int getRateLimit = 600;          // GET requests a minute from one address; 0: no limit
+    int getRateBurst = 120;
+    std::vector<std::string> allowOrigins;  // other origins whose pages may call the API
+    std::string databaseFile;               // a file whose first line is the database address
 };
 
 // Fills o from the environment, then from the arguments. Returns "" or
