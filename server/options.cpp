@@ -78,6 +78,16 @@ const std::vector<Setting>& Settings() {
          Text(&ServerOptions::trustedProxy)},
         {"cache-ms", "MS", "how long a score table answer is reused, 0 for never (1000)",
          Num(&ServerOptions::cacheMs, 0, 3600000)},
+        // Lets a test take a daily challenge's token on another day; a
+        // served table has no use for it.
+        {"test-clock-offset", "S", "for tests only: the clock of tokens and tables is this many seconds off, - for earlier (0)",
+         [](ServerOptions& o, const std::string& v) {
+             int64_t n = 0;
+             bool back = !v.empty() && v[0] == '-';
+             if (!Number(back ? v.substr(1) : v, 0, 3650LL * 86400, n)) return false;
+             o.testClockOffsetS = back ? -n : n;
+             return true;
+         }},
     };
     return s;
 }

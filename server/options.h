@@ -32,6 +32,7 @@ struct ServerOptions {
     int cacheMs = 1000;      // how long a score table answer is reused
     std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For names the client
     bool quiet = false;        // no line per request
+    int64_t testClockOffsetS = 0;  // tests only: the API's clock runs this far off
 };
 
 // Fills o from the environment, then from the arguments. Returns "" or

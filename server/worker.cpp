@@ -95,12 +95,7 @@ bool Verifiers::VerifyOne(const std::string& owner) {
         auto c = pool_.Get();
         claim = ClaimGame(*c, owner, NowMs(), int64_t(o_.leaseSeconds) * 1000);
         if (!claim) return false;
-        token.given = !claim->token.empty();
-        if (token.given) {
-            auto issued = SessionIssuedMs(*c, claim->token);
-            token.known = issued.has_value();
-            token.issuedMs = issued.value_or(0);
-        }
+        token = FindToken(*c, claim->token);
     }
     ReplayJob job;
     job.self = self_;
