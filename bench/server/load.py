@@ -257,7 +257,7 @@ def main():
     distinct = len(set(ids.values()))
     length_s = 0 if a.game else 1.0  # the fake games' length, waited before the first could be sent
     print("games=%d distinct_ids=%d ranked=%d rejected=%d pending=%d submit_s=%.1f drain_s=%.1f total_s=%.1f "
-          "rate=%.1f/s" % (a.games, distinct, ranked, len(rejected), len(waiting), sent - start, done - sent,
+          "rate=%.2f/s" % (a.games, distinct, ranked, len(rejected), len(waiting), sent - start, done - sent,
                            done - start, ranked / max(done - start - length_s, 0.001)))
     if played:
         print("played by the game: %d games, %.1f s of wall time each on average" % (len(played),
