@@ -106,13 +106,16 @@ class Relay:
                 pass
 
             def answer(self, status, body, extra=()):
-                self.send_response(status)
-                self.send_header("Content-Type", "application/json")
-                self.send_header("Content-Length", str(len(body)))
-                for k, v in extra:
-                    self.send_header(k, v)
-                self.end_headers()
-                self.wfile.write(body)
+                try:
+                    self.send_response(status)
+                    self.send_header("Content-Type", "application/json")
+                    self.send_header("Content-Length", str(len(body)))
+                    for k, v in extra:
+                        self.send_header(k, v)
+                    self.end_headers()
+                    self.wfile.write(body)
+                except OSError:
+                    pass  # the game stopped waiting (it plays offline then, and is played again)
 
             def do_POST(self):
                 body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
