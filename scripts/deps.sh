@@ -34,7 +34,7 @@ TEST_PACKAGES=(
   libopenal1
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
-  python3 postgresql wrk
+  python3 postgresql wrk time
 )
 
 PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}")

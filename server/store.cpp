@@ -336,6 +336,17 @@ std::optional<Claim> ClaimGame(SqlConnection& c, const std::string& owner, int64
     return cl;
 }
 
+bool PostponeGame(SqlConnection& c, int64_t id, const std::string& owner, int64_t untilMs, bool giveBack) {
+    SqlTransaction t(c);
+    c.Run(std::string("UPDATE games SET lease_owner = NULL, lease_until = ?") +
+              (giveBack ? ", attempts = CASE WHEN attempts > 0 THEN attempts - 1 ELSE 0 END" : "") +
+              " WHERE id = ? AND status = 'pending' AND lease_owner = ?",
+          {SqlInt(untilMs), SqlInt(id), SqlText(owner)});
+    bool held = c.Changes() == 1;
+    t.Commit();
+    return held;
+}
+
 namespace {
 std::optional<Verdict> FinishOnce(SqlConnection& c, int64_t id, const std::string& owner, Verdict v, int64_t nowMs,
                                   int64_t verifyMs) {
@@ -391,7 +402,9 @@ std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::strin
 
 int64_t ForgetUnusedSessions(SqlConnection& c, int64_t olderThanMs) {
     SqlTransaction t(c);
-    c.Run("DELETE FROM sessions WHERE game_id IS NULL AND issued_ms < ?", {SqlInt(olderThanMs)});
+    c.Run("DELETE FROM sessions WHERE game_id IS NULL AND issued_ms < ? AND NOT EXISTS"
+          " (SELECT 1 FROM games WHERE games.token = sessions.token AND games.status = 'pending')",
+          {SqlInt(olderThanMs)});
     int64_t n = c.Changes();
     t.Commit();
     return n;

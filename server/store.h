@@ -84,6 +84,11 @@ struct Claim {
 // Takes the oldest pending game nobody holds (or whose holder's lease ran
 // out) and holds it until nowMs + leaseMs.
 std::optional<Claim> ClaimGame(SqlConnection& c, const std::string& owner, int64_t nowMs, int64_t leaseMs);
+// Lets go of a held game until untilMs, when it may be taken again (by any
+// process). giveBack: the attempt the claim counted is returned, because the
+// trouble was the server's own and not the game's. False when owner no
+// longer held it.
+bool PostponeGame(SqlConnection& c, int64_t id, const std::string& owner, int64_t untilMs, bool giveBack);
 // Files the verdict if owner still holds the game. A ranked verdict also
 // spends the game's token; a token spent by another game, or a fingerprint
 // another ranked game has, turns it into a rejection. Returns the verdict filed, or nothing when the lease was lost
@@ -91,6 +96,8 @@ std::optional<Claim> ClaimGame(SqlConnection& c, const std::string& owner, int64
 std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::string& owner, Verdict v, int64_t nowMs,
                                   int64_t verifyMs);
 
-// Forgets the tokens no game has used by olderThanMs (games that were never
-// sent); returns how many.
+// Forgets the tokens issued before olderThanMs that no game has used and no
+// pending game names (games that were never sent); returns how many. A token
+// a pending game names is kept until that game is judged, however long the
+// queue took.
 int64_t ForgetUnusedSessions(SqlConnection& c, int64_t olderThanMs);

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+#include "server/logtext.h"
+
 bool ParseVerifiedLine(const std::string& line, VerifiedLine& out) {
     out = VerifiedLine{};
     std::istringstream in(line);
@@ -58,6 +60,12 @@ int64_t FastestAllowedMs(int64_t frames) {
     return paced - paced / 200 - 50;
 }
 
+bool ServerTrouble(const ReplayOutcome& o) {
+    // Status 1 is the game's own start-up failing (no data folder, no
+    // display, its assets missing), before it has read the journal's moves.
+    return o.kind == ReplayOutcome::NOT_STARTED || (o.kind == ReplayOutcome::EXITED && o.code == 1);
+}
+
 const char* StatusName(Verdict::Status s) {
     return s == Verdict::RANKED ? "ranked" : s == Verdict::REJECTED ? "rejected" : "pending";
 }
@@ -65,11 +73,17 @@ const char* StatusName(Verdict::Status s) {
 namespace {
 Verdict Reject(std::string why) { return Verdict{Verdict::REJECTED, std::move(why)}; }
 
-// "wormlob2: the reason" gives "the reason".
+// What the replay said on its last line, as a quoted detail of the
+// server's own sentence: "wormlob2: " is left out, and the rest is cut to
+// valid, printable UTF-8 of at most 200 characters, so that neither a
+// database nor a JSON writer can choke on it and no sender can make it read
+// as the server's words. Characters of several bytes are cut sooner, so that
+// a reason stays within about 300 bytes whatever the replay wrote.
 std::string GameReason(const std::string& line) {
     std::string r = line.rfind("wormlob2: ", 0) == 0 ? line.substr(10) : line;
-    if (r.size() > 300) r.resize(300);
-    return r.empty() ? "no reason given" : r;
+    std::string quoted = QuotedDetail(r);
+    for (size_t most = 150; quoted.size() > 220 && most >= 30; most -= 30) quoted = QuotedDetail(r, most);
+    return quoted == "\"\"" ? "no reason given" : quoted;
 }
 
 std::string Mismatch(const char* what, const std::string& claimed, const std::string& replayed) {
@@ -94,6 +108,7 @@ Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenI
         }
         case ReplayOutcome::EXITED: break;
     }
+    if (o.code == 1) return Verdict{Verdict::RETRY, "the game could not start here: " + GameReason(o.lastErr)};
     if (o.code == 2) return Reject("the journal cannot be replayed: " + GameReason(o.lastErr));
     if (o.code == 3) return Reject("the replay does not match the journal: " + GameReason(o.lastErr));
     if (o.code != 0) return Reject("its replay failed with status " + std::to_string(o.code));

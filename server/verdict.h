@@ -66,5 +66,10 @@ int64_t FastestAllowedMs(int64_t frames);
 Verdict Decide(const JournalHeader& claims, const ReplayOutcome& outcome, const TokenInfo& token,
                int64_t receivedMs);
 
+// The replay did not run because of the server itself (the child could not
+// be started, the game could not start up here): no fault of the journal.
+// A RETRY that is not one of these was stopped from outside.
+bool ServerTrouble(const ReplayOutcome& outcome);
+
 // "pending", "ranked" or "rejected" as the API names them.
 const char* StatusName(Verdict::Status s);

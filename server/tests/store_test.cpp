@@ -217,3 +217,47 @@ TEST(Store, DailyTablesHoldEachNamesBestGameOfTheirDay) {
     EXPECT_EQ(FindGame(*db.c, ids[3])->rank, 1);
     EXPECT_TRUE(FindGame(*db.c, ids[4])->challengeDate.empty());
 }
+
+// A token named by a game still in the queue is kept however old it is: the
+// game is judged with it later, and forgetting it would turn an honest game
+// into "not issued by this server".
+TEST(Store, TokensOfPendingGamesAreKeptUntilTheyAreJudged) {
+    Db db;
+    std::string waiting = NewSession(*db.c, "a", 1000).token, unused = NewSession(*db.c, "a", 1000).token;
+    int64_t id = SubmitGame(*db.c, Header(5, waiting), "sha", "j", "a", 2000).id;
+    EXPECT_EQ(ForgetUnusedSessions(*db.c, 999999), 1);
+    EXPECT_FALSE(SessionIssuedMs(*db.c, unused));
+    EXPECT_TRUE(SessionIssuedMs(*db.c, waiting)) << "the pending game's token was forgotten";
+    // Once judged (rejected: the token stays unspent) it goes with the next sweep.
+    ASSERT_TRUE(ClaimGame(*db.c, "w", 3000, 5000));
+    ASSERT_TRUE(FinishGame(*db.c, id, "w", Verdict{Verdict::REJECTED, "no"}, 3000, 1));
+    EXPECT_EQ(ForgetUnusedSessions(*db.c, 999999), 1);
+    EXPECT_FALSE(SessionIssuedMs(*db.c, waiting));
+}
+
+// A game put back waits until its time, lowest id first after that; the
+// server's own troubles give the claim's attempt back, a failure of the
+// game's keeps it counted.
+TEST(Store, PostponedGamesWaitAndKeepOrSpendTheirAttempts) {
+    Db db;
+    int64_t a = SubmitGame(*db.c, Header(5), "sha-a", "j", "addr", 1000).id;
+    int64_t b = SubmitGame(*db.c, Header(6), "sha-b", "j", "addr", 1000).id;
+    auto first = ClaimGame(*db.c, "w", 10000, 5000);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->id, a);
+    EXPECT_FALSE(PostponeGame(*db.c, a, "other", 20000, false)) << "only the holder puts a game back";
+    EXPECT_TRUE(PostponeGame(*db.c, a, "w", 20000, false));
+    auto next = ClaimGame(*db.c, "w", 10001, 5000);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->id, b) << "a game put back is not taken again at once";
+    EXPECT_TRUE(PostponeGame(*db.c, b, "w", 10002, true));
+    EXPECT_FALSE(ClaimGame(*db.c, "w", 10001, 5000));
+    auto again = ClaimGame(*db.c, "w", 20001, 5000);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->id, a) << "lowest id first once both may be taken";
+    EXPECT_EQ(again->attempts, 1) << "a failure of the game's is counted";
+    auto b2 = ClaimGame(*db.c, "w", 20001, 5000);
+    ASSERT_TRUE(b2);
+    EXPECT_EQ(b2->attempts, 0) << "the server's own trouble is not counted";
+    EXPECT_FALSE(FinishGame(*db.c, a, "w2", kRanked, 20002, 1));
+}

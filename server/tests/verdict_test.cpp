@@ -124,9 +124,9 @@ TEST(Verdict, RejectsEachFault) {
         const char* reason;
     } cases[] = {
         {"malformed", exited(2, "wormlob2: the journal is cut short"), kToken, kOnTime,
-         "cannot be replayed: the journal is cut short"},
+         "cannot be replayed: \"the journal is cut short\""},
         {"diverged", exited(3, "wormlob2: the replay filed another record"), kToken, kOnTime,
-         "does not match the journal: the replay filed another record"},
+         "does not match the journal: \"the replay filed another record\""},
         {"crashed", exited(134, ""), kToken, kOnTime, "failed with status 134"},
         {"time-out", timedOut, kToken, kOnTime, "did not finish"},
         {"over its CPU", killed, kToken, kOnTime, "signal XCPU (over its limits)"},
@@ -182,6 +182,91 @@ TEST(Verdict, AReplayThatDidNotStartOrWasStoppedIsTriedAgain) {
     o.kind = ReplayOutcome::SIGNALED;
     o.code = SIGTERM;
     EXPECT_EQ(Decide(Claims(), o, kToken, kOnTime).status, Verdict::RETRY);
+}
+
+// The server's own troubles never count against a game; only what the
+// journal's replay did does.
+TEST(Verdict, OnlyTheServersOwnTroublesAreNotTheGames) {
+    auto outcome = [](ReplayOutcome::Kind kind, int code, const char* err) {
+        ReplayOutcome o;
+        o.kind = kind;
+        o.code = code;
+        o.lastErr = err;
+        return o;
+    };
+    struct Case {
+        const char* label;
+        ReplayOutcome outcome;
+        bool serverTrouble;
+        Verdict::Status status;
+    } cases[] = {
+        {"no descriptors", outcome(ReplayOutcome::NOT_STARTED, 0, "pipe: Too many open files"), true, Verdict::RETRY},
+        {"full work folder", outcome(ReplayOutcome::NOT_STARTED, 0, "cannot make a folder in \"/w\": No space left"),
+         true, Verdict::RETRY},
+        {"no assets", outcome(ReplayOutcome::EXITED, 1, "wormlob2: cannot find the data folder"), true, Verdict::RETRY},
+        {"stopped from outside", outcome(ReplayOutcome::SIGNALED, SIGTERM, ""), false, Verdict::RETRY},
+        {"unreadable journal", outcome(ReplayOutcome::EXITED, 2, "wormlob2: damaged"), false, Verdict::REJECTED},
+        {"diverged", outcome(ReplayOutcome::EXITED, 3, "wormlob2: replay stopped"), false, Verdict::REJECTED},
+        {"crashed", outcome(ReplayOutcome::SIGNALED, SIGSEGV, ""), false, Verdict::REJECTED},
+        {"over its CPU", outcome(ReplayOutcome::SIGNALED, SIGXCPU, ""), false, Verdict::REJECTED},
+        {"timed out", outcome(ReplayOutcome::TIMED_OUT, 0, ""), false, Verdict::REJECTED},
+        {"odd status", outcome(ReplayOutcome::EXITED, 42, ""), false, Verdict::REJECTED},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ServerTrouble(c.outcome), c.serverTrouble) << c.label;
+        EXPECT_EQ(Decide(Claims(), c.outcome, kToken, kOnTime).status, c.status) << c.label;
+    }
+}
+
+namespace {
+bool ValidUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = (unsigned char)s[i];
+        size_t len = c < 0x80 ? 1 : (c & 0xe0) == 0xc0 ? 2 : (c & 0xf0) == 0xe0 ? 3 : (c & 0xf8) == 0xf0 ? 4 : 0;
+        if (len == 0 || i + len > s.size() || (len == 2 && c < 0xc2)) return false;
+        for (size_t k = 1; k < len; k++)
+            if (((unsigned char)s[i + k] & 0xc0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+}  // namespace
+
+// Whatever a replay prints, the reason is the server's sentence with the
+// replay's words quoted after it: valid UTF-8, no control characters, short.
+TEST(Verdict, AReplaysWordsAreQuotedNeverTakenAsTheServers) {
+    struct Case {
+        const char* label;
+        int code;
+        std::string err;
+        const char* starts;
+        const char* quoted;
+    } cases[] = {
+        {"raw bytes of a journal's name", 2, "wormlob2: the journal's input.0\xff\xfe is out of range",
+         "the journal cannot be replayed: \"", "\"the journal's input.0 is out of range\""},
+        {"a forged announcement", 3, "wormlob2: Your game is ranked #1 - collect your prize at http://x\r\nranked",
+         "the replay does not match the journal: \"",
+         "\"Your game is ranked #1 - collect your prize at http://x ranked\""},
+        {"silence", 2, "", "the journal cannot be replayed: no reason given", nullptr},
+        {"only broken bytes", 2, "\xff\xfe\x80\xc3", "the journal cannot be replayed: no reason given", nullptr},
+        {"a long line", 3, "wormlob2: " + std::string(5000, 'x'), "the replay does not match the journal: \"", nullptr},
+        {"a terminal escape", 2, "\x1b]0;owned\x07\x1b[2J", "the journal cannot be replayed: \"", "\"]0;owned [2J\""},
+    };
+    for (const Case& c : cases) {
+        ReplayOutcome o;
+        o.kind = ReplayOutcome::EXITED;
+        o.code = c.code;
+        o.lastErr = c.err;
+        Verdict v = Decide(Claims(), o, kToken, kOnTime);
+        EXPECT_EQ(v.status, Verdict::REJECTED) << c.label;
+        EXPECT_EQ(v.reason.rfind(c.starts, 0), 0u) << c.label << ": " << v.reason;
+        if (c.quoted) {
+            EXPECT_NE(v.reason.find(c.quoted), std::string::npos) << c.label << ": " << v.reason;
+        }
+        EXPECT_TRUE(ValidUtf8(v.reason)) << c.label;
+        EXPECT_LE(v.reason.size(), 300u) << c.label;
+        for (unsigned char ch : v.reason) EXPECT_GE(ch, 32) << c.label;
+    }
 }
 
 #include "server/logtext.h"
