@@ -49,6 +49,7 @@ private:
     ApiReply Game(int64_t id);
     ApiReply Journal(int64_t id);
     ApiReply Scores(const ApiRequest& r);
+    ApiReply DailyScores(const ApiRequest& r, const std::string& mode, int64_t offset, int64_t limit);
     ApiReply Page(const ApiRequest& r);
     ApiReply Health();
     // False when the address (its IPv6 /64) has used up its allowance of

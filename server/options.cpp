@@ -122,6 +122,16 @@ const std::vector<Setting>& Settings() {
         {"database-file", "PATH",
          "a file whose first line is the database address, so that a password is not on the command line (none)",
          Text(&ServerOptions::databaseFile)},
+        // Lets a test take a daily challenge's token on another day; a
+        // served table has no use for it.
+        {"test-clock-offset", "S", "for tests only: the clock of tokens and tables is this many seconds off, - for earlier (0)",
+         [](ServerOptions& o, const std::string& v) {
+             int64_t n = 0;
+             bool back = !v.empty() && v[0] == '-';
+             if (!Number(back ? v.substr(1) : v, 0, 3650LL * 86400, n)) return false;
+             o.testClockOffsetS = back ? -n : n;
+             return true;
+         }},
     };
     return s;
 }

@@ -40,6 +40,7 @@ struct ServerOptions {
     int getRateBurst = 120;
     std::vector<std::string> allowOrigins;  // other origins whose pages may call the API
     std::string databaseFile;               // a file whose first line is the database address
+    int64_t testClockOffsetS = 0;  // tests only: the API's clock runs this far off
 };
 
 // Fills o from the environment, then from the arguments. Returns "" or

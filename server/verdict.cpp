@@ -12,9 +12,13 @@ bool ParseVerifiedLine(const std::string& line, VerifiedLine& out) {
     std::istringstream in(line);
     std::string word;
     if (!(in >> word) || word != "verified") return false;
-    static const char* keys[] = {"mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"};
+    static const char* keys[] = {"mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name",
+                                 "seed", "fingerprint"};
     for (const char* key : keys) {
-        if (!(in >> word)) return false;
+        if (!(in >> word)) {
+            // The older line ends after the name.
+            return std::string_view(key) == "seed";
+        }
         std::string k = std::string(key) + "=";
         if (word.rfind(k, 0) != 0) return false;
         std::string v = word.substr(k.size());
@@ -30,6 +34,12 @@ bool ParseVerifiedLine(const std::string& line, VerifiedLine& out) {
         } else if (name == "practice" || name == "autoplay") {
             if (v != "0" && v != "1") return false;
             (name == "practice" ? out.practice : out.autoplay) = v == "1";
+        } else if (name == "seed") {
+            if (v != "-" && (!ParseCount(v, n) || n > 2147483647)) return false;
+            out.seed = v == "-" ? -1 : n;
+        } else if (name == "fingerprint") {
+            if (v.size() != 16 || v.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+            out.fingerprint = v;
         } else {
             if (!ParseCount(v, n)) return false;
             if (name == "score") out.score = n;
@@ -126,5 +136,13 @@ Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenI
         return Reject("its session token was not issued by this server (or, unused for a week, was forgotten)");
     if (receivedMs - token.issuedMs < v.ms)
         return Reject("it was submitted sooner after its start than its own length (a slowed clock)");
-    return Verdict{Verdict::RANKED, ""};
+    // The token gave the game its seed: a journal downloaded and sent again
+    // under a fresh token (or a game that chose its own seed) started from
+    // another one. The replay names the seed only when the generator's
+    // recorded state is the one that seed gives.
+    if (!token.challengeDate.empty() && v.mode != token.challengeMode)
+        return Reject("it was not played in the mode of its daily challenge");
+    if (v.seed < 0 || token.seed < 0 || v.seed != token.seed)
+        return Reject("it did not start from the seed its session token gave");
+    return Verdict{Verdict::RANKED, "", v.fingerprint};
 }

@@ -182,12 +182,9 @@ bool Verifiers::Judge(const std::string& owner, Claim& claim) {
         return true;
     }
     TokenInfo token;
-    token.given = !claim.token.empty();
-    if (token.given) {
+    {
         auto c = pool_.Get();
-        auto issued = SessionIssuedMs(*c, claim.token);
-        token.known = issued.has_value();
-        token.issuedMs = issued.value_or(0);
+        token = FindToken(*c, claim.token);
     }
     ReplayJob job;
     job.self = self_;

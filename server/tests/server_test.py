@@ -25,6 +25,9 @@ PG_BIN = "/usr/lib/postgresql/15/bin"
 
 passed = 0
 failed = 0
+# The seed the server gave with each token: a journal sent with the token
+# records it, as the game started from it.
+SEEDS = {}
 
 
 def check(ok, what):
@@ -45,18 +48,22 @@ def free_port():
 
 def journal(record=None, header=None, lines=(), body=None):
     """A game journal: the header's claims default to the record's, which
-    is what the replay files."""
+    is what the replay files, and the game started from the seed its token
+    gave (unless the record names a seed)."""
     rec = {"mode": "medium", "score": 1200, "wave": 3, "frames": 60, "ms": 1000,
            "practice": 0, "autoplay": 0, "name": "-"}
     rec.update(record or {})
     head = {"rules": RULES, "assets": ASSETS, "token": "-"}
     head.update({k: rec[k] for k in ("mode", "name", "score", "wave", "frames", "ms", "practice", "autoplay")})
     head.update(header or {})
+    if "seed" not in rec and head.get("token") in SEEDS:
+        rec["seed"] = SEEDS[head["token"]]
     order = ["rules", "assets", "mode", "name", "score", "wave", "frames", "ms", "token", "practice", "autoplay"]
     text = "wormlob2 game 1\n" + "".join("%s %s\n" % (k, head[k]) for k in order if head.get(k) is not None) + "\n"
     if body is None:
         plain = "record " + " ".join("%s=%s" % (k, rec[k]) for k in
-                                     ("mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"))
+                                     ("mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name",
+                                      "seed", "fingerprint") if k in rec)
         body = zlib.compress("\n".join([plain] + list(lines)).encode())
     return text.encode() + body
 
@@ -110,8 +117,13 @@ class Server:
         except ValueError:
             return status, {"not json": data[:200].decode("latin-1")}
 
-    def token(self):
-        return self.json("POST", "/api/v1/sessions")[1]["token"]
+    def token(self, body=None):
+        """A session token (a daily challenge's with the body {"challenge":
+        "daily", "mode": ...}); its seed is kept in SEEDS."""
+        r = self.json("POST", "/api/v1/sessions", body if body is None else json.dumps(body))[1]
+        if "seed" in r:
+            SEEDS[r["token"]] = r["seed"]
+        return r["token"]
 
     def submit(self, data):
         return self.json("POST", "/api/v1/games", data)
@@ -450,8 +462,12 @@ def real_games(args, database, label):
         # if it had been played since they were taken.
         backdate(database, tokens, int(h["ms"]) + 1000)
         t = iter(tokens)
+        # These games start from the seed given with --seed, not from a
+        # token's: each is verified, and the honest one is then refused for
+        # its seed (a journal filed before tokens gave seeds still replays).
         cases = [
-            ("honest real game", set_header(honest, token=next(t)), "ranked", ""),
+            ("honest real game", set_header(honest, token=next(t)), "rejected",
+             "it did not start from the seed its session token gave"),
             ("real game, edited score", set_header(honest, token=next(t), score=int(h["score"]) + 1000), "rejected",
              "another record"),
             ("real game, edited name", set_header(honest, token=next(t), name="436865617465" + "72"), "rejected",

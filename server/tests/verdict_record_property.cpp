@@ -41,7 +41,8 @@ std::string RandomLine(std::mt19937_64& rng) {
     static const std::string pieces[] = {
         "wormlob2: ", "input.0\xff\xfe", "\xc3", "\xe2\x82", "\xf0\x9f\x98\x80", "\xed\xa0\x80", "\x1b[2J", "\r\n",
         std::string(1, '\0'), "\"", "\\", "'); DROP TABLE games; --", "Your game is ranked #1", "\xc0\xaf",
-        "verified mode=medium score=1200 wave=3 frames=60 ms=1000 practice=0 autoplay=0 name=-"};
+        "verified mode=medium score=1200 wave=3 frames=60 ms=1000 practice=0 autoplay=0 name=- seed=77 "
+        "fingerprint=00000000000000ff"};
     std::string s;
     int parts = (int)(rng() % 6);
     for (int i = 0; i < parts; i++) {
@@ -90,14 +91,15 @@ void Drive(const std::string& address, int rounds) {
     int filed = 0, waiting = 0;
     for (int round = 0; round < rounds; round++) {
         auto c = pool.Get();
-        std::string token = NewSession(*c, "127.0.0.1", 1000);
+        std::string token = NewSession(*c, "127.0.0.1", 1000).token;
         std::string sha = "property-" + std::to_string(getpid()) + "-" + std::to_string(round);
         int64_t id = SubmitGame(*c, Claims(token), sha, "journal", "127.0.0.1", 5000).id;
         auto claim = ClaimGame(*c, "prop", 6000, 60000);
         ASSERT_TRUE(claim);
         ASSERT_EQ(claim->id, id);
         ReplayOutcome o = RandomOutcome(rng);
-        TokenInfo t{true, true, 1000};
+        // The token's seed is the one the valid line names, so that line can rank.
+        TokenInfo t{true, true, 1000, 77};
         Verdict v = Decide(claim->claims, o, t, claim->receivedMs);
         SCOPED_TRACE("round " + std::to_string(round) + ", reason " + v.reason);
         if (v.status == Verdict::RETRY) {

@@ -24,14 +24,79 @@ ReplayOutcome Verified(const std::string& line) {
     return o;
 }
 
-const char* kHonest = "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=416e6e";
-const TokenInfo kToken{true, true, 1000};
+const char* kHonest =
+    "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=416e6e seed=77 "
+    "fingerprint=0123456789abcdef";
+const TokenInfo kToken{true, true, 1000, 77};
 const int64_t kOnTime = 1000 + 100000;
 }  // namespace
 
 TEST(Verdict, RanksAnHonestGame) {
     Verdict v = Decide(Claims(), Verified(kHonest), kToken, kOnTime);
     EXPECT_EQ(v.status, Verdict::RANKED) << v.reason;
+    EXPECT_EQ(v.fingerprint, "0123456789abcdef");
+}
+
+// The line of a game older than seeds given by the server still parses;
+// the seed and fingerprint, when there, are exact.
+TEST(Verdict, ReadsTheVerifiedLineOldAndNew) {
+    VerifiedLine v;
+    ASSERT_TRUE(ParseVerifiedLine(kHonest, v));
+    EXPECT_EQ(v.seed, 77);
+    EXPECT_EQ(v.fingerprint, "0123456789abcdef");
+    const std::string old = "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=-";
+    ASSERT_TRUE(ParseVerifiedLine(old, v));
+    EXPECT_EQ(v.seed, -1);
+    EXPECT_EQ(v.fingerprint, "");
+    ASSERT_TRUE(ParseVerifiedLine(old + " seed=- fingerprint=ffffffffffffffff", v));
+    EXPECT_EQ(v.seed, -1);
+    EXPECT_EQ(v.fingerprint, "ffffffffffffffff");
+    ASSERT_TRUE(ParseVerifiedLine(old + " seed=2147483647 fingerprint=ffffffffffffffff", v));
+    EXPECT_EQ(v.seed, 2147483647);
+    for (const char* tail : {" seed=5", " seed=5 fingerprint=", " seed=5 fingerprint=FFFFFFFFFFFFFFFF",
+                             " seed=5 fingerprint=fffffffffffffff", " seed=5 fingerprint=fffffffffffffffff",
+                             " seed=2147483648 fingerprint=ffffffffffffffff", " seed=-1 fingerprint=ffffffffffffffff",
+                             " seed=x fingerprint=ffffffffffffffff", " fingerprint=ffffffffffffffff seed=5",
+                             " seed=5 fingerprint=ffffffffffffffff more"})
+        EXPECT_FALSE(ParseVerifiedLine(old + tail, v)) << tail;
+}
+
+// The seed its token gave, and a daily challenge's mode: the rules that
+// keep a downloaded journal from ranking again under another token.
+TEST(Verdict, AGameMustStartFromItsTokensSeed) {
+    const std::string seedFault = "it did not start from the seed its session token gave";
+    auto line = [](const std::string& from, const std::string& to) {
+        std::string s = kHonest;
+        return s.replace(s.find(from), from.size(), to);
+    };
+    const std::string oldLine = "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=416e6e";
+    TokenInfo daily = kToken, dailyHard = kToken, oldToken{true, true, 1000};
+    daily.challengeDate = dailyHard.challengeDate = "2026-12-08";
+    daily.challengeMode = "easy";
+    dailyHard.challengeMode = "hard";
+    struct Case {
+        const char* label;
+        std::string line;
+        TokenInfo token;
+        const char* reason;  // "" when ranked
+    } cases[] = {
+        {"its own seed", kHonest, kToken, ""},
+        {"another token's seed", line("seed=77", "seed=78"), kToken, seedFault.c_str()},
+        {"a seed it chose", line("seed=77", "seed=-"), kToken, seedFault.c_str()},
+        {"a journal from before seeds", oldLine, kToken, seedFault.c_str()},
+        {"a token from before seeds", kHonest, oldToken, seedFault.c_str()},
+        {"the daily challenge", kHonest, daily, ""},
+        {"the daily challenge in another mode", kHonest, dailyHard, "it was not played in the mode of its daily challenge"},
+    };
+    for (const Case& c : cases) {
+        Verdict v = Decide(Claims(), Verified(c.line), c.token, kOnTime);
+        if (!*c.reason) {
+            EXPECT_EQ(v.status, Verdict::RANKED) << c.label << ": " << v.reason;
+        } else {
+            EXPECT_EQ(v.status, Verdict::REJECTED) << c.label;
+            EXPECT_EQ(v.reason, c.reason) << c.label;
+        }
+    }
 }
 
 // Every way a replay can refuse a game, each with its own reason.
@@ -102,11 +167,11 @@ TEST(Verdict, PracticeDemoAndFastClockAreRefusedWhenClaimed) {
     EXPECT_EQ(FastestAllowedMs(6000), 88000 - 440 - 50);
     fast.ms = FastestAllowedMs(6000);
     s = "verified mode=easy score=500 wave=2 frames=6000 ms=" + std::to_string(fast.ms) +
-        " practice=0 autoplay=0 name=416e6e";
+        " practice=0 autoplay=0 name=416e6e seed=77 fingerprint=0123456789abcdef";
     EXPECT_EQ(Decide(fast, Verified(s), kToken, kOnTime).status, Verdict::RANKED);
     fast.ms -= 1;
     s = "verified mode=easy score=500 wave=2 frames=6000 ms=" + std::to_string(fast.ms) +
-        " practice=0 autoplay=0 name=416e6e";
+        " practice=0 autoplay=0 name=416e6e seed=77 fingerprint=0123456789abcdef";
     EXPECT_NE(Decide(fast, Verified(s), kToken, kOnTime).reason.find("faster than the frame pacing"), std::string::npos);
 }
 

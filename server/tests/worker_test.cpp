@@ -22,8 +22,8 @@ TEST(Verifiers, TheTokenSweepRunsOnItsOwnAndKeepsPendingGamesTokens) {
     {
         auto c = pool.Get();
         MigrateSchema(*c);
-        unused = NewSession(*c, "a", 1000);
-        waiting = NewSession(*c, "a", 1000);
+        unused = NewSession(*c, "a", 1000).token;
+        waiting = NewSession(*c, "a", 1000).token;
         JournalHeader h;
         h.mode = "easy";
         h.frames = 60;
