@@ -541,10 +541,10 @@ ApiReply Api::Page(const ApiRequest& r) {
     }
     // Every parameter that changes the page is in the key; the daily page
     // also says how long its day has left, to the minute.
-    std::string rows = " " + std::to_string(q.offset) + " " + std::to_string(q.limit);
-    std::string key = daily ? "page daily " + q.mode + " " + d.date + rows + " " +
+    std::string place = " " + std::to_string(q.offset) + " " + std::to_string(q.limit);
+    std::string key = daily ? "page daily " + q.mode + " " + d.date + place + " " +
                                   std::to_string(EndsInSeconds(d.startMs, now) / 60)
-                            : "page " + q.mode + " " + q.period + rows;
+                            : "page " + q.mode + " " + q.period + place;
     ApiReply reply;
     if (Cached(key, reply)) return reply;
     std::vector<ScoreRow> rows;
