@@ -96,7 +96,11 @@ Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenI
         case ReplayOutcome::NOT_STARTED:
             return Verdict{Verdict::RETRY, "the replay could not be started: " + GameReason(o.lastErr)};
         case ReplayOutcome::TIMED_OUT:
-            return Reject("its replay did not finish within the time allowed");
+            // A replay that keeps spinning is stopped by its CPU limit first
+            // (SIGXCPU, below); one that runs out of wall time has mostly
+            // waited, which on a headless replay that never sleeps means
+            // the machine was too busy to run it. Tried again, a few times.
+            return Verdict{Verdict::RETRY, "its replay did not finish within the time allowed"};
         case ReplayOutcome::SIGNALED: {
             // Limits end a replay with SIGKILL or SIGXCPU; a stop signal
             // came from outside (the service being stopped), not the game.

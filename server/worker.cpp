@@ -209,10 +209,16 @@ bool Verifiers::Judge(const std::string& owner, Claim& claim) {
                      exit.c_str(), LogEscape(out.sandbox).c_str(), reason.empty() ? "" : " reason=\"",
                      LogEscape(reason).c_str(), reason.empty() ? "" : "\"");
     };
+    // A replay that ran but did not end (its wall time ran out, or it was
+    // stopped from outside) may have been the game's doing: it spends one
+    // of its attempts, and the last one ends it with that reason.
+    bool counted = v.status == Verdict::RETRY && !ServerTrouble(out);
+    if (counted && claim.attempts + 1 >= kMaxAttempts)
+        v = Verdict{Verdict::REJECTED, v.reason + ", " + std::to_string(kMaxAttempts) + " times"};
     if (v.status == Verdict::RETRY) {
-        // Not the game's doing: it keeps its attempts and waits. While the
-        // server cannot start replays, health says so and the workers wait
-        // longer each time.
+        // The server's own trouble is not the game's doing: it keeps its
+        // attempts and waits. While the server cannot start replays, health
+        // says so and the workers wait longer each time.
         int64_t wait = 0;
         if (ServerTrouble(out)) {
             int64_t was = troubleWaitMs_.load();
@@ -222,7 +228,7 @@ bool Verifiers::Judge(const std::string& owner, Claim& claim) {
             std::fprintf(stderr, "wormlob2-server: replays cannot run (%s); game %lld waits %lld s\n",
                          LogEscape(v.reason).c_str(), (long long)claim.id, (long long)(wait / 1000));
         }
-        Postpone(owner, claim, NowMs() + wait, true);
+        Postpone(owner, claim, NowMs() + wait, !counted);
         logLine("retry later", v.reason);
         return false;
     }

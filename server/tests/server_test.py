@@ -179,7 +179,7 @@ def forgeries(s, tokens):
          "sooner after its start than its own length"),
         ("offline", journal({"score": 4}), "rejected", "played offline"),
         ("unknown token", journal({"score": 5}, {"token": "0" * 32}), "rejected", "not issued by this server"),
-        ("timeout", journal({"score": 6}, {"token": next(t)}, lines=["sleep 20"]), "rejected", "did not finish"),
+        ("timeout", journal({"score": 6}, {"token": next(t)}, lines=["sleep 20"]), "rejected", "did not finish within the time allowed, 3 times"),
         # Confined: no network and nothing writable outside its folder. Even
         # where the kernel refuses namespaces (--weak-sandbox), the system
         # call filter refuses sockets and the replay's own user id owns

@@ -112,8 +112,7 @@ TEST(Verdict, RejectsEachFault) {
         o.lastErr = err;
         return o;
     };
-    ReplayOutcome timedOut, killed;
-    timedOut.kind = ReplayOutcome::TIMED_OUT;
+    ReplayOutcome killed;
     killed.kind = ReplayOutcome::SIGNALED;
     killed.code = SIGXCPU;
     struct Case {
@@ -128,7 +127,6 @@ TEST(Verdict, RejectsEachFault) {
         {"diverged", exited(3, "wormlob2: the replay filed another record"), kToken, kOnTime,
          "does not match the journal: \"the replay filed another record\""},
         {"crashed", exited(134, ""), kToken, kOnTime, "failed with status 134"},
-        {"time-out", timedOut, kToken, kOnTime, "did not finish"},
         {"over its CPU", killed, kToken, kOnTime, "signal XCPU (over its limits)"},
         {"no line", Verified("replayed"), kToken, kOnTime, "without confirming"},
         {"bad line", Verified(line("score=500", "score=5x0")), kToken, kOnTime, "without confirming"},
@@ -209,7 +207,8 @@ TEST(Verdict, OnlyTheServersOwnTroublesAreNotTheGames) {
         {"diverged", outcome(ReplayOutcome::EXITED, 3, "wormlob2: replay stopped"), false, Verdict::REJECTED},
         {"crashed", outcome(ReplayOutcome::SIGNALED, SIGSEGV, ""), false, Verdict::REJECTED},
         {"over its CPU", outcome(ReplayOutcome::SIGNALED, SIGXCPU, ""), false, Verdict::REJECTED},
-        {"timed out", outcome(ReplayOutcome::TIMED_OUT, 0, ""), false, Verdict::REJECTED},
+        // Tried again, but each try spends an attempt (not server trouble).
+        {"timed out", outcome(ReplayOutcome::TIMED_OUT, 0, ""), false, Verdict::RETRY},
         {"odd status", outcome(ReplayOutcome::EXITED, 42, ""), false, Verdict::REJECTED},
     };
     for (const Case& c : cases) {
