@@ -185,18 +185,27 @@ TEST_F(Steering, PadOnlyGameThroughSdlsGameControllerIsFiled) {
                 // Start resumes it.
                 "13000 pad unplug\n14000 pad plug\n14500 pad down start\n14600 pad up start\n",
                 true);
-    CheckSteps(true, " --virtual-pad --grab 830:paused.png");
+    // Frame 1100 is about 17 s in: after Start (14.5 s), before the script's
+    // first south press (20 s), which would also end the pause by
+    // confirming Continue.
+    CheckSteps(true, " --virtual-pad --grab 830:paused.png --grab 1100:resumed.png");
     // The pause menu, "Continue" highlighted in yellow, on the left.
-    Shot paused = Load("paused.png");
+    auto continueLit = [](const Shot& s) {
+        int yellow = 0;
+        for (int y = 260; y < 295; y++)
+            for (int x = 90; x < 190; x++) {
+                const uint8_t* p = s.at(x, y);
+                yellow += p[0] > 200 && p[1] > 200 && p[2] < 100;
+            }
+        return yellow;
+    };
+    Shot paused = Load("paused.png"), resumed = Load("resumed.png");
     ASSERT_EQ(paused.w, 800) << "the pause was not grabbed";
     ASSERT_EQ(paused.px.size(), (size_t)800 * 600 * 4);
-    int yellow = 0;
-    for (int y = 260; y < 295; y++)
-        for (int x = 90; x < 190; x++) {
-            const uint8_t* p = paused.at(x, y);
-            yellow += p[0] > 200 && p[1] > 200 && p[2] < 100;
-        }
-    EXPECT_GT(yellow, 80) << "unplugging the pad did not pause the game";
+    ASSERT_EQ(resumed.px.size(), (size_t)800 * 600 * 4) << "no frame was grabbed after Start";
+    EXPECT_GT(continueLit(paused), 80) << "unplugging the pad did not pause the game";
+    EXPECT_LT(continueLit(resumed), 10) << "Start did not end the pause";
+    EXPECT_GT(BatX(resumed), 0) << "the game is not on screen after Start";
     std::map<int, int> kinds = EventKinds();
     EXPECT_GT(kinds[INPUT_PAD_DOWN], 3);
     EXPECT_GT(kinds[INPUT_PAD_AXIS], 1);
@@ -222,6 +231,17 @@ TEST_F(Steering, DemoPlayerNetsPodsByKeysAndByStick) {
         std::string verified = Verify();
         EXPECT_NE(verified.find("verified mode=easy "), std::string::npos) << verified;
         EXPECT_NE(verified.find(" autoplay=1 "), std::string::npos) << verified;
+        // The steering went through the device asked for: its events are in
+        // the game's journal (a demo steering by the mouse has neither; the
+        // keys' and the stick's pointer buttons are journaled as well).
+        std::map<int, int> kinds = EventKinds();
+        if (std::string(steer) == "keys") {
+            EXPECT_GT(kinds[INPUT_KEY_DOWN], 10);
+            EXPECT_EQ(kinds[INPUT_PAD_AXIS], 0);
+        } else {
+            EXPECT_GT(kinds[INPUT_PAD_AXIS], 10);
+            EXPECT_EQ(kinds[INPUT_KEY_DOWN], 0);
+        }
     }
 }
 
