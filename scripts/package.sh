@@ -28,7 +28,7 @@ step() {
 
 # What building and checking a package needs, besides the game's own build
 # dependencies (deps.sh --build); the font packages come with the .deb.
-TOOLS=(debhelper dpkg-dev lintian appstream desktop-file-utils man-db curl python3)
+TOOLS=(debhelper dpkg-dev lintian appstream desktop-file-utils man-db curl python3 systemd)
 step "build dependencies and tools"
 bash scripts/deps.sh --build
 bash scripts/deps.sh --install "${TOOLS[@]}"
@@ -126,7 +126,11 @@ done
 
 # Every option --help names is in the man page.
 LC_ALL=C man -l "$TREE/usr/share/man/man6/wormlob2.6.gz" 2>/dev/null | col -b >"$WORK/man.txt"
-for opt in $(/usr/games/wormlob2 --help | grep -o -- '^  --[a-z-]*'); do
+# The option list is read first: a --help that fails or names nothing would
+# leave the loop empty and let the check pass.
+opts=$(/usr/games/wormlob2 --help | grep -o -- '^  --[a-z-]*') || fail "wormlob2 --help fails or names no option"
+[ "$(echo "$opts" | wc -w)" -ge 10 ] || fail "wormlob2 --help names too few options: $opts"
+for opt in $opts; do
   grep -q -- "$opt" "$WORK/man.txt" || fail "the man page lacks $opt"
 done
 
@@ -136,15 +140,16 @@ done
 # and stops cleanly on SIGTERM.
 step "the score server"
 LC_ALL=C man -l "$STREE/usr/share/man/man1/wormlob2-server.1.gz" 2>/dev/null | col -b >"$WORK/server-man.txt"
-for opt in $(wormlob2-server --help | grep -o -- '^  --[a-z-]*'); do
+sopts=$(wormlob2-server --help | grep -o -- '^  --[a-z-]*') || fail "wormlob2-server --help fails or names no option"
+[ "$(echo "$sopts" | wc -w)" -ge 10 ] || fail "wormlob2-server --help names too few options: $sopts"
+for opt in $sopts; do
   grep -q -- "$opt" "$WORK/server-man.txt" || fail "the server's man page lacks $opt"
 done
 suid=$(id -u wormlob2-server 2>/dev/null) || fail "installing made no wormlob2-server user"
 [ "$suid" -lt 1000 ] || fail "the wormlob2-server user is no system user (uid $suid)"
-if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify /lib/systemd/system/wormlob2-server.service >"$WORK/unit.txt" 2>&1 ||
-    { cat "$WORK/unit.txt"; fail "systemd-analyze rejects the unit"; }
-fi
+command -v systemd-analyze >/dev/null || fail "systemd-analyze is missing: the unit cannot be checked"
+systemd-analyze verify /lib/systemd/system/wormlob2-server.service >"$WORK/unit.txt" 2>&1 ||
+  { cat "$WORK/unit.txt"; fail "systemd-analyze rejects the unit"; }
 # Its folder as the unit's state folder would be: its own, where it can reach it.
 SSTATE=$(mktemp -d /tmp/wl2-server-state.XXXXXX)
 chown wormlob2-server: "$SSTATE"

@@ -9,7 +9,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 bash scripts/deps.sh
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORMLOB_TESTS=ON >/dev/null
 cmake --build build -j"$JOBS"
 
 export LIBGL_ALWAYS_SOFTWARE=1
@@ -20,7 +20,7 @@ export ALSOFT_DRIVERS=null
 export WORMLOB_NO_SKIP=1
 status=0
 xvfb-run -a -s "-screen 0 1280x960x24" \
-  ctest --test-dir build --output-on-failure -j1 || status=1
+  ctest --test-dir build --output-on-failure --no-tests=error -j1 || status=1
 
 # Fuzzing: a clang build with libFuzzer, ASan and UBSan. Every target in
 # tests/fuzz/ and server/fuzz/ must be built and run: without clang++ (deps.sh installs it)
@@ -40,8 +40,14 @@ for source in tests/fuzz/*_fuzz.cpp server/fuzz/*_fuzz.cpp; do
     echo "fuzz: $name FAILED: $fuzzer was not built"; status=1; continue
   fi
   seeds="$ROOT/$dir/${name}_seeds"
+  if [ ! -d "$seeds" ]; then
+    echo "fuzz: $name FAILED: its seed folder $seeds is missing"; status=1; continue
+  fi
   corpus=$(mktemp -d)
-  [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+  cp -r "$seeds"/. "$corpus"/
+  # Inputs that crash are kept outside the throwaway corpus.
+  artifacts="$ROOT/build-fuzz/artifacts/$name"
+  mkdir -p "$artifacts"
   secs=10
   [ "$name" = setup ] && secs=20
   # The whole game plays up to 6,000 frames an input: give it time. Its
@@ -52,8 +58,9 @@ for source in tests/fuzz/*_fuzz.cpp server/fuzz/*_fuzz.cpp; do
   echo "fuzz: $name for ${secs}s"
   if ! (cd "$corpus" && UBSAN_OPTIONS=halt_on_error=1 "$ROOT/$fuzzer" -max_total_time=$secs \
         -max_len=65536 -timeout=$tmo -detect_leaks=$leaks -rss_limit_mb=2048 -print_final_stats=0 \
-        "$corpus" >"$corpus/log.txt" 2>&1); then
+        -artifact_prefix="$artifacts/" "$corpus" >"$corpus/log.txt" 2>&1); then
     echo "fuzz: $name FAILED"; tail -40 "$corpus/log.txt"; status=1
+    echo "fuzz: $name: the inputs that failed are kept in $artifacts"
   fi
   rm -rf "$corpus"
 done
@@ -64,10 +71,10 @@ done
 echo "web: building the site"
 mkdir -p build-web
 if bash scripts/web.sh build >build-web/build.log 2>&1; then
-  node web/test.js build-web/site build/wormlob2 Files build-web/shots || status=1
-  node web/input_test.js build-web/site build-web/shots || status=1
+  timeout -k 30 900 node web/test.js build-web/site build/wormlob2 Files build-web/shots || status=1
+  timeout -k 30 900 node web/input_test.js build-web/site build-web/shots || status=1
   # The page served by the real score server: a game ranked, listed, watched.
-  node web/online_test.js build-web/site build/server/wormlob2-server build/wormlob2 Files || status=1
+  timeout -k 30 900 node web/online_test.js build-web/site build/server/wormlob2-server build/wormlob2 Files || status=1
 else
   echo "web: the site did not build"; tail -40 build-web/build.log; status=1
 fi

@@ -179,8 +179,17 @@ async function main() {
     check(false, e.message);
   } finally {
     await browser.close();
-    server.kill('SIGTERM');
-    await new Promise(r => server.once('exit', r));
+    // A server that has already ended (it failed, or was killed) sends no
+    // further 'exit': waiting for one would hang the test instead of failing it.
+    if (server.exitCode === null && server.signalCode === null) {
+      const ended = new Promise(r => server.once('exit', r));
+      server.kill('SIGTERM');
+      const late = setTimeout(() => server.kill('SIGKILL'), 30000);
+      await ended;
+      clearTimeout(late);
+    } else {
+      check(false, 'the server ended before the test did (status ' + server.exitCode + ', signal ' + server.signalCode + ')');
+    }
     if (!failures) fs.rmSync(work, {recursive: true, force: true});
     else console.log('the server\'s log is in ' + work);
   }
