@@ -719,6 +719,7 @@ int wormlob_online_agreed_server(char* out, int size);
 
 namespace {
 bool g_on = false;
+std::string g_settingsFile;  // Online.ini in the data folder; "" before OnlineStart and in a replay
 }
 
 OnlineVerdict ReadSubmitAnswer(long, const std::string&) { return OnlineVerdict(); }
@@ -729,6 +730,7 @@ void OnlineStart() {
     if (!Options.replayFile.empty()) return;
     std::error_code ec;
     std::string file = fs::current_path(ec).string() + "/" + kSettingsFile;
+    g_settingsFile = file;
     bool known = FileType(file) == 1;
     OnlineSettings s = ReadOnlineSettings(file);
     if (!Options.scoresServer.empty()) {
@@ -768,8 +770,10 @@ namespace {
 // once the player has accepted it on the page (web/shell.html asks); it is
 // then kept as --scores-server would keep it, and sending goes there.
 void TakeAgreedServer() {
+    // Frames run in the game folder: the file's place was noted at the start.
+    if (g_settingsFile.empty()) return;
     char buf[512] = "";
-    if (wormlob_online_agreed_server(buf, (int)sizeof buf) <= 0 || !Options.replayFile.empty()) return;
+    if (wormlob_online_agreed_server(buf, (int)sizeof buf) <= 0) return;
     std::string given = buf;
     OnlineSettings s;
     s.send = given != "off";
@@ -777,10 +781,8 @@ void TakeAgreedServer() {
         s.server = ServerAddress(given);
         if (s.server.empty()) return;
     }
-    std::error_code ec;
-    std::string file = fs::current_path(ec).string() + "/" + kSettingsFile;
-    if (!s.send) s.server = ReadOnlineSettings(file).server;
-    if (!WriteOnlineSettings(file, s)) LogLine("\tCould not write " + std::string(kSettingsFile));
+    if (!s.send) s.server = ReadOnlineSettings(g_settingsFile).server;
+    if (!WriteOnlineSettings(g_settingsFile, s)) LogLine("\tCould not write " + std::string(kSettingsFile));
     g_on = s.send;
     LogLine(s.send ? "\tSending games to the score server " + s.server + " (accepted on the page)"
                    : std::string("\tSending games to a score server turned off (accepted on the page)"));

@@ -275,7 +275,7 @@ window.addEventListener('gamepadconnected', function(e) {
 // ("sent", "ranked RANK MODE", "refused REASON", "held REASON", "kept COUNT")
 // that it turns into messages. Only the journal goes out, and the address it is sent from.
 var wormlobOnline = {server: '', token: '', game: 0, news: [], sending: false, again: false,
-                     pause: 0, timer: null, toldKept: {}, toldHeld: {}, memory: {}};
+                     pause: 0, timer: null, toldKept: {}, toldHeld: {}, memory: {}, starts: 0};
 
 function wormlobOutbox(mode, work) {
   // Without IndexedDB the outbox lasts as long as the page.
@@ -445,6 +445,9 @@ function wormlobSendAll() {
 }
 
 Module['wormlobOnlineStart'] = function(setting) {
+  // A later start (a server the player accepted on the page) wins over an
+  // earlier one still asking.
+  var start = ++wormlobOnline.starts;
   if (setting !== 'auto') {
     wormlobOnline.server = setting;
     wormlobSendAll();
@@ -456,7 +459,7 @@ Module['wormlobOnlineStart'] = function(setting) {
   fetch('/api/v1/health', {cache: 'no-store'}).then(function(r) {
     return r.ok ? r.text() : '';
   }).then(function(text) {
-    if (!wormlobJsonObject(text)) return;
+    if (!wormlobJsonObject(text) || start !== wormlobOnline.starts) return;
     wormlobOnline.server = location.origin;
     wormlobSendAll();
   }, function() {});
