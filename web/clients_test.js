@@ -21,10 +21,12 @@ function check(ok, what) {
   if (!ok) failures++;
 }
 const sleep = ms => new Promise(r => setTimeout(r, ms));
+const HELD_JOURNAL = 'wormlob2 game 1\na game refused for now', HELD_REASON = 'the server is not taking games now';
+const GONE_JOURNAL = 'wormlob2 game 1\na game refused for good';
 
-// A stand-in score server somewhere else: it takes every game (202), says
-// "pending" when asked, has no journal to watch, and notes every request
-// that reaches it. It lets any page ask (CORS), so that nothing but the
+// A stand-in score server somewhere else: it takes every game (202) but the
+// two the test refuses (one for now, one for good), says "pending" when
+// asked, has no journal to watch, and notes every request that reaches it. It lets any page ask (CORS), so that nothing but the
 // page's own rules keeps the page from it.
 function otherServer() {
   const seen = [];
@@ -39,8 +41,11 @@ function otherServer() {
         res.writeHead(204, head);
         res.end();
       } else if (req.method === 'POST' && req.url === '/api/v1/games') {
-        res.writeHead(202, head);
-        res.end('{"id": 5, "status": "pending"}');
+        const text = Buffer.concat(body).toString('latin1');
+        res.writeHead(text === HELD_JOURNAL || text === GONE_JOURNAL ? 400 : 202, head);
+        res.end(text === HELD_JOURNAL ? JSON.stringify({error: HELD_REASON}) :
+                text === GONE_JOURNAL ? JSON.stringify({error: 'no journal at all', permanent: true}) :
+                '{"id": 5, "status": "pending"}');
       } else if (req.method === 'POST' && req.url === '/api/v1/sessions') {
         res.writeHead(200, head);
         res.end('{"token": "t1"}');
@@ -95,20 +100,22 @@ async function main() {
   const browser = await d.launch();
   const errors = [];
   const GAME = '20260101-000000-medium-10.w2g', JOURNAL = 'wormlob2 game 1\na game that waits';
+  const HELD = '20260101-000001-medium-20.w2g', GONE = '20260101-000002-medium-30.w2g';
+  const games = {[GAME]: JOURNAL, [HELD]: HELD_JOURNAL, [GONE]: GONE_JOURNAL};
   const sentThere = () => other.seen;  // preflights too: any request at all
   try {
-    // A player who has a game waiting to be sent (no score server known).
+    // A player who has games waiting to be sent (no score server known).
     let page = await openRunning(browser, base, errors);
-    await page.evaluate((key, text) => new Promise((resolve, reject) => {
+    await page.evaluate(list => new Promise((resolve, reject) => {
       const req = indexedDB.open('wormlob2');
       req.onsuccess = () => {
         const tx = req.result.transaction('outbox', 'readwrite');
-        tx.objectStore('outbox').put(new TextEncoder().encode(text), key);
+        for (const key in list) tx.objectStore('outbox').put(new TextEncoder().encode(list[key]), key);
         tx.oncomplete = () => { req.result.close(); resolve(); };
         tx.onerror = () => reject(tx.error);
       };
       req.onerror = () => reject(req.error);
-    }), GAME, JOURNAL);
+    }), games);
     await page.close();
 
     // 1. The link names the other server: the page asks, by name, and
@@ -170,14 +177,29 @@ async function main() {
     page = await openRunning(browser, offer, errors);
     await sleep(1000);
     await page.click('#offer-accept');
+    const posts = () => other.seen.filter(r => r.method === 'POST' && r.url === '/api/v1/games').map(r => r.body);
     const end = Date.now() + 30000;
-    while (!other.seen.some(r => r.method === 'POST' && r.url === '/api/v1/games') && Date.now() < end)
-      await sleep(250);
-    const posted = other.seen.find(r => r.method === 'POST' && r.url === '/api/v1/games');
-    check(posted && posted.body === JOURNAL, 'once accepted, the waiting game is sent to the server');
-    await sleep(2000);
+    while (posts().length < 3 && Date.now() < end) await sleep(250);
+    check(posts().includes(JOURNAL), 'once accepted, the waiting game is sent to the server');
+    check(posts().includes(HELD_JOURNAL) && posts().includes(GONE_JOURNAL),
+          'the games behind one refused for now are sent too');
+    await sleep(3000);
     check((await onlineIni(page)).includes('Server=' + other.origin), 'an accepted server is kept (Online.ini)');
-    check((await outboxKeys(page) || ['?']).length === 0, 'the game the server took leaves the outbox');
+    // Refused with a 4xx the server does not call permanent, a game stays,
+    // its reason told once; refused for good, it goes.
+    const left = await outboxKeys(page);
+    check(JSON.stringify(left) === JSON.stringify([HELD]),
+          'only the game refused for now stays in the outbox (' + JSON.stringify(left) + ')');
+    // It goes again after the pause (15 s), and the player is not told again.
+    const again = Date.now() + 40000;
+    while (posts().filter(b => b === HELD_JOURNAL).length < 2 && Date.now() < again) await sleep(500);
+    await sleep(1000);
+    const log = await d.peek(page, `(() => { try { return Module.FS.readFile('/Files/Debug.txt', {encoding: 'utf8'}); }
+                                           catch (e) { return ''; } })()`);
+    check(posts().filter(b => b === HELD_JOURNAL).length >= 2 && log.split('held ' + HELD_REASON).length === 2,
+          'the game refused for now is sent again, its reason told once (' +
+          posts().filter(b => b === HELD_JOURNAL).length + ' tries)');
+    check(!(await outboxKeys(page) || []).includes(GONE), 'the game refused for good is not kept');
     await page.close();
 
     page = await openRunning(browser, base + '?replay=' + encodeURIComponent(watch), errors);

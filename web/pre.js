@@ -273,7 +273,8 @@ window.addEventListener('gamepadconnected', function(e) {
 // and sent only once the store has it; it leaves the store when the server
 // has acknowledged it. The verdicts come back to the program as news lines
 // ("sent", "ranked RANK MODE", "refused REASON", "held REASON", "kept COUNT")
-// that it turns into messages. Only the journal goes out, and the address it is sent from.
+// that it turns into messages. Only the journal goes out, and the address it
+// is sent from.
 var wormlobOnline = {server: '', token: '', game: 0, news: [], sending: false, again: false,
                      pause: 0, timer: null, toldKept: {}, toldHeld: {}, memory: {}, starts: 0};
 
