@@ -57,6 +57,14 @@ struct Reader {
         if (n > b.size() - pos) ok = false;
         return ok ? (size_t)n : 0;
     }
+    // A count of items that take at least `each` bytes apiece, of which no
+    // more than `most` can belong to the game: checked before anything is
+    // allocated for them, so that a small file cannot ask for a large table.
+    size_t Count(size_t each, uint64_t most) {
+        size_t n = Count();
+        if (ok && (n > (b.size() - pos) / each || n > most)) ok = false;
+        return ok ? n : 0;
+    }
     std::string Text() {
         size_t n = Count();
         if (!ok || n > 4096) {
@@ -335,15 +343,13 @@ bool DecodeGameJournalBody(const std::string& body, GameJournal& j, std::string&
     j = GameJournal();
     Reader r{body};
     // The state is a few hundred named values: far more is not a game's.
-    size_t n = r.Count();
-    if (n > 100000) r.ok = false;
+    size_t n = r.Count(2, 100000);
     for (size_t i = 0; i < n && r.ok; i++) {
         std::string name = r.Text();
         int64_t v = r.Signed();
         j.numbers.push_back({name, v});
     }
-    n = r.Count();
-    if (n > 1000) r.ok = false;
+    n = r.Count(2, 1000);
     for (size_t i = 0; i < n && r.ok; i++) {
         std::string name = r.Text();
         std::string v = r.Text();
@@ -356,15 +362,23 @@ bool DecodeGameJournalBody(const std::string& body, GameJournal& j, std::string&
     uint64_t frames = r.Var();
     if (frames > (uint64_t)INT32_MAX) r.ok = false;
     s.endFrames = (long long)frames;
-    n = r.Count();
+    // Each table is bounded by the bytes its items need at the least (a run
+    // is a step and a count; an event five fields; an answer one) and by
+    // what the claimed frames can use; the replay holds to the same bounds
+    // per frame (media/journal.h).
+    uint64_t frameRoom = frames + GameReplaySpareFrames;
+    n = r.Count(2, frameRoom * GameReplayMaxReadingsPerFrame);
     s.clock.resize(n);
     for (auto& c : s.clock) c.delta = r.Int32();
+    uint64_t readings = 0;
     for (auto& c : s.clock) {
         uint64_t count = r.Var();
         if (count < 1 || count > UINT32_MAX) r.ok = false;
         c.count = (uint32_t)count;
+        readings += r.ok ? count : 0;
     }
-    n = r.Count();
+    if (readings > frameRoom * GameReplayMaxReadingsPerFrame) r.ok = false;
+    n = r.Count(5, frameRoom * GameReplayMaxEventsPerFrame);
     s.events.resize(n, JournalEvent{0, InputEvent{INPUT_KEY_DOWN}});
     uint64_t poll = 0;
     for (auto& e : s.events) {
@@ -392,10 +406,10 @@ bool DecodeGameJournalBody(const std::string& body, GameJournal& j, std::string&
         if (y < INT32_MIN || y > INT32_MAX) r.ok = false, y = 0;
         e.e.y = (int)y;
     }
-    n = r.Count();
+    n = r.Count(1, frameRoom * GameReplayMaxAnswersPerFrame);
     s.values.resize(n);
     for (auto& v : s.values) v = r.Int32();
-    n = r.Count();
+    n = r.Count(9, frames);
     uint64_t frame = 0;
     for (size_t i = 0; i < n && r.ok; i++) {
         uint64_t step = r.Var();

@@ -34,6 +34,7 @@ JournalData g_data;
 size_t g_runIndex = 0, g_runUsed = 0, g_eventIndex = 0, g_valueIndex = 0, g_checkIndex = 0;
 bool g_delivering = false;
 bool g_paced = false;
+uint64_t g_frameReadings = 0;  // clock readings within the current frame
 
 // The game capture.
 bool g_capturing = false;
@@ -61,6 +62,10 @@ void CaptureClock(uint32_t ms) {
     std::fprintf(stderr, "wormlob2: replay stopped: %s\n", why.c_str());
     EndProcess(3);
 }
+
+// A game journal's replay: its streams hold checkpoints, not a checksum a
+// frame, and it has a claimed length.
+bool GameReplay() { return g_mode == MODE_REPLAY && g_data.frames.empty() && g_data.endFrames >= 0; }
 
 std::string AtFrame() { return " (frame " + std::to_string(g_frames + 1) + ")"; }
 
@@ -278,6 +283,7 @@ void StartReplay(const JournalData& data) {
     g_lastMs = data.clockBase;
     g_poll = 0;
     g_frames = 0;
+    g_frameReadings = 0;
 }
 
 bool Recording() { return g_mode == MODE_RECORD; }
@@ -328,6 +334,8 @@ int JournalClock(int platformMs) {
         return platformMs;
     }
     if (g_runIndex >= g_data.clock.size()) Stop("the journal's clock readings ran out" + AtFrame());
+    if (GameReplay() && ++g_frameReadings > GameReplayMaxReadingsPerFrame)
+        Stop("the journal reads the clock more often within one frame than any game does" + AtFrame());
     const JournalClockRun& run = g_data.clock[g_runIndex];
     g_lastMs += (uint32_t)run.delta;
     if (++g_runUsed == run.count) {
@@ -398,6 +406,9 @@ void JournalFrame(uint64_t checksum) {
         if (g_out && std::fflush(g_out) != 0) g_writeFailed = true;
     } else if (g_mode == MODE_REPLAY && g_data.frames.empty()) {
         // A game journal: the checkpoints only.
+        g_frameReadings = 0;
+        if (g_data.endFrames >= 0 && (uint64_t)g_frames >= (uint64_t)g_data.endFrames + GameReplaySpareFrames)
+            Stop("the replay ran past the " + std::to_string(g_data.endFrames) + " frames its journal claims");
         while (g_checkIndex < g_data.checks.size() && g_data.checks[g_checkIndex].first < (uint64_t)g_frames + 1)
             g_checkIndex++;
         if (g_checkIndex < g_data.checks.size() && g_data.checks[g_checkIndex].first == (uint64_t)g_frames + 1) {

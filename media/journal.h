@@ -120,6 +120,19 @@ int32_t JournalValue(int32_t (*ask)(int a, int b), int a, int b);
 // The end of a frame with its state checksum: journaled, or compared.
 void JournalFrame(uint64_t checksum);
 
+// A game journal's replay (one whose streams hold checkpoints, not a
+// checksum a frame) holds to the length its journal claims: it is stopped
+// once it runs more than GameReplaySpareFrames past the claimed frames, or
+// reads the clock more than GameReplayMaxReadingsPerFrame times within one
+// frame (a frame's wait reads it about 15 times; the longest wait in a game
+// is a few seconds of 1 ms steps), so that no journal can keep a replay
+// running longer than its claimed game. The journal reader refuses tables
+// larger than the same bounds allow.
+constexpr uint64_t GameReplaySpareFrames = 60;
+constexpr uint64_t GameReplayMaxReadingsPerFrame = 100000;
+constexpr uint64_t GameReplayMaxEventsPerFrame = 256;
+constexpr uint64_t GameReplayMaxAnswersPerFrame = 1024;
+
 // ---- the game capture: one game's share of the same streams ----
 //
 // While a game runs, every clock reading, input poll, input event that

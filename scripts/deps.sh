@@ -22,6 +22,7 @@ BUILD_PACKAGES=(
   libopenal-dev
   libcpp-httplib-dev libsqlite3-dev libpq-dev nlohmann-json3-dev libssl-dev
   libcurl4-openssl-dev
+  libseccomp-dev
 )
 # What the tests, benchmarks, fuzz targets and tools need besides: a virtual
 # X server with software OpenGL, the OpenAL runtime, test and benchmark
@@ -34,7 +35,7 @@ TEST_PACKAGES=(
   libopenal1
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
-  python3 postgresql wrk
+  python3 postgresql wrk time
 )
 
 PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}")

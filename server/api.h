@@ -17,6 +17,7 @@
 
 struct ApiRequest {
     std::string method, path, body, address;
+    std::string origin, host;  // the Origin and Host headers; "" when not sent
     std::multimap<std::string, std::string> params;  // the query, decoded
 };
 
@@ -48,10 +49,16 @@ private:
     ApiReply Game(int64_t id);
     ApiReply Journal(int64_t id);
     ApiReply Scores(const ApiRequest& r);
+    ApiReply DailyScores(const ApiRequest& r, const std::string& mode, int64_t offset, int64_t limit);
     ApiReply Page(const ApiRequest& r);
     ApiReply Health();
-    // False when the address has used up its allowance.
-    bool Allow(const std::string& address);
+    // False when the address (its IPv6 /64) has used up its allowance of
+    // this kind: "post" (tokens and submissions) or "get".
+    bool Allow(const std::string& address, const char* kind);
+    // Refuses a POST from another web site's page (and its preflight) unless
+    // the operator listed that origin; names a listed origin in the answer.
+    bool CrossOriginRefused(const ApiRequest& r, ApiReply& refusal) const;
+    bool ListedOrigin(const std::string& origin) const;
     bool Cached(const std::string& key, ApiReply& out);
     void Keep(const std::string& key, const ApiReply& reply);
 

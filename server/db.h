@@ -47,11 +47,12 @@ public:
     void Rollback();
 };
 
-// "postgresql://..." or "postgres://..." opens PostgreSQL; anything else is
-// a SQLite file (created when missing, in WAL mode). Throws SqlError.
+// "postgresql://...", "postgres://..." or a key=value connection string
+// ("host=db dbname=scores") opens PostgreSQL; anything else is a SQLite file (created when missing, in WAL mode). Throws SqlError.
 std::unique_ptr<SqlConnection> OpenSql(const std::string& address);
 bool IsPostgresAddress(const std::string& address);
-// The address with any password left out, for logs.
+// The address with every password as *** (user:PASSWORD@ and password=
+// among a URI's query parameters, password= in a key=value string), for logs.
 std::string PrintableAddress(const std::string& address);
 
 // Rolls back on scope exit unless committed.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -28,6 +29,15 @@ std::function<bool(ServerOptions&, const std::string&)> Num(T ServerOptions::*fi
         int64_t n = 0;
         if (!Number(v, lo, hi, n)) return false;
         o.*field = (T)n;
+        return true;
+    };
+}
+
+// An option without a value (its environment variable: 1 or 0).
+std::function<bool(ServerOptions&, const std::string&)> Flag(bool ServerOptions::*field) {
+    return [=](ServerOptions& o, const std::string& v) {
+        if (v != "1" && v != "0") return false;
+        o.*field = v == "1";
         return true;
     };
 }
@@ -66,7 +76,8 @@ const std::vector<Setting>& Settings() {
         {"rate-burst", "N", "of which this many at once (30)", Num(&ServerOptions::rateBurst, 1, 1000000)},
         {"max-queue", "N", "pending games past which new ones are turned away (10000)",
          Num(&ServerOptions::maxQueue, 1, 1000000000)},
-        {"cpu-limit", "S", "CPU seconds a replay may use (60)", Num(&ServerOptions::cpuSeconds, 1, 86400)},
+        {"cpu-limit", "S", "most CPU seconds a replay may use (60); each gets 8 and 3 % of its claimed play time",
+         Num(&ServerOptions::cpuSeconds, 1, 86400)},
         {"memory-limit", "MB", "address space a replay may use (2048; 0: no limit, for a sanitizer build of the game)",
          Num(&ServerOptions::memoryMb, 0, 1 << 20)},
         {"wall-limit", "S", "seconds a replay may take (120)", Num(&ServerOptions::wallSeconds, 1, 86400)},
@@ -78,6 +89,49 @@ const std::vector<Setting>& Settings() {
          Text(&ServerOptions::trustedProxy)},
         {"cache-ms", "MS", "how long a score table answer is reused, 0 for never (1000)",
          Num(&ServerOptions::cacheMs, 0, 3600000)},
+        {"replay-uid", "ID", "run as root: replays take user ids of their own from this one up, 65536 of them, "
+         "which no account may use (1879048192)",
+         Num(&ServerOptions::replayUid, 1000, int64_t(4294967294) - 65536)},
+        {"weak-sandbox", "", "where the kernel refuses the replays their namespaces, replay with less confinement "
+         "rather than refuse to start", Flag(&ServerOptions::weakSandbox)},
+        {"connections-per-address", "N",
+         "open connections from one address (an IPv6 /64), 0 for no limit; a trusted proxy has none (16)",
+         Num(&ServerOptions::connectionsPerAddress, 0, 100000)},
+        {"request-timeout", "S", "seconds in which a request's head and body must arrive, in total (20)",
+         Num(&ServerOptions::requestSeconds, 1, 3600)},
+        {"get-rate-limit", "N", "GET requests a minute from one address, 0 for none (600)",
+         Num(&ServerOptions::getRateLimit, 0, 100000000)},
+        {"get-rate-burst", "N", "of which this many at once (120)", Num(&ServerOptions::getRateBurst, 1, 100000000)},
+        {"allow-origin", "URL",
+         "a web origin (https://example.org) whose pages may take tokens and send games here; repeat or separate "
+         "with commas (none: only pages this server serves)",
+         [](ServerOptions& o, const std::string& v) {
+             size_t start = 0;
+             while (start <= v.size()) {
+                 size_t comma = v.find(',', start);
+                 std::string one = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                 while (!one.empty() && one.front() == ' ') one.erase(0, 1);
+                 while (!one.empty() && (one.back() == ' ' || one.back() == '/')) one.pop_back();
+                 if (one.rfind("http://", 0) != 0 && one.rfind("https://", 0) != 0) return false;
+                 o.allowOrigins.push_back(one);
+                 if (comma == std::string::npos) break;
+                 start = comma + 1;
+             }
+             return true;
+         }},
+        {"database-file", "PATH",
+         "a file whose first line is the database address, so that a password is not on the command line (none)",
+         Text(&ServerOptions::databaseFile)},
+        // Lets a test take a daily challenge's token on another day; a
+        // served table has no use for it.
+        {"test-clock-offset", "S", "for tests only: the clock of tokens and tables is this many seconds off, - for earlier (0)",
+         [](ServerOptions& o, const std::string& v) {
+             int64_t n = 0;
+             bool back = !v.empty() && v[0] == '-';
+             if (!Number(back ? v.substr(1) : v, 0, 3650LL * 86400, n)) return false;
+             o.testClockOffsetS = back ? -n : n;
+             return true;
+         }},
     };
     return s;
 }
@@ -100,12 +154,13 @@ std::string ServerHelp() {
         option.resize(std::max<size_t>(option.size() + 1, 24), ' ');
         h += option + what + "\n";
     };
-    for (const Setting& s : Settings()) line("--" + std::string(s.name) + " " + s.arg, s.what);
+    for (const Setting& s : Settings()) line("--" + std::string(s.name) + (*s.arg ? " " : "") + s.arg, s.what);
     line("--quiet", "no log line per request");
     line("--help", "this text");
     h += "\n"
          "Each option can also be set in the environment: --max-queue as\n"
-         "WORMLOB_SERVER_MAX_QUEUE, and so on. SIGTERM finishes the replays that run, then stops.\n";
+         "WORMLOB_SERVER_MAX_QUEUE, and so on; WORMLOB_SERVER_DATABASE or --database-file keeps a\n"
+         "database password out of the process list. SIGTERM finishes the replays that run, then stops.\n";
     return h;
 }
 
@@ -139,11 +194,23 @@ std::string ParseServerOptions(const std::vector<std::string>& args, ServerOptio
             if (a == "--" + std::string(s.name)) found = &s;
         }
         if (!found) return "unknown option \"" + a + "\" (see --help)";
-        if (!inline_) {
+        if (!*found->arg) {
+            if (inline_) return a + " takes no value";
+            value = "1";
+        } else if (!inline_) {
             if (i + 1 >= args.size()) return a + " needs a value";
             value = args[++i];
         }
         if (!found->set(o, value)) return a + " has a bad value \"" + value + "\"";
+    }
+    if (!o.databaseFile.empty()) {
+        std::ifstream f(o.databaseFile);
+        std::string line;
+        if (!f || !std::getline(f, line))
+            return "cannot read the database address from \"" + o.databaseFile + "\"";
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty()) return "the first line of \"" + o.databaseFile + "\" is empty: it should be the database address";
+        o.database = line;
     }
     if (o.leaseSeconds <= o.wallSeconds)
         return "the lease (" + std::to_string(o.leaseSeconds) + " s) must be longer than the wall limit (" +

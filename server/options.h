@@ -32,6 +32,15 @@ struct ServerOptions {
     int cacheMs = 1000;      // how long a score table answer is reused
     std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For names the client
     bool quiet = false;        // no line per request
+    uint32_t replayUid = 1879048192;  // run as root: the first of the replays' own user ids
+    bool weakSandbox = false;         // replay with less confinement where the kernel refuses namespaces
+    int connectionsPerAddress = 16;  // open connections from one address (IPv6: one /64); 0: no limit
+    int requestSeconds = 20;         // a request's head and body must arrive within this, in total
+    int getRateLimit = 600;          // GET requests a minute from one address; 0: no limit
+    int getRateBurst = 120;
+    std::vector<std::string> allowOrigins;  // other origins whose pages may call the API
+    std::string databaseFile;               // a file whose first line is the database address
+    int64_t testClockOffsetS = 0;  // tests only: the API's clock runs this far off
 };
 
 // Fills o from the environment, then from the arguments. Returns "" or

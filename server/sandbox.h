@@ -1,6 +1,8 @@
 // Running the game's replay of a submitted journal in a confined child:
-// resource limits, a wall-time limit, and where Linux allows it private
-// namespaces (no network, nothing writable but the child's own folder).
+// private PID, network, mount and IPC namespaces (no network, nothing
+// writable but the child's own folder, no other process in sight), a user
+// id of its own, a system call filter, resource limits and a wall-time
+// limit.
 #pragma once
 
 #include <cstdint>
@@ -33,10 +35,28 @@ ReplayOutcome RunReplay(const ReplayJob& job);
 // process are kept. Returns how many it removed.
 int SweepStaleFolders(const std::string& workDir);
 
-// What confinement a replay gets here, found by running the confinement
-// around /bin/true: "user+net+mount namespaces", or why less.
-std::string ProbeSandbox(const std::string& self, const std::string& workDir);
+// How this process confines its replays, given once at start-up.
+struct SandboxSetup {
+    // A server run as root replays under user and group ids of their own,
+    // one of kReplayIds from this one up, each replay its own; no account
+    // and no other service may use them.
+    uint32_t replayUid = 1879048192;
+    // When the kernel refuses the namespaces, replay with what is left
+    // rather than refuse to start.
+    bool weakAllowed = false;
+};
+constexpr uint32_t kReplayIds = 65536;
 
-// The child's side: "wormlob2-server --sandbox DIR CPU MEM FSIZE NOFILE PARENT -- GAME ARGS...".
-// Confines the process it runs in, then becomes GAME. Returns only on failure.
+struct SandboxProbe {
+    bool full = false;    // every part of the confinement holds
+    std::string how;      // what confinement a replay gets, for the log
+    std::string missing;  // when not full: what the kernel refused
+};
+
+// Takes the setup for the replays to come, and finds what confinement they
+// get here by running it around /bin/true.
+SandboxProbe ProbeSandbox(const std::string& self, const std::string& workDir, const SandboxSetup& setup);
+
+// The child's side: "wormlob2-server --sandbox DIR CPU MEM FSIZE NOFILE PARENT UID WEAK -- GAME ARGS...".
+// Confines the process it runs in, then starts GAME. Returns only on failure.
 int SandboxMain(int argc, char** argv);

@@ -8,7 +8,7 @@ namespace {
 // Each step runs once, in order; a database records the steps it has had.
 // Types differ by dialect only where SQLite and PostgreSQL spell them
 // differently: {id} and {blob}.
-const std::array<const char*, 1> kMigrations = {
+const std::array<const char*, 2> kMigrations = {
     "CREATE TABLE sessions ("
     " token TEXT PRIMARY KEY,"
     " issued_ms BIGINT NOT NULL,"
@@ -39,6 +39,27 @@ const std::array<const char*, 1> kMigrations = {
     "CREATE INDEX games_queue ON games (status, id);"
     "CREATE INDEX games_table ON games (mode, status, score DESC, id);"
     "CREATE INDEX games_recent ON games (mode, status, received_ms);",
+
+    // Seeds given by the server: a token carries the seed of its one game,
+    // and a daily challenge's token its day and mode. A game keeps the
+    // fingerprint its replay reported, and a daily game its day. One game
+    // ranks once: the index refuses a second ranked game with the same
+    // fingerprint, whichever process files it. Tokens and games from
+    // before have no seed and no fingerprint (NULL).
+    "ALTER TABLE sessions ADD COLUMN seed BIGINT;"
+    "ALTER TABLE sessions ADD COLUMN challenge_date TEXT;"
+    "ALTER TABLE sessions ADD COLUMN challenge_mode TEXT;"
+    "ALTER TABLE games ADD COLUMN fingerprint TEXT;"
+    "ALTER TABLE games ADD COLUMN challenge_date TEXT;"
+    "CREATE UNIQUE INDEX games_ranked_once ON games (fingerprint) WHERE status = 'ranked';"
+    "CREATE INDEX games_daily ON games (challenge_date, mode, status, name_hex, score DESC, id)"
+    " WHERE challenge_date IS NOT NULL;"
+    "CREATE TABLE daily_seeds ("
+    " day TEXT NOT NULL,"
+    " mode TEXT NOT NULL,"
+    " seed BIGINT NOT NULL,"
+    " made_ms BIGINT NOT NULL,"
+    " PRIMARY KEY (day, mode));",
 };
 
 std::string Dialect(const SqlConnection& c, std::string sql) {
@@ -62,7 +83,36 @@ void RunScript(SqlConnection& c, const std::string& script) {
     }
 }
 
-const char* kGameColumns = "id, status, reason, mode, name_hex, score, wave, frames, ms, received_ms";
+const char* kGameColumns = "id, status, reason, mode, name_hex, score, wave, frames, ms, received_ms, challenge_date";
+
+// A random number of 31 bits: the range every seed is in.
+int64_t RandomSeed() {
+    unsigned char raw[4];
+    if (RAND_bytes(raw, sizeof raw) != 1) throw SqlError("no random numbers for a seed");
+    return (int64_t)(((uint32_t)raw[0] << 24 | (uint32_t)raw[1] << 16 | (uint32_t)raw[2] << 8 | raw[3]) & 0x7fffffffu);
+}
+
+std::string RandomToken() {
+    unsigned char raw[16];
+    if (RAND_bytes(raw, sizeof raw) != 1) throw SqlError("no random numbers for a token");
+    return EncodeHex(std::string_view(reinterpret_cast<char*>(raw), sizeof raw));
+}
+
+std::vector<ScoreRow> ReadScoreRows(const std::vector<SqlRow>& rows, const std::string& mode, int64_t offset) {
+    std::vector<ScoreRow> out;
+    for (size_t i = 0; i < rows.size(); i++) {
+        ScoreRow s;
+        s.rank = offset + (int64_t)i + 1;
+        s.id = AsInt(rows[i][0]);
+        s.score = AsInt(rows[i][1]);
+        s.wave = AsInt(rows[i][2]);
+        s.receivedMs = AsInt(rows[i][3]);
+        s.nameHex = rows[i][4].s;
+        s.mode = mode;
+        out.push_back(std::move(s));
+    }
+    return out;
+}
 
 GameInfo ReadGame(const SqlRow& r) {
     GameInfo g;
@@ -76,6 +126,7 @@ GameInfo ReadGame(const SqlRow& r) {
     g.frames = AsInt(r[7]);
     g.ms = AsInt(r[8]);
     g.receivedMs = AsInt(r[9]);
+    g.challengeDate = r[10].kind == SqlValue::NUL ? "" : r[10].s;
     return g;
 }
 }  // namespace
@@ -104,15 +155,59 @@ void MigrateSchema(SqlConnection& c) {
     t.Commit();
 }
 
-std::string NewSession(SqlConnection& c, const std::string& address, int64_t nowMs) {
-    unsigned char raw[16];
-    if (RAND_bytes(raw, sizeof raw) != 1) throw SqlError("no random numbers for a token");
-    std::string token = EncodeHex(std::string_view(reinterpret_cast<char*>(raw), sizeof raw));
+Session NewSession(SqlConnection& c, const std::string& address, int64_t nowMs) {
+    Session s;
+    s.token = RandomToken();
+    s.seed = RandomSeed();
     SqlTransaction t(c);
-    c.Run("INSERT INTO sessions (token, issued_ms, address) VALUES (?, ?, ?)",
-          {SqlText(token), SqlInt(nowMs), SqlText(address)});
+    c.Run("INSERT INTO sessions (token, issued_ms, address, seed) VALUES (?, ?, ?, ?)",
+          {SqlText(s.token), SqlInt(nowMs), SqlText(address), SqlInt(s.seed)});
     t.Commit();
-    return token;
+    return s;
+}
+
+int64_t DailySeed(SqlConnection& c, const std::string& date, const std::string& mode, int64_t nowMs) {
+    // The seed is random and stored, not derived from a key: nothing the
+    // server holds lets anyone work out a day's seed before that day's
+    // first token made it. Processes asking at once each offer their own;
+    // the first stored wins and all read that one back.
+    SqlTransaction t(c);
+    c.Run("INSERT INTO daily_seeds (day, mode, seed, made_ms) VALUES (?, ?, ?, ?) ON CONFLICT (day, mode) DO NOTHING",
+          {SqlText(date), SqlText(mode), SqlInt(RandomSeed()), SqlInt(nowMs)});
+    auto rows = c.Run("SELECT seed FROM daily_seeds WHERE day = ? AND mode = ?", {SqlText(date), SqlText(mode)});
+    t.Commit();
+    return AsInt(rows.at(0)[0]);
+}
+
+Session NewDailySession(SqlConnection& c, const std::string& address, int64_t nowMs, const std::string& date,
+                        const std::string& mode) {
+    Session s;
+    s.token = RandomToken();
+    s.seed = DailySeed(c, date, mode, nowMs);
+    s.challengeDate = date;
+    s.challengeMode = mode;
+    SqlTransaction t(c);
+    c.Run("INSERT INTO sessions (token, issued_ms, address, seed, challenge_date, challenge_mode) VALUES (?, ?, ?, ?, ?, ?)",
+          {SqlText(s.token), SqlInt(nowMs), SqlText(address), SqlInt(s.seed), SqlText(date), SqlText(mode)});
+    t.Commit();
+    return s;
+}
+
+TokenInfo FindToken(SqlConnection& c, const std::string& token) {
+    TokenInfo info;
+    info.given = !token.empty();
+    if (!info.given) return info;
+    auto rows = c.Run("SELECT issued_ms, seed, challenge_date, challenge_mode FROM sessions WHERE token = ?",
+                      {SqlText(token)});
+    if (rows.empty()) return info;
+    info.known = true;
+    info.issuedMs = AsInt(rows[0][0]);
+    info.seed = rows[0][1].kind == SqlValue::NUL ? -1 : AsInt(rows[0][1]);
+    if (rows[0][2].kind != SqlValue::NUL) {
+        info.challengeDate = rows[0][2].s;
+        info.challengeMode = rows[0][3].s;
+    }
+    return info;
 }
 
 std::optional<int64_t> SessionIssuedMs(SqlConnection& c, const std::string& token) {
@@ -146,9 +241,19 @@ std::optional<GameInfo> FindGame(SqlConnection& c, int64_t id) {
     auto rows = c.Run(std::string("SELECT ") + kGameColumns + " FROM games WHERE id = ?", {SqlInt(id)});
     if (rows.empty()) return std::nullopt;
     GameInfo g = ReadGame(rows[0]);
-    if (g.status == "ranked") {
+    if (g.status == "ranked" && !g.challengeDate.empty()) {
+        // The day's table has one row per name: the game's place is after
+        // every other name with a better game that day.
         auto better = c.Run(
-            "SELECT COUNT(*) FROM games WHERE mode = ? AND status = 'ranked' AND (score > ? OR (score = ? AND id < ?))",
+            "SELECT COUNT(DISTINCT name_hex) FROM games WHERE challenge_date = ? AND mode = ? AND status = 'ranked'"
+            " AND name_hex <> ? AND (score > ? OR (score = ? AND id < ?))",
+            {SqlText(g.challengeDate), SqlText(g.mode), SqlText(g.nameHex), SqlInt(g.score), SqlInt(g.score),
+             SqlInt(g.id)});
+        g.rank = AsInt(better.at(0)[0]) + 1;
+    } else if (g.status == "ranked") {
+        auto better = c.Run(
+            "SELECT COUNT(*) FROM games WHERE mode = ? AND status = 'ranked' AND challenge_date IS NULL"
+            " AND (score > ? OR (score = ? AND id < ?))",
             {SqlText(g.mode), SqlInt(g.score), SqlInt(g.score), SqlInt(g.id)});
         g.rank = AsInt(better.at(0)[0]) + 1;
     }
@@ -173,24 +278,27 @@ std::vector<ScoreRow> ListScores(SqlConnection& c, const std::string& mode, int6
     // and sorts those.
     std::vector<SqlRow> rows =
         sinceMs <= 0 ? c.Run("SELECT id, score, wave, received_ms, name_hex FROM games WHERE mode = ?"
-                             " AND status = 'ranked' ORDER BY score DESC, id LIMIT ? OFFSET ?",
+                             " AND status = 'ranked' AND challenge_date IS NULL ORDER BY score DESC, id LIMIT ? OFFSET ?",
                              {SqlText(mode), SqlInt(limit), SqlInt(offset)})
                      : c.Run("SELECT id, score, wave, received_ms, name_hex FROM games WHERE mode = ?"
-                             " AND status = 'ranked' AND received_ms >= ? ORDER BY score DESC, id LIMIT ? OFFSET ?",
+                             " AND status = 'ranked' AND challenge_date IS NULL AND received_ms >= ?"
+                             " ORDER BY score DESC, id LIMIT ? OFFSET ?",
                              {SqlText(mode), SqlInt(sinceMs), SqlInt(limit), SqlInt(offset)});
-    std::vector<ScoreRow> out;
-    for (size_t i = 0; i < rows.size(); i++) {
-        ScoreRow s;
-        s.rank = offset + (int64_t)i + 1;
-        s.id = AsInt(rows[i][0]);
-        s.score = AsInt(rows[i][1]);
-        s.wave = AsInt(rows[i][2]);
-        s.receivedMs = AsInt(rows[i][3]);
-        s.nameHex = rows[i][4].s;
-        s.mode = mode;
-        out.push_back(std::move(s));
-    }
-    return out;
+    return ReadScoreRows(rows, mode, offset);
+}
+
+std::vector<ScoreRow> ListDailyScores(SqlConnection& c, const std::string& mode, const std::string& date,
+                                      int64_t offset, int64_t limit) {
+    // One day's games of one mode come from the daily index; of each name
+    // only its best game (the earlier of equal ones) takes a row.
+    auto rows = c.Run(
+        "SELECT id, score, wave, received_ms, name_hex FROM ("
+        "SELECT id, score, wave, received_ms, name_hex,"
+        " ROW_NUMBER() OVER (PARTITION BY name_hex ORDER BY score DESC, id) AS nth"
+        " FROM games WHERE challenge_date = ? AND mode = ? AND status = 'ranked') AS day"
+        " WHERE nth = 1 ORDER BY score DESC, id LIMIT ? OFFSET ?",
+        {SqlText(date), SqlText(mode), SqlInt(limit), SqlInt(offset)});
+    return ReadScoreRows(rows, mode, offset);
 }
 
 std::optional<Claim> ClaimGame(SqlConnection& c, const std::string& owner, int64_t nowMs, int64_t leaseMs) {
@@ -228,16 +336,36 @@ std::optional<Claim> ClaimGame(SqlConnection& c, const std::string& owner, int64
     return cl;
 }
 
-std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::string& owner, Verdict v, int64_t nowMs,
+bool PostponeGame(SqlConnection& c, int64_t id, const std::string& owner, int64_t untilMs, bool giveBack) {
+    SqlTransaction t(c);
+    c.Run(std::string("UPDATE games SET lease_owner = NULL, lease_until = ?") +
+              (giveBack ? ", attempts = CASE WHEN attempts > 0 THEN attempts - 1 ELSE 0 END" : "") +
+              " WHERE id = ? AND status = 'pending' AND lease_owner = ?",
+          {SqlInt(untilMs), SqlInt(id), SqlText(owner)});
+    bool held = c.Changes() == 1;
+    t.Commit();
+    return held;
+}
+
+namespace {
+std::optional<Verdict> FinishOnce(SqlConnection& c, int64_t id, const std::string& owner, Verdict v, int64_t nowMs,
                                   int64_t verifyMs) {
     SqlTransaction t(c);
     auto held = c.Run("SELECT token FROM games WHERE id = ? AND status = 'pending' AND lease_owner = ?",
                       {SqlInt(id), SqlText(owner)});
     if (held.empty()) return std::nullopt;
-    if (v.status == Verdict::RANKED && !held[0][0].s.empty()) {
+    std::string token = held[0][0].s;
+    if (v.status == Verdict::RANKED && !v.fingerprint.empty()) {
+        // One game ranks once: a copy of a ranked game (a daily game sent
+        // again under another player's token has the same seed) is refused
+        // before it spends its token.
+        auto same = c.Run("SELECT id FROM games WHERE fingerprint = ? AND status = 'ranked' AND id <> ?",
+                          {SqlText(v.fingerprint), SqlInt(id)});
+        if (!same.empty()) v = Verdict{Verdict::REJECTED, "the same game as game " + std::to_string(AsInt(same[0][0]))};
+    }
+    if (v.status == Verdict::RANKED && !token.empty()) {
         // A token starts one game: once a game has ranked with it, another
         // game sent with the same token is not ranked.
-        std::string token = held[0][0].s;
         c.Run("UPDATE sessions SET game_id = ? WHERE token = ? AND game_id IS NULL", {SqlInt(id), SqlText(token)});
         if (c.Changes() != 1) {
             auto other = c.Run("SELECT game_id FROM sessions WHERE token = ?", {SqlText(token)});
@@ -246,17 +374,37 @@ std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::strin
                                                                std::to_string(AsInt(other[0][0]))};
         }
     }
-    c.Run("UPDATE games SET status = ?, reason = ?, lease_owner = NULL, lease_until = NULL, finished_ms = ?, verify_ms = ?"
+    // A daily challenge's game belongs to the day its token names, the day
+    // it was started, whenever it arrives.
+    c.Run("UPDATE games SET status = ?, reason = ?, lease_owner = NULL, lease_until = NULL, finished_ms = ?, verify_ms = ?,"
+          " fingerprint = ?, challenge_date = (SELECT challenge_date FROM sessions WHERE token = ?)"
           " WHERE id = ? AND status = 'pending' AND lease_owner = ?",
-          {SqlText(StatusName(v.status)), SqlText(v.reason), SqlInt(nowMs), SqlInt(verifyMs), SqlInt(id), SqlText(owner)});
+          {SqlText(StatusName(v.status)), SqlText(v.reason), SqlInt(nowMs), SqlInt(verifyMs),
+           v.fingerprint.empty() ? SqlNull() : SqlText(v.fingerprint), SqlText(token), SqlInt(id), SqlText(owner)});
     if (c.Changes() != 1) return std::nullopt;
     t.Commit();
     return v;
 }
+}  // namespace
+
+std::optional<Verdict> FinishGame(SqlConnection& c, int64_t id, const std::string& owner, Verdict v, int64_t nowMs,
+                                  int64_t verifyMs) {
+    try {
+        return FinishOnce(c, id, owner, v, nowMs, verifyMs);
+    } catch (const SqlError&) {
+        // Two processes ranking copies of one game at the same moment: the
+        // index let the other one's through first. Looked at again, this
+        // one is the copy.
+        if (v.status != Verdict::RANKED || v.fingerprint.empty()) throw;
+        return FinishOnce(c, id, owner, v, nowMs, verifyMs);
+    }
+}
 
 int64_t ForgetUnusedSessions(SqlConnection& c, int64_t olderThanMs) {
     SqlTransaction t(c);
-    c.Run("DELETE FROM sessions WHERE game_id IS NULL AND issued_ms < ?", {SqlInt(olderThanMs)});
+    c.Run("DELETE FROM sessions WHERE game_id IS NULL AND issued_ms < ? AND NOT EXISTS"
+          " (SELECT 1 FROM games WHERE games.token = sessions.token AND games.status = 'pending')",
+          {SqlInt(olderThanMs)});
     int64_t n = c.Changes();
     t.Commit();
     return n;

@@ -5,14 +5,20 @@
 #include <sstream>
 #include <vector>
 
+#include "server/logtext.h"
+
 bool ParseVerifiedLine(const std::string& line, VerifiedLine& out) {
     out = VerifiedLine{};
     std::istringstream in(line);
     std::string word;
     if (!(in >> word) || word != "verified") return false;
-    static const char* keys[] = {"mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"};
+    static const char* keys[] = {"mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name",
+                                 "seed", "fingerprint"};
     for (const char* key : keys) {
-        if (!(in >> word)) return false;
+        if (!(in >> word)) {
+            // The older line ends after the name.
+            return std::string_view(key) == "seed";
+        }
         std::string k = std::string(key) + "=";
         if (word.rfind(k, 0) != 0) return false;
         std::string v = word.substr(k.size());
@@ -28,6 +34,12 @@ bool ParseVerifiedLine(const std::string& line, VerifiedLine& out) {
         } else if (name == "practice" || name == "autoplay") {
             if (v != "0" && v != "1") return false;
             (name == "practice" ? out.practice : out.autoplay) = v == "1";
+        } else if (name == "seed") {
+            if (v != "-" && (!ParseCount(v, n) || n > 2147483647)) return false;
+            out.seed = v == "-" ? -1 : n;
+        } else if (name == "fingerprint") {
+            if (v.size() != 16 || v.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+            out.fingerprint = v;
         } else {
             if (!ParseCount(v, n)) return false;
             if (name == "score") out.score = n;
@@ -48,6 +60,12 @@ int64_t FastestAllowedMs(int64_t frames) {
     return paced - paced / 200 - 50;
 }
 
+bool ServerTrouble(const ReplayOutcome& o) {
+    // Status 1 is the game's own start-up failing (no data folder, no
+    // display, its assets missing), before it has read the journal's moves.
+    return o.kind == ReplayOutcome::NOT_STARTED || (o.kind == ReplayOutcome::EXITED && o.code == 1);
+}
+
 const char* StatusName(Verdict::Status s) {
     return s == Verdict::RANKED ? "ranked" : s == Verdict::REJECTED ? "rejected" : "pending";
 }
@@ -55,11 +73,17 @@ const char* StatusName(Verdict::Status s) {
 namespace {
 Verdict Reject(std::string why) { return Verdict{Verdict::REJECTED, std::move(why)}; }
 
-// "wormlob2: the reason" gives "the reason".
+// What the replay said on its last line, as a quoted detail of the
+// server's own sentence: "wormlob2: " is left out, and the rest is cut to
+// valid, printable UTF-8 of at most 200 characters, so that neither a
+// database nor a JSON writer can choke on it and no sender can make it read
+// as the server's words. Characters of several bytes are cut sooner, so that
+// a reason stays within about 300 bytes whatever the replay wrote.
 std::string GameReason(const std::string& line) {
     std::string r = line.rfind("wormlob2: ", 0) == 0 ? line.substr(10) : line;
-    if (r.size() > 300) r.resize(300);
-    return r.empty() ? "no reason given" : r;
+    std::string quoted = QuotedDetail(r);
+    for (size_t most = 150; quoted.size() > 220 && most >= 30; most -= 30) quoted = QuotedDetail(r, most);
+    return quoted == "\"\"" ? "no reason given" : quoted;
 }
 
 std::string Mismatch(const char* what, const std::string& claimed, const std::string& replayed) {
@@ -84,6 +108,7 @@ Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenI
         }
         case ReplayOutcome::EXITED: break;
     }
+    if (o.code == 1) return Verdict{Verdict::RETRY, "the game could not start here: " + GameReason(o.lastErr)};
     if (o.code == 2) return Reject("the journal cannot be replayed: " + GameReason(o.lastErr));
     if (o.code == 3) return Reject("the replay does not match the journal: " + GameReason(o.lastErr));
     if (o.code != 0) return Reject("its replay failed with status " + std::to_string(o.code));
@@ -111,5 +136,13 @@ Verdict Decide(const JournalHeader& claims, const ReplayOutcome& o, const TokenI
         return Reject("its session token was not issued by this server (or, unused for a week, was forgotten)");
     if (receivedMs - token.issuedMs < v.ms)
         return Reject("it was submitted sooner after its start than its own length (a slowed clock)");
-    return Verdict{Verdict::RANKED, ""};
+    // The token gave the game its seed: a journal downloaded and sent again
+    // under a fresh token (or a game that chose its own seed) started from
+    // another one. The replay names the seed only when the generator's
+    // recorded state is the one that seed gives.
+    if (!token.challengeDate.empty() && v.mode != token.challengeMode)
+        return Reject("it was not played in the mode of its daily challenge");
+    if (v.seed < 0 || token.seed < 0 || v.seed != token.seed)
+        return Reject("it did not start from the seed its session token gave");
+    return Verdict{Verdict::RANKED, "", v.fingerprint};
 }

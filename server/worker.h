@@ -14,6 +14,7 @@
 #include "server/db.h"
 #include "server/options.h"
 #include "server/sandbox.h"
+#include "server/store.h"
 
 class Verifiers {
 public:
@@ -31,6 +32,17 @@ public:
 private:
     void Run(int index);
     bool VerifyOne(const std::string& owner);
+    // Replays a claimed game and files its verdict; false when it was put
+    // back for a trouble of the server's. Throws when the verdict could not
+    // be recorded.
+    bool Judge(const std::string& owner, Claim& claim);
+    // Lets go of the game until untilMs (giveBack: without spending an
+    // attempt); a failure here leaves it to its lease running out.
+    void Postpone(const std::string& owner, const Claim& claim, int64_t untilMs, bool giveBack);
+    // Forgets unused session tokens once an hour, on a thread of its own.
+    void Sweep();
+    // The CPU limit of a replay whose journal claims this many frames.
+    int CpuSecondsFor(int64_t claimedFrames) const;
 
     const ServerOptions& o_;
     SqlPool& pool_;
@@ -42,5 +54,8 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     int wakes_ = 0;
-    int64_t lastSweepMs_ = 0;  // when unused tokens were last forgotten (worker 0 only)
+    std::condition_variable sweepCv_;
+    // While replays cannot start (the server's own trouble): how long a
+    // worker waits before it takes a game again; 0 when all is well.
+    std::atomic<int64_t> troubleWaitMs_{0};
 };

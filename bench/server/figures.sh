@@ -5,19 +5,36 @@
 # database with one killed by SIGKILL mid-load. Everything runs on
 # 127.0.0.1 and stops by itself.
 #
-#   bench/server/figures.sh [sqlite|postgresql|both] [GAME JOURNAL]
+#   bench/server/figures.sh [sqlite|postgresql|both] [GAME]
 #
-# Without GAME and JOURNAL the replays are played by the tests' stand-in
-# (server/tests/fake_game.py); with them, by the game on copies of JOURNAL.
+# All clients here share one address, so the per-address limits (the GET
+# allowance, the connection cap) are lifted, as a crowd of addresses would
+# not meet them.
+#
+# Without GAME the games are the tests' stand-in's (server/tests/fake_game.py),
+# which also replays them; with GAME each game is played by the game itself
+# (headless, virtual clock, from its own token's seed) and replayed by it.
+# GAMES, KILL_GAMES and KILL_AFTER (seconds into the two-process run) set the
+# sizes; with GAME they default to 100, 100 and 90 (the games' length is
+# waited out before the first is sent).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$(pwd)
 KIND=${1:-both}
 GAME=${2:-$ROOT/server/tests/fake_game.py}
-JOURNAL=${3:-}
 SERVER=$ROOT/build/server/wormlob2-server
-GAMES=${GAMES:-2000}
-KILL_GAMES=${KILL_GAMES:-1000}
+if [ -n "${2:-}" ]; then
+  GAME=$(realpath "$2")
+  GAMES=${GAMES:-100}
+  KILL_GAMES=${KILL_GAMES:-100}
+  KILL_AFTER=${KILL_AFTER:-90}
+  LEASE=(--lease 40 --wall-limit 30)  # a real replay takes seconds on a loaded machine
+else
+  GAMES=${GAMES:-2000}
+  KILL_GAMES=${KILL_GAMES:-1000}
+  KILL_AFTER=${KILL_AFTER:-8}
+  LEASE=(--lease 8 --wall-limit 5)
+fi
 [ -x "$SERVER" ] || { echo "figures: build wormlob2-server first"; exit 1; }
 WORK=$(mktemp -d /tmp/wl2-figures.XXXXXX)
 chmod 755 "$WORK"
@@ -30,7 +47,7 @@ cleanup() {
 }
 trap cleanup EXIT
 load_args=(--fake)
-[ -n "$JOURNAL" ] && load_args=(--journal "$JOURNAL")
+[ -n "${2:-}" ] && load_args=(--game "$GAME" --files "$ROOT/Files")
 
 port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 # start_server NAME DATABASE ARGS... : sets $PORT and $PID
@@ -38,7 +55,7 @@ start_server() {
   local name=$1 db=$2; shift 2
   PORT=$(port)
   "$SERVER" --port "$PORT" --database "$db" --game "$GAME" --files "$ROOT/Files" --work-dir "$WORK" \
-    --rate-limit 0 --quiet "$@" >"$WORK/$name.log" 2>&1 &
+    --rate-limit 0 --get-rate-limit 0 --connections-per-address 0 --quiet "$@" >"$WORK/$name.log" 2>&1 &
   PID=$!
   PIDS+=("$PID")
   for _ in $(seq 100); do
@@ -68,7 +85,7 @@ run() {
   echo "== $kind"
 
   start_server "$kind-load" "$DB"
-  echo "-- submissions: $GAMES games from 100 clients"
+  echo "-- submissions: $GAMES games from 100 clients (${load_args[0]})"
   python3 bench/server/load.py --url "http://127.0.0.1:$PORT" --games "$GAMES" --clients 100 "${load_args[@]}"
   { grep -c ' result=ranked ' "$WORK/$kind-load.log" || true; } | sed 's/^/   verification log lines, ranked: /'
   awk '/^verify /{for(i=1;i<=NF;i++) if($i ~ /^replay=/){sub("replay=","",$i); sub("s","",$i); s+=$i; n++}}
@@ -85,16 +102,16 @@ run() {
   stop_server "$PID"
 
   echo "-- two processes on one database, one killed with SIGKILL mid-load: $KILL_GAMES games"
-  start_server "$kind-a" "$DB" --lease 8 --wall-limit 5
+  start_server "$kind-a" "$DB" "${LEASE[@]}"
   local pa=$PID porta=$PORT
-  start_server "$kind-b" "$DB" --lease 8 --wall-limit 5
+  start_server "$kind-b" "$DB" "${LEASE[@]}"
   local pb=$PID portb=$PORT
   python3 bench/server/load.py --url "http://127.0.0.1:$porta" --url "http://127.0.0.1:$portb" \
     --games "$KILL_GAMES" --clients 100 "${load_args[@]}" >"$WORK/kill.txt" &
   local lp=$!
-  sleep 8
+  sleep "$KILL_AFTER"
   kill -KILL "$pa"
-  echo "   killed process A (pid $pa) after 8 s"
+  echo "   killed process A (pid $pa) after $KILL_AFTER s"
   wait "$lp" || true
   cat "$WORK/kill.txt"
   stop_server "$pb"

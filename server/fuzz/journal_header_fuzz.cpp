@@ -33,14 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     o.lastOut = in;
     VerifiedLine v;
     if (ParseVerifiedLine(in, v) && (v.mode.empty() || v.wave < 0)) __builtin_trap();
-    Verdict d = Decide(h, o, TokenInfo{true, true, 0}, 1 << 30);
+    // The token gave seed 7: a line that names it (and a fingerprint) can rank.
+    const TokenInfo token{true, true, 0, 7};
+    Verdict d = Decide(h, o, token, 1 << 30);
     if (d.status == Verdict::RETRY || (d.status == Verdict::REJECTED && d.reason.empty())) __builtin_trap();
     // A header followed by the replay's answer: what follows an accepted
     // header is taken as the replay's last line, so claims and answer are
     // fuzzed together and a verdict can rank.
     if (why.empty()) {
         o.lastOut = in.substr(h.bodyOffset);
-        d = Decide(h, o, TokenInfo{true, true, 0}, 1 << 30);
+        d = Decide(h, o, token, 1 << 30);
         if (d.status == Verdict::RETRY || (d.status == Verdict::REJECTED && d.reason.empty())) __builtin_trap();
     }
     // Ranked only when the replay's own line confirms every claim the
@@ -50,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VerifiedLine line;
         if (!ParseVerifiedLine(o.lastOut, line)) __builtin_trap();
         if (line.mode != h.mode || line.score != h.score || line.wave != h.wave || line.frames != h.frames ||
-            line.ms != h.ms || line.nameHex != h.nameHex || line.practice || line.autoplay)
+            line.ms != h.ms || line.nameHex != h.nameHex || line.practice || line.autoplay || line.seed != 7 ||
+            line.fingerprint.size() != 16 || d.fingerprint != line.fingerprint)
             __builtin_trap();
     }
     return 0;

@@ -3,13 +3,19 @@
 way the server runs the game (--headless --files DIR --replay FILE) and ends
 the way the game does. The journal's zlib body is a few text lines:
 
-    record mode=... score=... wave=... frames=... ms=... practice=. autoplay=. name=...
+    record mode=... score=... wave=... frames=... ms=... practice=. autoplay=. name=... [seed=N|-] [fingerprint=HEX]
+    old-line               prints the verified line of a game from before seeds
     diverge <reason>       the replay goes its own way (status 3)
     sleep <seconds>        takes that long
     escape <path> <port>   tries to write outside its folder and reach the server
 
 The record line plays the part of the inputs: the replay files that record
-whatever the header says, as the game files what the inputs give."""
+whatever the header says, as the game files what the inputs give. Its seed
+is the one the game started from ("-" when absent); its fingerprint, when
+not given, is made as the game makes it, from the mode, the frames and a
+stand-in for the last frame's checksum (the score, wave and seed): the same
+game whatever the name or token."""
+import hashlib
 import os
 import socket
 import sys
@@ -49,10 +55,13 @@ def main():
     except zlib.error:
         fail(2, "the journal is cut short or damaged")
     record = None
+    old_line = False
     for line in body.splitlines():
         word, _, rest = line.partition(" ")
         if word == "record":
             record = rest
+        elif word == "old-line":
+            old_line = True
         elif word == "diverge":
             fail(3, rest)
         elif word == "sleep":
@@ -75,8 +84,16 @@ def main():
                 fail(3, "escaped: " + ", ".join(escaped))
     if record is None:
         fail(2, "the journal holds no game")
+    fields = dict(f.split("=", 1) for f in record.split() if "=" in f)
+    line = " ".join("%s=%s" % (k, fields.get(k, "")) for k in
+                    ("mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"))
+    if not old_line:
+        seed = fields.get("seed", "-")
+        checksum = "%s/%s/%s" % (fields.get("score"), fields.get("wave"), seed)
+        made = hashlib.sha256(("%s %s %s" % (fields.get("mode"), fields.get("frames"), checksum)).encode())
+        line += " seed=%s fingerprint=%s" % (seed, fields.get("fingerprint", made.hexdigest()[:16]))
     print("replayed")
-    print("verified " + record)
+    print("verified " + line)
 
 
 main()

@@ -24,14 +24,79 @@ ReplayOutcome Verified(const std::string& line) {
     return o;
 }
 
-const char* kHonest = "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=416e6e";
-const TokenInfo kToken{true, true, 1000};
+const char* kHonest =
+    "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=416e6e seed=77 "
+    "fingerprint=0123456789abcdef";
+const TokenInfo kToken{true, true, 1000, 77};
 const int64_t kOnTime = 1000 + 100000;
 }  // namespace
 
 TEST(Verdict, RanksAnHonestGame) {
     Verdict v = Decide(Claims(), Verified(kHonest), kToken, kOnTime);
     EXPECT_EQ(v.status, Verdict::RANKED) << v.reason;
+    EXPECT_EQ(v.fingerprint, "0123456789abcdef");
+}
+
+// The line of a game older than seeds given by the server still parses;
+// the seed and fingerprint, when there, are exact.
+TEST(Verdict, ReadsTheVerifiedLineOldAndNew) {
+    VerifiedLine v;
+    ASSERT_TRUE(ParseVerifiedLine(kHonest, v));
+    EXPECT_EQ(v.seed, 77);
+    EXPECT_EQ(v.fingerprint, "0123456789abcdef");
+    const std::string old = "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=-";
+    ASSERT_TRUE(ParseVerifiedLine(old, v));
+    EXPECT_EQ(v.seed, -1);
+    EXPECT_EQ(v.fingerprint, "");
+    ASSERT_TRUE(ParseVerifiedLine(old + " seed=- fingerprint=ffffffffffffffff", v));
+    EXPECT_EQ(v.seed, -1);
+    EXPECT_EQ(v.fingerprint, "ffffffffffffffff");
+    ASSERT_TRUE(ParseVerifiedLine(old + " seed=2147483647 fingerprint=ffffffffffffffff", v));
+    EXPECT_EQ(v.seed, 2147483647);
+    for (const char* tail : {" seed=5", " seed=5 fingerprint=", " seed=5 fingerprint=FFFFFFFFFFFFFFFF",
+                             " seed=5 fingerprint=fffffffffffffff", " seed=5 fingerprint=fffffffffffffffff",
+                             " seed=2147483648 fingerprint=ffffffffffffffff", " seed=-1 fingerprint=ffffffffffffffff",
+                             " seed=x fingerprint=ffffffffffffffff", " fingerprint=ffffffffffffffff seed=5",
+                             " seed=5 fingerprint=ffffffffffffffff more"})
+        EXPECT_FALSE(ParseVerifiedLine(old + tail, v)) << tail;
+}
+
+// The seed its token gave, and a daily challenge's mode: the rules that
+// keep a downloaded journal from ranking again under another token.
+TEST(Verdict, AGameMustStartFromItsTokensSeed) {
+    const std::string seedFault = "it did not start from the seed its session token gave";
+    auto line = [](const std::string& from, const std::string& to) {
+        std::string s = kHonest;
+        return s.replace(s.find(from), from.size(), to);
+    };
+    const std::string oldLine = "verified mode=easy score=500 wave=2 frames=6000 ms=100000 practice=0 autoplay=0 name=416e6e";
+    TokenInfo daily = kToken, dailyHard = kToken, oldToken{true, true, 1000};
+    daily.challengeDate = dailyHard.challengeDate = "2026-12-08";
+    daily.challengeMode = "easy";
+    dailyHard.challengeMode = "hard";
+    struct Case {
+        const char* label;
+        std::string line;
+        TokenInfo token;
+        const char* reason;  // "" when ranked
+    } cases[] = {
+        {"its own seed", kHonest, kToken, ""},
+        {"another token's seed", line("seed=77", "seed=78"), kToken, seedFault.c_str()},
+        {"a seed it chose", line("seed=77", "seed=-"), kToken, seedFault.c_str()},
+        {"a journal from before seeds", oldLine, kToken, seedFault.c_str()},
+        {"a token from before seeds", kHonest, oldToken, seedFault.c_str()},
+        {"the daily challenge", kHonest, daily, ""},
+        {"the daily challenge in another mode", kHonest, dailyHard, "it was not played in the mode of its daily challenge"},
+    };
+    for (const Case& c : cases) {
+        Verdict v = Decide(Claims(), Verified(c.line), c.token, kOnTime);
+        if (!*c.reason) {
+            EXPECT_EQ(v.status, Verdict::RANKED) << c.label << ": " << v.reason;
+        } else {
+            EXPECT_EQ(v.status, Verdict::REJECTED) << c.label;
+            EXPECT_EQ(v.reason, c.reason) << c.label;
+        }
+    }
 }
 
 // Every way a replay can refuse a game, each with its own reason.
@@ -59,9 +124,9 @@ TEST(Verdict, RejectsEachFault) {
         const char* reason;
     } cases[] = {
         {"malformed", exited(2, "wormlob2: the journal is cut short"), kToken, kOnTime,
-         "cannot be replayed: the journal is cut short"},
+         "cannot be replayed: \"the journal is cut short\""},
         {"diverged", exited(3, "wormlob2: the replay filed another record"), kToken, kOnTime,
-         "does not match the journal: the replay filed another record"},
+         "does not match the journal: \"the replay filed another record\""},
         {"crashed", exited(134, ""), kToken, kOnTime, "failed with status 134"},
         {"time-out", timedOut, kToken, kOnTime, "did not finish"},
         {"over its CPU", killed, kToken, kOnTime, "signal XCPU (over its limits)"},
@@ -102,11 +167,11 @@ TEST(Verdict, PracticeDemoAndFastClockAreRefusedWhenClaimed) {
     EXPECT_EQ(FastestAllowedMs(6000), 88000 - 440 - 50);
     fast.ms = FastestAllowedMs(6000);
     s = "verified mode=easy score=500 wave=2 frames=6000 ms=" + std::to_string(fast.ms) +
-        " practice=0 autoplay=0 name=416e6e";
+        " practice=0 autoplay=0 name=416e6e seed=77 fingerprint=0123456789abcdef";
     EXPECT_EQ(Decide(fast, Verified(s), kToken, kOnTime).status, Verdict::RANKED);
     fast.ms -= 1;
     s = "verified mode=easy score=500 wave=2 frames=6000 ms=" + std::to_string(fast.ms) +
-        " practice=0 autoplay=0 name=416e6e";
+        " practice=0 autoplay=0 name=416e6e seed=77 fingerprint=0123456789abcdef";
     EXPECT_NE(Decide(fast, Verified(s), kToken, kOnTime).reason.find("faster than the frame pacing"), std::string::npos);
 }
 
@@ -117,6 +182,91 @@ TEST(Verdict, AReplayThatDidNotStartOrWasStoppedIsTriedAgain) {
     o.kind = ReplayOutcome::SIGNALED;
     o.code = SIGTERM;
     EXPECT_EQ(Decide(Claims(), o, kToken, kOnTime).status, Verdict::RETRY);
+}
+
+// The server's own troubles never count against a game; only what the
+// journal's replay did does.
+TEST(Verdict, OnlyTheServersOwnTroublesAreNotTheGames) {
+    auto outcome = [](ReplayOutcome::Kind kind, int code, const char* err) {
+        ReplayOutcome o;
+        o.kind = kind;
+        o.code = code;
+        o.lastErr = err;
+        return o;
+    };
+    struct Case {
+        const char* label;
+        ReplayOutcome outcome;
+        bool serverTrouble;
+        Verdict::Status status;
+    } cases[] = {
+        {"no descriptors", outcome(ReplayOutcome::NOT_STARTED, 0, "pipe: Too many open files"), true, Verdict::RETRY},
+        {"full work folder", outcome(ReplayOutcome::NOT_STARTED, 0, "cannot make a folder in \"/w\": No space left"),
+         true, Verdict::RETRY},
+        {"no assets", outcome(ReplayOutcome::EXITED, 1, "wormlob2: cannot find the data folder"), true, Verdict::RETRY},
+        {"stopped from outside", outcome(ReplayOutcome::SIGNALED, SIGTERM, ""), false, Verdict::RETRY},
+        {"unreadable journal", outcome(ReplayOutcome::EXITED, 2, "wormlob2: damaged"), false, Verdict::REJECTED},
+        {"diverged", outcome(ReplayOutcome::EXITED, 3, "wormlob2: replay stopped"), false, Verdict::REJECTED},
+        {"crashed", outcome(ReplayOutcome::SIGNALED, SIGSEGV, ""), false, Verdict::REJECTED},
+        {"over its CPU", outcome(ReplayOutcome::SIGNALED, SIGXCPU, ""), false, Verdict::REJECTED},
+        {"timed out", outcome(ReplayOutcome::TIMED_OUT, 0, ""), false, Verdict::REJECTED},
+        {"odd status", outcome(ReplayOutcome::EXITED, 42, ""), false, Verdict::REJECTED},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ServerTrouble(c.outcome), c.serverTrouble) << c.label;
+        EXPECT_EQ(Decide(Claims(), c.outcome, kToken, kOnTime).status, c.status) << c.label;
+    }
+}
+
+namespace {
+bool ValidUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = (unsigned char)s[i];
+        size_t len = c < 0x80 ? 1 : (c & 0xe0) == 0xc0 ? 2 : (c & 0xf0) == 0xe0 ? 3 : (c & 0xf8) == 0xf0 ? 4 : 0;
+        if (len == 0 || i + len > s.size() || (len == 2 && c < 0xc2)) return false;
+        for (size_t k = 1; k < len; k++)
+            if (((unsigned char)s[i + k] & 0xc0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+}  // namespace
+
+// Whatever a replay prints, the reason is the server's sentence with the
+// replay's words quoted after it: valid UTF-8, no control characters, short.
+TEST(Verdict, AReplaysWordsAreQuotedNeverTakenAsTheServers) {
+    struct Case {
+        const char* label;
+        int code;
+        std::string err;
+        const char* starts;
+        const char* quoted;
+    } cases[] = {
+        {"raw bytes of a journal's name", 2, "wormlob2: the journal's input.0\xff\xfe is out of range",
+         "the journal cannot be replayed: \"", "\"the journal's input.0 is out of range\""},
+        {"a forged announcement", 3, "wormlob2: Your game is ranked #1 - collect your prize at http://x\r\nranked",
+         "the replay does not match the journal: \"",
+         "\"Your game is ranked #1 - collect your prize at http://x ranked\""},
+        {"silence", 2, "", "the journal cannot be replayed: no reason given", nullptr},
+        {"only broken bytes", 2, "\xff\xfe\x80\xc3", "the journal cannot be replayed: no reason given", nullptr},
+        {"a long line", 3, "wormlob2: " + std::string(5000, 'x'), "the replay does not match the journal: \"", nullptr},
+        {"a terminal escape", 2, "\x1b]0;owned\x07\x1b[2J", "the journal cannot be replayed: \"", "\"]0;owned [2J\""},
+    };
+    for (const Case& c : cases) {
+        ReplayOutcome o;
+        o.kind = ReplayOutcome::EXITED;
+        o.code = c.code;
+        o.lastErr = c.err;
+        Verdict v = Decide(Claims(), o, kToken, kOnTime);
+        EXPECT_EQ(v.status, Verdict::REJECTED) << c.label;
+        EXPECT_EQ(v.reason.rfind(c.starts, 0), 0u) << c.label << ": " << v.reason;
+        if (c.quoted) {
+            EXPECT_NE(v.reason.find(c.quoted), std::string::npos) << c.label << ": " << v.reason;
+        }
+        EXPECT_TRUE(ValidUtf8(v.reason)) << c.label;
+        EXPECT_LE(v.reason.size(), 300u) << c.label;
+        for (unsigned char ch : v.reason) EXPECT_GE(ch, 32) << c.label;
+    }
 }
 
 #include "server/logtext.h"

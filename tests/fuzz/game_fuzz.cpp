@@ -201,6 +201,10 @@ bool StartOnce() {
     {
         std::ofstream setup(g_dataDir + "/Setup.ini", std::ios::binary);
         setup << "[Audio]\r\nAudioDriver = Null\r\n";
+        if (!setup.flush()) {
+            std::fprintf(stderr, "game_fuzz: cannot write %s/Setup.ini\n", g_dataDir.c_str());
+            return false;
+        }
     }
 
     // One joystick with six axes, twelve buttons and a hat, present before
@@ -208,6 +212,12 @@ bool StartOnce() {
     if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0) {
         int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 6, 12, 1);
         if (index >= 0) g_joy = SDL_JoystickOpen(index);
+    }
+    // Without it every joystick event of every input would be dropped and
+    // the pad's whole road through the game left unfuzzed.
+    if (!g_joy) {
+        std::fprintf(stderr, "game_fuzz: no virtual joystick: %s\n", SDL_GetError());
+        return false;
     }
 
     ForceNullGraphics(true);
@@ -267,6 +277,11 @@ struct Run {
     long long spawned = 0;
     long long sparkCap = 0, pointCap = 0;
     std::shared_ptr<ScorePopup> newestPopup;
+    // What a pop-up needs a cause among, as the previous frame left it:
+    // loose pods by health (a bat bounce pays 5 x the health before it),
+    // balls (a ball's strike pays 0; one resting may be launched and strike
+    // in the same frame; what it strikes may have entered in that frame).
+    long long looseAtHealth[7] = {}, balls = 0, standing = 0;  // standing: for the report
     // What the bonuses hang on, as the previous frame left it.
     int mushroomBonuses = 0, ballBonusLeft = 0, caughtAge = 0;
     std::vector<ScoreRef> seenScores;
@@ -284,10 +299,28 @@ void Post(const InputEvent& e) {
     else g_run->pending.push_back(e);
 }
 
+// A pad event whose slot or code lies past the input tables.
+bool PastTheTables(const InputEvent& e) {
+    bool pad = e.type == INPUT_PAD_DOWN || e.type == INPUT_PAD_UP || e.type == INPUT_PAD_AXIS || e.type == INPUT_PAD_GONE;
+    if (!pad) return false;
+    if (e.y < 0 || e.y >= MaxPads) return true;
+    if (e.type == INPUT_PAD_AXIS) return e.code < 0 || e.code >= PAD_AXES;
+    if (e.type == INPUT_PAD_GONE) return false;
+    return e.code < 0 || e.code >= PAD_BUTTONS;
+}
+
 void PostPending() {
     std::vector<InputEvent> events;
     events.swap(g_run->pending);
-    for (const InputEvent& e : events) PostInputEvent(e);
+    for (const InputEvent& e : events) {
+        if (!PastTheTables(e)) {
+            PostInputEvent(e);
+            continue;
+        }
+        std::vector<int32_t> before = SaveInputTables();
+        PostInputEvent(e);
+        if (SaveInputTables() != before) Breach("a pad event past the tables changed them", e.y, e.code);
+    }
 }
 
 void KeyEvent(int code, bool down) {
@@ -464,6 +497,28 @@ void CheckPod(const Pod& p) {
     if (p.health < 0 || p.health > 6) Breach("a Pod's health out of 0..6", p.health);
 }
 
+// The points a full row of caught pods pays, from its three colour classes
+// alone (not from the message the game chose, which the code under test
+// sets in the same call that pays): two yellow (a pair of class 3) pay 2500;
+// a row that makes no power-up pays 100; every other row pays nothing.
+long long RowBonus(int c1, int c2, int c3) {
+    int pair = 0;
+    if (c1 == c2) pair = c1;
+    if (c2 == c3) pair = c2;
+    if (c1 == c3) pair = c1;
+    int odd = 0;
+    if (c1 != pair) odd = c1;
+    if (c2 != pair) odd = c2;
+    if (c3 != pair) odd = c3;
+    bool special = false;
+    auto has = [&](int c) { return c1 == c || c2 == c || c3 == c; };
+    if (has(1) && has(2) && has(3)) special = true, pair = 0;  // Flaming Balls
+    if (pair == 5 && odd == 6) special = true, pair = 0;       // Slippery!
+    if (pair == 3) return 2500;                                // Super Bonus
+    if (pair >= 1 && pair <= 7) special = true;                // the pair's own power-up
+    return special ? 0 : 100;
+}
+
 int StartReserve() { return CurrentMode == 0 ? 5 : CurrentMode == 1 ? 3 : 0; }
 
 // The state of the game after one of its frames.
@@ -555,10 +610,25 @@ void CheckGame(Run& r) {
             from = std::next(it);
             break;
         }
+    long long newAt[6] = {};  // new pop-ups by points / 5
     for (auto it = from; it != PopupList.end(); ++it) {
         int n = (*it)->n;
         if (n < 0 || n > 25 || n % 5 != 0) Breach("a pop-up with points no rule gives", n);
+        else newAt[n / 5]++;
         popped += n;
+    }
+    // Each pop-up has its cause in the frame before: 10 to 25 only from a
+    // bat bounce of a loose pod of health 2 to 5, and 0 only from a ball's
+    // strike on a segment or a resting ball.
+    for (int k = 2; k <= 5; k++)
+        if (newAt[k] > r.looseAtHealth[k]) Breach("a bounce pop-up without a loose pod of its health", 5 * k, r.looseAtHealth[k]);
+    if (newAt[0] > 0 && r.balls == 0) Breach("a strike pop-up of 0 points without a ball", newAt[0], r.standing);
+    std::fill(std::begin(r.looseAtHealth), std::end(r.looseAtHealth), 0);
+    r.balls = r.standing = 0;
+    for (const Pod& p : s.PodList) {
+        if (p.free == 1 && p.ball == 0 && p.health >= 0 && p.health <= 6) r.looseAtHealth[p.health]++;
+        if (p.free != 2 && p.ball == 1) r.balls++;
+        if (p.free == 0) r.standing++;
     }
     if (!PopupList.empty()) r.newestPopup = PopupList.back();
     long long rise = (long long)s.GameScore - r.score;
@@ -571,7 +641,7 @@ void CheckGame(Run& r) {
     if (s.MushroomBonusCount == r.mushroomBonuses + 1) due += 100;
     if (r.ballBonusLeft > 0 && s.BallBonusLeft == r.ballBonusLeft - 1) due += 1000;
     if (s.CaughtCount == 3 && r.caughtAge == 0 && s.CaughtAge[1] != 0)
-        due += s.PowerMessage == "Bonus Points" ? 100 : s.PowerMessage == "Super Bonus" ? 2500 : 0;
+        due += RowBonus(s.CaughtColour[1], s.CaughtColour[2], s.CaughtColour[3]);
     if (rise - popped != due) Breach("the score rose by other than its pop-ups and due bonuses", rise - popped, due);
     r.mushroomBonuses = s.MushroomBonusCount;
     r.ballBonusLeft = s.BallBonusLeft;

@@ -188,6 +188,8 @@ TEST_F(Steering, PadOnlyGameThroughSdlsGameControllerIsFiled) {
     CheckSteps(true, " --virtual-pad --grab 830:paused.png");
     // The pause menu, "Continue" highlighted in yellow, on the left.
     Shot paused = Load("paused.png");
+    ASSERT_EQ(paused.w, 800) << "the pause was not grabbed";
+    ASSERT_EQ(paused.px.size(), (size_t)800 * 600 * 4);
     int yellow = 0;
     for (int y = 260; y < 295; y++)
         for (int x = 90; x < 190; x++) {
