@@ -75,6 +75,9 @@ if bash scripts/web.sh build >build-web/build.log 2>&1; then
   timeout -k 30 900 node web/input_test.js build-web/site build-web/shots || status=1
   # The page served by the real score server: a game ranked, listed, watched.
   timeout -k 30 900 node web/online_test.js build-web/site build/server/wormlob2-server build/wormlob2 Files || status=1
+  # What a link can make the page do: another score server, a game to watch
+  # from elsewhere.
+  timeout -k 30 900 node web/clients_test.js build-web/site || status=1
 else
   echo "web: the site did not build"; tail -40 build-web/build.log; status=1
 fi

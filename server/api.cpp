@@ -173,6 +173,13 @@ footer{margin-top:1.5em;font-size:.9em;color:#aaa}
 
 ApiReply ErrorReply(int status, const std::string& sentence) { return JsonReply(status, json{{"error", sentence}}); }
 
+// A refusal the server will never change its mind on (the same bytes get the
+// same answer tomorrow): the client may drop the game. Any other error
+// leaves the game with its client, to be sent again later.
+static ApiReply PermanentErrorReply(int status, const std::string& sentence) {
+    return JsonReply(status, json{{"error", sentence}, {"permanent", true}});
+}
+
 std::string HtmlEscape(const std::string& s) {
     std::string out;
     for (char c : s) {
@@ -364,16 +371,16 @@ ApiReply Api::NewSession(const ApiRequest& r) {
 
 ApiReply Api::Submit(const ApiRequest& r) {
     if (!Allow(r.address, "post")) return TooMany();
-    if (r.body.empty()) return ErrorReply(400, "send the game journal file as the request body");
+    if (r.body.empty()) return PermanentErrorReply(400, "send the game journal file as the request body");
     if ((int64_t)r.body.size() > o_.maxJournalBytes)
-        return ErrorReply(413, "the journal is larger than the " + std::to_string(o_.maxJournalBytes) +
-                                   " bytes this server takes");
+        return PermanentErrorReply(413, "the journal is larger than the " + std::to_string(o_.maxJournalBytes) +
+                                            " bytes this server takes");
     JournalHeader h;
     HeaderLimits limits;
     limits.maxFrames = o_.maxFrames;
     limits.maxNameBytes = (size_t)o_.maxNameBytes;
     std::string why = ParseJournalHeader(r.body, limits, h);
-    if (!why.empty()) return ErrorReply(400, "this is not a game journal the server can take: " + why);
+    if (!why.empty()) return PermanentErrorReply(400, "this is not a game journal the server can take: " + why);
     std::string sha = Sha256Hex(r.body);
     auto c = pool_.Get();
     if (PendingGames(*c) >= o_.maxQueue) {

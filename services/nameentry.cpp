@@ -41,13 +41,18 @@ void EnterName() {
     FlushInput();
     WaitForRelease();
     NameEntryActive = 1;
+    // A longer name (a score file from before the limit, or edited by hand)
+    // is offered cut to it, so that confirming it files a name the server
+    // takes.
+    if (PlayerName.size() > NameMostChars) PlayerName.resize(NameMostChars);
 
     bool confirmed = false;
     while (!confirmed) {
         DrawBackground();
 
         int c = NextTypedChar();
-        if (c && NameCharAccepted(c)) PlayerName.push_back((char)(unsigned char)c);
+        if (c && NameCharAccepted(c) && PlayerName.size() < NameMostChars)
+            PlayerName.push_back((char)(unsigned char)c);
 
         if (KeyHitCount(KeyBackspace) != 0 && !PlayerName.empty()) PlayerName.pop_back();
 

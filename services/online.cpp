@@ -28,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -70,6 +71,15 @@ std::string ShortReason(const std::string& reason) {
         out = out.substr(0, cut == std::string::npos || cut < most / 2 ? most : cut) + "...";
     }
     return out.empty() ? "no reason given" : out;
+}
+
+// The server's reason on one log line: control bytes (a line break that
+// would start a line of its own in Debug.txt) become blanks.
+std::string OneLine(const std::string& reason) {
+    std::string out = reason;
+    for (char& c : out)
+        if ((unsigned char)c < 32 || c == 127) c = ' ';
+    return out;
 }
 
 bool SyncFolder(const std::string& folder) {
@@ -191,6 +201,8 @@ std::string OnlineMessageText(const OnlineNews& n) {
         return "Score Refused: " + ShortReason(n.reason);
     case NEWS_KEPT:
         return n.count > 1 ? std::to_string(n.count) + " Scores Kept to Send Later" : "Score Kept to Send Later";
+    case NEWS_HELD:
+        return "Score Kept: " + ShortReason(n.reason);
     }
     return "";
 }
@@ -204,8 +216,8 @@ bool ParseOnlineNews(const std::string& line, OnlineNews& news) {
         news.kind = NEWS_SENT;
         return rest.empty();
     }
-    if (kind == "refused") {
-        news.kind = NEWS_REFUSED;
+    if (kind == "refused" || kind == "held") {
+        news.kind = kind == "refused" ? NEWS_REFUSED : NEWS_HELD;
         news.reason = rest;
         return true;
     }
@@ -282,7 +294,16 @@ OnlineVerdict ReadSubmitAnswer(long status, const std::string& body) {
         if (UsableId(v.id)) v.kind = VERDICT_ACCEPTED;
         return v;
     }
-    return Refusal(status, j);
+    OnlineVerdict v = Refusal(status, j);
+    // A game is dropped only when the server says it will never take it
+    // (the bytes are not a journal, too large, a name it refuses). Any other
+    // refusal may be the server's passing state or a mistake of its own, and
+    // the game is all the player has: it stays and is sent again later.
+    if (v.kind == VERDICT_REFUSED) {
+        auto permanent = j.find("permanent");
+        if (permanent == j.end() || !permanent->is_boolean() || !permanent->get<bool>()) v.kind = VERDICT_HELD;
+    }
+    return v;
 }
 
 OnlineVerdict ReadGameAnswer(long status, const std::string& body) {
@@ -448,6 +469,7 @@ void SendWorker() {
     }
     std::vector<Awaited> awaited;
     std::set<std::string> toldKept;  // games whose "kept" the player has seen
+    std::map<std::string, std::string> toldHeld;  // game -> the refusal the player has seen
     auto pause = std::chrono::seconds(0);
     Clock::time_point nextRound = Clock::now();  // the outbox is sent at the start
     bool roundDue = true;
@@ -474,7 +496,7 @@ void SendWorker() {
         }
         if (roundDue && Clock::now() >= nextRound) {
             std::vector<std::string> entries = OutboxEntries(g_outbox);
-            bool failed = false;
+            bool failed = false, held = false;
             for (size_t i = 0; i < entries.size() && !failed; i++) {
                 const std::string& path = entries[i];
                 std::ifstream in(path, std::ios::binary);
@@ -497,7 +519,23 @@ void SendWorker() {
                     SyncFolder(g_outbox);
                     OnlineNews n = News(NEWS_REFUSED);
                     n.reason = v.reason;
-                    Tell(n, "\tScore server: refused " + Name(path) + ": " + v.reason);
+                    Tell(n, "\tScore server: refused " + Name(path) + ": " + OneLine(v.reason));
+                } else if (v.kind == VERDICT_HELD) {
+                    // Refused, but not for good: the game stays and goes
+                    // again with the next round, and the games after it go
+                    // now. The player hears the reason once, and again only
+                    // when it changes.
+                    held = true;
+                    toldKept.insert(Name(path));
+                    auto told = toldHeld.find(Name(path));
+                    if (told == toldHeld.end() || told->second != v.reason) {
+                        toldHeld[Name(path)] = v.reason;
+                        OnlineNews n = News(NEWS_HELD);
+                        n.reason = v.reason;
+                        Tell(n, "\tScore server: kept " + Name(path) + ", refused for now (status " +
+                                    std::to_string(a.status) + "): " + OneLine(v.reason) +
+                                    "; it is sent again later");
+                    }
                 } else {
                     failed = true;
                     int fresh = 0;
@@ -518,8 +556,11 @@ void SendWorker() {
                     }
                 }
             }
-            roundDue = failed;
-            if (failed) nextRound = Clock::now() + pause;
+            if (held && !failed)
+                pause = std::min<std::chrono::seconds>(pause.count() ? pause * 2 : std::chrono::seconds(15),
+                                                       std::chrono::seconds(600));
+            roundDue = failed || held;
+            if (roundDue) nextRound = Clock::now() + pause;
             else pause = std::chrono::seconds(0);
         }
         for (size_t i = 0; i < awaited.size();) {
@@ -540,7 +581,7 @@ void SendWorker() {
             } else if (v.kind == VERDICT_REFUSED) {
                 OnlineNews n = News(NEWS_REFUSED);
                 n.reason = v.reason;
-                Tell(n, "\tScore server: " + w.name + " not ranked: " + v.reason);
+                Tell(n, "\tScore server: " + w.name + " not ranked: " + OneLine(v.reason));
             } else if (++w.asked < 40) {
                 // Verification takes a moment, longer behind a queue: ask
                 // again after 1, 2, 4 ... then every 30 seconds.
@@ -673,10 +714,12 @@ void wormlob_online_game_started();
 int wormlob_online_token(char* out, int size);
 void wormlob_online_game_filed(const char* path);
 int wormlob_online_next_news(char* out, int size);
+int wormlob_online_agreed_server(char* out, int size);
 }
 
 namespace {
 bool g_on = false;
+std::string g_settingsFile;  // Online.ini in the data folder; "" before OnlineStart and in a replay
 }
 
 OnlineVerdict ReadSubmitAnswer(long, const std::string&) { return OnlineVerdict(); }
@@ -687,6 +730,7 @@ void OnlineStart() {
     if (!Options.replayFile.empty()) return;
     std::error_code ec;
     std::string file = fs::current_path(ec).string() + "/" + kSettingsFile;
+    g_settingsFile = file;
     bool known = FileType(file) == 1;
     OnlineSettings s = ReadOnlineSettings(file);
     if (!Options.scoresServer.empty()) {
@@ -721,14 +765,40 @@ void OnlineGameFiled(const std::string& journalPath, bool counts) {
     wormlob_online_game_filed((ec ? fs::path(journalPath) : p).lexically_normal().string().c_str());
 }
 
+namespace {
+// A score server named in the page's address is the player's choice only
+// once the player has accepted it on the page (web/shell.html asks); it is
+// then kept as --scores-server would keep it, and sending goes there.
+void TakeAgreedServer() {
+    // Frames run in the game folder: the file's place was noted at the start.
+    if (g_settingsFile.empty()) return;
+    char buf[512] = "";
+    if (wormlob_online_agreed_server(buf, (int)sizeof buf) <= 0) return;
+    std::string given = buf;
+    OnlineSettings s;
+    s.send = given != "off";
+    if (s.send) {
+        s.server = ServerAddress(given);
+        if (s.server.empty()) return;
+    }
+    if (!s.send) s.server = ReadOnlineSettings(g_settingsFile).server;
+    if (!WriteOnlineSettings(g_settingsFile, s)) LogLine("\tCould not write " + std::string(kSettingsFile));
+    g_on = s.send;
+    LogLine(s.send ? "\tSending games to the score server " + s.server + " (accepted on the page)"
+                   : std::string("\tSending games to a score server turned off (accepted on the page)"));
+    wormlob_online_start(s.send ? s.server.c_str() : "");
+}
+}  // namespace
+
 void OnlineFrame() {
+    TakeAgreedServer();
     if (!g_on) return;
     char buf[512];
     while (wormlob_online_next_news(buf, (int)sizeof buf) > 0) {
         OnlineNews n;
         if (!ParseOnlineNews(buf, n)) continue;
         AddMessage(OnlineMessageText(n), 0);
-        LogLine(std::string("\tScore server: ") + buf);
+        LogLine("\tScore server: " + OneLine(buf));
     }
 }
 

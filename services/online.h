@@ -79,6 +79,7 @@ enum OnlineVerdictKind {
     VERDICT_RETRY,     // no answer, or one that says "later": keep the game
     VERDICT_ACCEPTED,  // the game is the server's (id); ask for its verdict
     VERDICT_REFUSED,   // the server will never take it (reason)
+    VERDICT_HELD,      // refused this time (reason), not for good: keep the game
     VERDICT_PENDING,   // still being verified
     VERDICT_RANKED,    // rank in mode
 };
@@ -90,9 +91,11 @@ struct OnlineVerdict {
     int mode = -1;  // 0 easy, 1 medium, 2 hard
 };
 // The answer to sending a game (POST /api/v1/games); status 0 means no
-// answer at all. Only a 4xx with the server's own {"error": ...} refuses:
-// anything else unexpected (an address that is not a score server, a proxy's
-// error page) keeps the game for later.
+// answer at all. Only a 4xx with the server's own {"error": ..., "permanent":
+// true} refuses for good; another 4xx with the server's {"error": ...} holds
+// the game (kept, the reason told); anything else unexpected ("too many
+// requests", an address that is not a score server, a proxy's error page)
+// keeps the game for later.
 OnlineVerdict ReadSubmitAnswer(long status, const std::string& body);
 // The answer to asking for a game's verdict (GET /api/v1/games/ID).
 OnlineVerdict ReadGameAnswer(long status, const std::string& body);
@@ -102,7 +105,7 @@ std::string ReadTokenAnswer(long status, const std::string& body);
 
 // ---- what the player is told ----
 
-enum OnlineNewsKind { NEWS_SENT, NEWS_RANKED, NEWS_REFUSED, NEWS_KEPT };
+enum OnlineNewsKind { NEWS_SENT, NEWS_RANKED, NEWS_REFUSED, NEWS_KEPT, NEWS_HELD };
 struct OnlineNews {
     OnlineNewsKind kind = NEWS_SENT;
     int rank = 0;
@@ -111,10 +114,12 @@ struct OnlineNews {
     int count = 1;  // games kept to send later
 };
 // The message line: "Score Sent", "Ranked #3 in Medium", "Score Refused: the
-// replay filed another record", "Score Kept to Send Later".
+// replay filed another record", "Score Kept to Send Later", "Score Kept: the
+// server is not taking games now".
 std::string OnlineMessageText(const OnlineNews& news);
 // The page hands its news over as one line: "sent", "ranked RANK MODE",
-// "refused REASON..." or "kept COUNT" (mode easy, medium or hard).
+// "refused REASON...", "held REASON..." or "kept COUNT" (mode easy, medium or
+// hard).
 bool ParseOnlineNews(const std::string& line, OnlineNews& news);
 
 // ---- watching a game from the server ----

@@ -73,4 +73,11 @@ mergeInto(LibraryManager.library, {
     stringToUTF8(news, out, size);
     return 1;
   },
+  // A score server from the page's address that the player has accepted.
+  wormlob_online_agreed_server: function(out, size) {
+    var server = Module['wormlobOnlineAgreedServer']();
+    if (!server) return 0;
+    stringToUTF8(server, out, size);
+    return 1;
+  },
 });

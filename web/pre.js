@@ -9,6 +9,9 @@
 var wormlobDb = null;       // the open database, or null without one
 var wormlobDbName = 'wormlob2';
 var wormlobLogMarks = window.wormlobLogMarks = {};  // log milestone -> time, for measurements
+var wormlobFilesRestored;   // resolves once the stored files are in the file system
+var wormlobFilesRestoredNow = null;
+wormlobFilesRestored = new Promise(function(resolve) { wormlobFilesRestoredNow = resolve; });
 
 function wormlobOpenDb() {
   return new Promise(function(resolve) {
@@ -65,7 +68,10 @@ Module['preRun'].push(function() {
   // Files a test hands to the program (a journal to replay), by absolute path.
   var given = Module['wormlobGivenFiles'] || {};
   for (var path in given) wormlobWriteIntoFs(path, given[path]);
-  var ready = function() { removeRunDependency('wormlob-stored-files'); };
+  var ready = function() {
+    wormlobFilesRestoredNow();
+    removeRunDependency('wormlob-stored-files');
+  };
   if (typeof indexedDB == 'undefined' || !indexedDB) {
     Module['wormlobNotice']('This browser gives the page no IndexedDB: scores and settings last only until the page is closed.');
     ready();
@@ -94,6 +100,37 @@ Module['preRun'].push(function() {
   });
 });
 
+// The score server the player chose (Online.ini, restored from the stored
+// files), as an origin; "" when none.
+function wormlobSavedServerOrigin() {
+  var text = '';
+  try {
+    text = FS.readFile('/Files/Online.ini', {encoding: 'utf8'});
+  } catch (e) {
+    return '';
+  }
+  var m = /^[ \t]*server[ \t]*=[ \t]*(\S+)/im.exec(text);
+  try {
+    return m ? new URL(m[1]).origin : '';
+  } catch (e) {
+    return '';
+  }
+}
+
+// Where a game to watch may come from: this page's own site, or the score
+// server the player chose. A journal from anywhere else was never verified
+// by either, and the page would show it as if it were a ranked game.
+function wormlobWatchableFrom(url) {
+  var u;
+  try {
+    u = new URL(url, location.href);
+  } catch (e) {
+    return false;
+  }
+  if (u.protocol !== 'http:' && u.protocol !== 'https:') return false;
+  return u.origin === location.origin || (u.origin !== 'null' && u.origin === wormlobSavedServerOrigin());
+}
+
 // A game to watch named by its address (a score server's leaderboard links
 // to /play/?replay=/api/v1/games/ID/journal) is fetched before the program
 // starts; the program is given the copy.
@@ -101,14 +138,25 @@ Module['preRun'].push(function() {
   var url = Module['wormlobReplayUrl'];
   if (!url) return;
   addRunDependency('wormlob-replay');
-  fetch(url).then(function(r) {
+  wormlobFilesRestored.then(function() {
+    if (!wormlobWatchableFrom(url)) {
+      var e = new Error('the page shows only games from its own site or its score server');
+      e.refused = true;
+      throw e;
+    }
+    return fetch(url);
+  }).then(function(r) {
     if (!r.ok) throw new Error('the server answered ' + r.status);
     return r.arrayBuffer();
   }).then(function(data) {
     wormlobWriteIntoFs(Module['wormlobReplay'], new Uint8Array(data));
     removeRunDependency('wormlob-replay');
   }).catch(function(e) {
-    Module['wormlobFail']('The game to watch could not be fetched from ' + url + ': ' + e.message + '.');
+    if (e.refused)
+      Module['wormlobFail']('The game to watch is not shown: ' + url + ' is neither this site nor its score ' +
+                            'server, and the page shows only games one of them has verified.', false);
+    else
+      Module['wormlobFail']('The game to watch could not be fetched from ' + url + ': ' + e.message + '.');
   });
 });
 
@@ -224,10 +272,11 @@ window.addEventListener('gamepadconnected', function(e) {
 // that counts is filed. Each filed game is put into the outbox store first
 // and sent only once the store has it; it leaves the store when the server
 // has acknowledged it. The verdicts come back to the program as news lines
-// ("sent", "ranked RANK MODE", "refused REASON", "kept COUNT") that it turns
-// into messages. Only the journal goes out, and the address it is sent from.
+// ("sent", "ranked RANK MODE", "refused REASON", "held REASON", "kept COUNT")
+// that it turns into messages. Only the journal goes out, and the address it
+// is sent from.
 var wormlobOnline = {server: '', token: '', game: 0, news: [], sending: false, again: false,
-                     pause: 0, timer: null, toldKept: {}, memory: {}};
+                     pause: 0, timer: null, toldKept: {}, toldHeld: {}, memory: {}, starts: 0};
 
 function wormlobOutbox(mode, work) {
   // Without IndexedDB the outbox lasts as long as the page.
@@ -286,15 +335,17 @@ function wormlobJsonObject(text) {
   }
 }
 
-// Only a 4xx with the score server's own error refuses a game for good;
-// anything else (no answer, a proxy's page, "too many requests") keeps it.
+// Only a 4xx with the score server's own error marked permanent refuses a
+// game for good; another 4xx with its error holds the game (kept, the reason
+// told); anything else (no answer, a proxy's page, "too many requests")
+// keeps it.
 function wormlobReadSubmit(status, body) {
   var j = wormlobJsonObject(body);
   if (status >= 200 && status < 300 && j && (typeof j.id === 'number' || typeof j.id === 'string') &&
       /^[A-Za-z0-9_-]{1,64}$/.test(String(j.id)))
     return {kind: 'accepted', id: String(j.id)};
   if (status >= 400 && status < 500 && status !== 408 && status !== 429 && j && typeof j.error === 'string' && j.error)
-    return {kind: 'refused', reason: j.error};
+    return {kind: j.permanent === true ? 'refused' : 'held', reason: j.error};
   return {kind: 'retry'};
 }
 
@@ -345,9 +396,9 @@ function wormlobSendAll() {
     }
   };
   wormlobOutboxList().then(function(entries) {
-    var i = 0;
+    var i = 0, held = false;
     var next = function() {
-      if (i >= entries.length) return done(false);
+      if (i >= entries.length) return done(held);
       var e = entries[i];
       return fetch(o.server + '/api/v1/games', {method: 'POST', body: e.data,
                                                 headers: {'Content-Type': 'application/octet-stream'}})
@@ -363,6 +414,17 @@ function wormlobSendAll() {
             }
             if (fresh) wormlobNews('kept ' + fresh);
             return done(true);
+          }
+          if (v.kind === 'held') {
+            // Refused, but not for good: the game stays for the next round
+            // and the games after it go now; the reason is told once, and
+            // again only when it changes.
+            held = true;
+            o.toldKept[e.key] = true;
+            if (o.toldHeld[e.key] !== v.reason) wormlobNews('held ' + v.reason);
+            o.toldHeld[e.key] = v.reason;
+            i++;
+            return next();
           }
           return wormlobOutboxRemove(e.key).then(function() {
             if (v.kind === 'accepted') {
@@ -384,6 +446,9 @@ function wormlobSendAll() {
 }
 
 Module['wormlobOnlineStart'] = function(setting) {
+  // A later start (a server the player accepted on the page) wins over an
+  // earlier one still asking.
+  var start = ++wormlobOnline.starts;
   if (setting !== 'auto') {
     wormlobOnline.server = setting;
     wormlobSendAll();
@@ -395,7 +460,7 @@ Module['wormlobOnlineStart'] = function(setting) {
   fetch('/api/v1/health', {cache: 'no-store'}).then(function(r) {
     return r.ok ? r.text() : '';
   }).then(function(text) {
-    if (!wormlobJsonObject(text)) return;
+    if (!wormlobJsonObject(text) || start !== wormlobOnline.starts) return;
     wormlobOnline.server = location.origin;
     wormlobSendAll();
   }, function() {});
@@ -433,6 +498,14 @@ Module['wormlobOnlineGameFiled'] = function(path) {
 };
 
 Module['wormlobOnlineNextNews'] = function() { return wormlobOnline.news.shift() || ''; };
+
+// A score server the page's address named, once the player has accepted it
+// on the page (shell.html): handed to the program once, which keeps it.
+Module['wormlobOnlineAgreedServer'] = function() {
+  var server = Module['wormlobAgreedServer'] || '';
+  Module['wormlobAgreedServer'] = '';
+  return server;
+};
 
 // The program draws its frames into an OffscreenCanvas that nobody sees,
 // and each finished frame is handed to the page's canvas whole

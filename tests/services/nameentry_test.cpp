@@ -121,6 +121,40 @@ TEST_F(NameEntry, RefusesTheSeparatorControlCodesAndWideCharacters) {
     EXPECT_FALSE(NameCharAccepted(256));
 }
 
+// A score server takes names of up to 40 bytes: entry stops there, so a
+// game is never filed under a name that would be refused. Characters typed
+// at the limit are still taken from the queue (one a frame) and dropped.
+TEST_F(NameEntry, StopsAtTheServersFortyCharacters) {
+    const std::string forty = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn";
+    ASSERT_EQ(forty.size(), 40u);
+    ASSERT_EQ(NameMostChars, 40u);
+    struct Case {
+        std::string start, script, name;
+    } cases[] = {
+        // Typed from empty, far past the limit.
+        {"", "20 text " + forty + "opqrstuvwxyz\n3000 key down 13\n3020 key up 13\n", forty},
+        // One short of the limit: one more fits, the rest not.
+        {forty.substr(0, 39), "20 text XYZ\n1000 key down 13\n1020 key up 13\n", forty.substr(0, 39) + "X"},
+        // At the limit: nothing more; Backspace makes room for one.
+        {forty, "20 text XY\n200 key down 8\n220 key up 8\n300 text Q\n400 text R\n1000 key down 13\n1020 key up 13\n",
+         forty.substr(0, 39) + "Q"},
+        // Latin-1 letters are one character (one byte) each.
+        {std::string(38, 'a'), "20 char 233\n20 char 255\n20 char 252\n1000 key down 13\n1020 key up 13\n",
+         std::string(38, 'a') + "\xe9\xff"},
+        // A longer name from an older score file is offered cut to the limit.
+        {forty + "0123456789", "20 key down 13\n40 key up 13\n", forty},
+    };
+    for (const Case& c : cases) {
+        PlayerName = c.start;
+        calls.clear();
+        Run(c.script);
+        EXPECT_EQ(PlayerName, c.name) << c.script;
+        EXPECT_LE(PlayerName.size(), 40u);
+        EXPECT_EQ(Shown(), c.name) << c.script;
+        EXPECT_EQ(PendingScriptedEvents(), 0) << c.script;
+    }
+}
+
 TEST_F(NameEntry, AHeldButtonIsWaitedForBeforeTheNameCanBeConfirmed) {
     PlayerName = "Keeper";
     // The button that ended the game is still held.

@@ -128,6 +128,9 @@ TEST(Outbox, KilledWhileCopyingLeavesOnlyWholeGames) {
     EXPECT_EQ(OutboxEntries(outbox.string()).size(), 1u);
 }
 
+// A game is all the player has of it: only the server's own word that it
+// will never take the game ("permanent") drops it; any other refusal keeps
+// it (held, with the server's reason for the player).
 TEST(OnlineAnswers, OnlyTheServersOwnRefusalDropsAGame) {
     struct Case {
         long status;
@@ -139,8 +142,23 @@ TEST(OnlineAnswers, OnlyTheServersOwnRefusalDropsAGame) {
         {200, R"({"id": "a-9", "status": "ranked"})", VERDICT_ACCEPTED, "a-9"},  // sent before
         {202, R"({"id": "../x"})", VERDICT_RETRY, ""},
         {202, "accepted", VERDICT_RETRY, ""},
-        {400, R"({"error": "the journal is truncated"})", VERDICT_REFUSED, "the journal is truncated"},
-        {413, R"({"error": "too large"})", VERDICT_REFUSED, "too large"},
+        {400, R"({"error": "the journal is truncated", "permanent": true})", VERDICT_REFUSED,
+         "the journal is truncated"},
+        {413, R"({"error": "too large", "permanent": true})", VERDICT_REFUSED, "too large"},
+        {400, R"({"error": "the name is too long", "permanent": true})", VERDICT_REFUSED, "the name is too long"},
+        // Without the server's word the game stays.
+        {400, R"({"error": "the journal is truncated"})", VERDICT_HELD, "the journal is truncated"},
+        {413, R"({"error": "too large"})", VERDICT_HELD, "too large"},
+        {403, R"({"error": "not taking games now", "permanent": false})", VERDICT_HELD, "not taking games now"},
+        {400, R"({"error": "odd", "permanent": "true"})", VERDICT_HELD, "odd"},
+        {400, R"({"error": "odd", "permanent": 1})", VERDICT_HELD, "odd"},
+        {404, R"({"error": "no such page", "permanent": null})", VERDICT_HELD, "no such page"},
+        // Not a refusal of the game at all, whatever it says.
+        {429, R"({"error": "too many requests", "permanent": true})", VERDICT_RETRY, ""},
+        {408, R"({"error": "too slow", "permanent": true})", VERDICT_RETRY, ""},
+        {503, R"({"error": "busy", "permanent": true})", VERDICT_RETRY, ""},
+        {400, R"({"permanent": true})", VERDICT_RETRY, ""},
+        {400, R"(["error", "permanent"])", VERDICT_RETRY, ""},
         {429, R"({"error": "too many requests"})", VERDICT_RETRY, ""},
         {404, "<html>not found</html>", VERDICT_RETRY, ""},  // not a score server
         {503, R"({"error": "busy"})", VERDICT_RETRY, ""},
@@ -149,7 +167,8 @@ TEST(OnlineAnswers, OnlyTheServersOwnRefusalDropsAGame) {
     for (const Case& c : submits) {
         OnlineVerdict v = ReadSubmitAnswer(c.status, c.body);
         EXPECT_EQ(v.kind, c.kind) << c.status << " " << c.body;
-        EXPECT_EQ(c.kind == VERDICT_REFUSED ? v.reason : v.id, c.kind == VERDICT_RETRY ? v.id : c.what) << c.body;
+        bool refusal = c.kind == VERDICT_REFUSED || c.kind == VERDICT_HELD;
+        EXPECT_EQ(refusal ? v.reason : v.id, c.kind == VERDICT_RETRY ? v.id : c.what) << c.body;
     }
     Case games[] = {
         {200, R"({"id":1,"status":"ranked","rank":3,"mode":"hard","score":10})", VERDICT_RANKED, ""},
@@ -190,6 +209,8 @@ TEST(OnlineNewsText, PageLinesBecomeShortMessages) {
         {"refused this game was made by another version of the program with other rules",
          "Score Refused: this game was made by another version of the..."},
         {"refused ", "Score Refused: no reason given"},
+        {"held the server is not taking games now.", "Score Kept: the server is not taking games now"},
+        {"held ", "Score Kept: no reason given"},
         {"ranked 0 easy", ""},
         {"ranked 2 insane", ""},
         {"ranked x hard", ""},
