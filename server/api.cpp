@@ -176,7 +176,7 @@ ApiReply ErrorReply(int status, const std::string& sentence) { return JsonReply(
 // A refusal the server will never change its mind on (the same bytes get the
 // same answer tomorrow): the client may drop the game. Any other error
 // leaves the game with its client, to be sent again later.
-static ApiReply PermanentErrorReply(int status, const std::string& sentence) {
+ApiReply PermanentErrorReply(int status, const std::string& sentence) {
     return JsonReply(status, json{{"error", sentence}, {"permanent", true}});
 }
 

@@ -30,6 +30,9 @@ struct ApiReply {
 
 // An error answer: {"error": sentence}.
 ApiReply ErrorReply(int status, const std::string& sentence);
+// The same with "permanent": true: the server will never take these bytes,
+// so a client may drop them rather than send them again.
+ApiReply PermanentErrorReply(int status, const std::string& sentence);
 std::string HtmlEscape(const std::string& s);
 // Milliseconds since 1970 as "2024-05-01T12:00:00Z".
 std::string IsoDate(int64_t ms);

@@ -510,7 +510,11 @@ int main(int argc, char** argv) {
     http.set_error_handler([&](const httplib::Request& req, httplib::Response& res) {
         if (tStream && (tStream->guard.refusal || tStream->timedOut)) {
             res.status = tStream->timedOut ? 408 : tStream->guard.refusal;
-            res.set_content(ErrorReply(res.status, RefusalText(res.status)).body, "application/json");
+            // A journal over the size limit is refused for good: the client
+            // would send the same bytes again and again.
+            bool forGood = res.status == 413 && req.path == "/api/v1/games";
+            res.set_content((forGood ? PermanentErrorReply : ErrorReply)(res.status, RefusalText(res.status)).body,
+                            "application/json");
             res.set_header("Connection", "close");
             return;
         }
@@ -523,7 +527,8 @@ int main(int argc, char** argv) {
                           : res.status == 413 ? "the request body is larger than this server takes"
                           : res.status == 404 ? "nothing is here"
                                               : "the request is malformed";
-        res.set_content(ErrorReply(res.status, why).body, "application/json");
+        bool forGood = res.status == 413 && req.path == "/api/v1/games";
+        res.set_content((forGood ? PermanentErrorReply : ErrorReply)(res.status, why).body, "application/json");
     });
     if (!o.quiet) {
         // Everything the client chose (its path, its method, a forwarded

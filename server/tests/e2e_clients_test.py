@@ -29,9 +29,10 @@ def refusals(args, database, label):
             ("bytes that are no journal", b"hello", 400),
             ("a journal of another format", b"wormlob2 game 2\n" + good.split(b"\n", 1)[1], 400),
             ("a name of 41 bytes", long_name, 400),
-            # One byte over: larger bodies are cut off by the HTTP front
-            # before the API sees them.
+            # One byte over reaches the API; larger bodies are cut off by
+            # the HTTP front before it sees them, which says the same.
             ("a journal larger than the server takes", good + b"x" * (4097 - len(good)), 413),
+            ("a journal far larger than the server takes", good + b"x" * 20000, 413),
         ]:
             got, r = s.submit(body)
             st.check(got == status and isinstance(r.get("error"), str) and r.get("permanent") is True,
