@@ -444,8 +444,9 @@ void EndGameJournal(const std::shared_ptr<Scores>& filed) {
         return;
     }
     PruneGameJournals(GamesFolder);
-    // A practice or demo game is kept to be watched but never sent.
-    OnlineGameFiled(path, !h.practice && !h.autoplay);
+    // A practice or demo game, or one from --seed's seed, is kept to be
+    // watched but never sent.
+    OnlineGameFiled(path, !h.practice && !h.autoplay && Options.seed < 0);
 }
 
 int PruneGameJournals(const std::string& folder) {
