@@ -68,6 +68,8 @@ if bash scripts/web.sh build >build-web/build.log 2>&1; then
   node web/input_test.js build-web/site build-web/shots || status=1
   # The page served by the real score server: a game ranked, listed, watched.
   node web/online_test.js build-web/site build/server/wormlob2-server build/wormlob2 Files || status=1
+  # The page's Daily Challenge (?daily and the title's entry) against a stand-in server.
+  node web/daily_test.js build-web/site || status=1
 else
   echo "web: the site did not build"; tail -40 build-web/build.log; status=1
 fi

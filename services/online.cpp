@@ -821,6 +821,7 @@ void wormlob_online_game_filed(const char* path);
 int wormlob_online_next_news(char* out, int size);
 void wormlob_online_ask_daily(const char* mode);
 int wormlob_online_daily_state();
+int wormlob_online_has_server();
 int wormlob_online_daily_trouble(char* out, int size);
 }
 
@@ -854,7 +855,6 @@ bool ReadSessionAnswer(long, const std::string&, int, OnlineTicket& ticket) {
     return false;
 }
 
-namespace {
 
 OnlineVerdict ReadSubmitAnswer(long, const std::string&) { return OnlineVerdict(); }
 OnlineVerdict ReadGameAnswer(long, const std::string&) { return OnlineVerdict(); }
@@ -899,7 +899,7 @@ OnlineTicket OnlineGameStarted() {
 
 std::string OnlineGameToken() { return g_token; }
 
-bool OnlineSending() { return g_on && !Options.autoplay; }
+bool OnlineSending() { return g_on && !Options.autoplay && wormlob_online_has_server(); }
 
 void OnlineAskDaily(int mode) {
     if (g_on) wormlob_online_ask_daily(kModeWords[mode >= 0 && mode < 3 ? mode : 1]);

@@ -64,6 +64,9 @@ mergeInto(LibraryManager.library, {
   wormlob_online_ask_daily: function(mode) {
     Module['wormlobOnlineAskDaily'](UTF8ToString(mode));
   },
+  wormlob_online_has_server: function() {
+    return Module['wormlobOnlineHasServer']() ? 1 : 0;
+  },
   wormlob_online_daily_state: function() {
     return Module['wormlobOnlineDailyState']();
   },

@@ -453,15 +453,23 @@ Module['wormlobOnlineStart'] = function(setting) {
   }
   // A score server serves the page under /play/ and answers for its health
   // at the same origin; a plain static host sends nothing.
-  if (!/^\/play\//.test(location.pathname)) return;
+  var none = function() {
+    wormlobOnline.noServer = true;
+    // A daily challenge asked for meanwhile cannot be had.
+    if (wormlobOnline.dailyState !== 1) return;
+    wormlobOnline.dailyTrouble = 'no score server serves this page';
+    wormlobOnline.dailyState = 3;
+  };
+  if (!/^\/play\//.test(location.pathname)) return none();
   fetch('/api/v1/health', {cache: 'no-store'}).then(function(r) {
     return r.ok ? r.text() : '';
   }).then(function(text) {
-    if (!wormlobJsonObject(text)) return;
+    if (!wormlobJsonObject(text)) return none();
     wormlobOnline.server = location.origin;
     wormlobKeepTokenReady();
+    if (wormlobOnline.dailyState === 1) wormlobAskDaily();
     wormlobSendAll();
-  }, function() {});
+  }, none);
 };
 
 // A game starts from the title: it takes the daily challenge's ticket when
@@ -485,11 +493,26 @@ Module['wormlobOnlineTakeTicket'] = function() {
 
 // The daily challenge of mode ('easy', 'medium' or 'hard'): its token is
 // asked for when the player picks it, and the game starts once it is here.
+// (A page that looks for its own server asks once it has found it.)
 Module['wormlobOnlineAskDaily'] = function(mode) {
   var o = wormlobOnline;
-  if (!o.server || o.dailyState === 1) return;
-  o.dailyState = 1;
+  if (o.dailyState === 1) return;
   o.daily = null;
+  if (!o.server && o.noServer) {
+    o.dailyTrouble = 'no score server serves this page';
+    o.dailyState = 3;
+    return;
+  }
+  o.dailyState = 1;
+  o.dailyMode = mode;
+  if (o.server) wormlobAskDaily();
+};
+
+// Whether games go anywhere: not once the page found no score server of its own.
+Module['wormlobOnlineHasServer'] = function() { return !wormlobOnline.noServer; };
+
+function wormlobAskDaily() {
+  var o = wormlobOnline, mode = o.dailyMode;
   wormlobAskSession(JSON.stringify({challenge: 'daily', mode: mode})).then(function(a) {
     var t = a.status >= 200 && a.status < 300 ? wormlobReadSession(a.body, mode) : null;
     if (t) {
