@@ -677,13 +677,15 @@ void OnlineStart() {
 
 OnlineTicket OnlineGameStarted() {
     OnlineTicket t;
-    bool on;
     {
         std::lock_guard<std::mutex> lk(g_lock);
         g_token.clear();
-        on = g_on;
         // The demo player and --seed keep their own seeds, and are never sent.
-        if (!on || Options.autoplay || Options.seed >= 0) return t;
+        if (!g_on || Options.autoplay || Options.seed >= 0) return t;
+    }
+    OnlineSettle();
+    {
+        std::lock_guard<std::mutex> lk(g_lock);
         if (g_dailyState == DAILY_READY) {
             t = g_daily;
             g_daily = OnlineTicket();
