@@ -92,6 +92,18 @@ int64_t SeededState(long long seed) {
     return s;
 }
 
+// Moves the journal's last clock reading later by ms, the others as they were.
+void LastReadingLater(GameJournal& g, int ms) {
+    std::vector<JournalClockRun>& c = g.streams.clock;
+    JournalClockRun last = c.back();
+    if (last.count > 1) {
+        c.back().count--;
+        c.push_back({last.delta + ms, 1});
+    } else {
+        c.back().delta += ms;
+    }
+}
+
 std::string Field(const std::string& out, const std::string& key) {
     std::smatch m;
     std::regex re(" " + key + "=([^ \r\n]*)");
@@ -207,6 +219,15 @@ TEST_F(SeedJournal, TokenSeedIsUsedOnceAndReplaysWithItsSeed) {
         {"a header shrinking the game by a second", 3, "", "another record",
          [](GameJournal& g) { g.header.ms -= 1000; }},
         {"a header off by one millisecond", 3, "", "another record", [](GameJournal& g) { g.header.ms += 1; }},
+        // The name prompt reads the clock once more after the game's last
+        // frame; nothing checks that reading, so it cannot lengthen a game.
+        {"the reading after the last frame a minute later, the header padded with it", 3, "", "another record",
+         [](GameJournal& g) {
+             LastReadingLater(g, 60000);
+             g.header.ms += 60000;
+         }},
+        {"the reading after the last frame a minute later, the header as it was", 0, "123456789", "",
+         [](GameJournal& g) { LastReadingLater(g, 60000); }},
     };
     for (const Edit& e : edits) {
         GameJournal edited = first;
@@ -214,6 +235,7 @@ TEST_F(SeedJournal, TokenSeedIsUsedOnceAndReplaysWithItsSeed) {
         EXPECT_EQ(Verify(Write(edited, "edited.w2g")), e.status) << e.what << ": " << Output();
         if (e.status == 0) {
             EXPECT_EQ(Field(Output(), "seed"), e.seed) << e.what << ": " << Output();
+            EXPECT_EQ(Field(Output(), "ms"), std::to_string(first.header.ms)) << e.what;
             // The same game, whatever its starting state says about seeds.
             EXPECT_EQ(Field(Output(), "fingerprint"), fingerprint) << e.what;
         } else {
