@@ -340,3 +340,42 @@ TEST_F(SeedJournal, DailyOptionPlaysTheDaysSeedInItsMode) {
     EXPECT_NE(Log().find("Daily Challenge unavailable: games are not being sent"), std::string::npos) << Log();
     EXPECT_EQ(Run("--headless --daily --seed 3"), 2);
 }
+
+// The title's Daily Challenge entry, under the modes: Right then the start
+// key, or a click on it, plays today's challenge in the mode chosen (Up
+// picked Easy first; the mouse run keeps Medium).
+TEST_F(SeedJournal, TitleEntryStartsTheDailyChallengeByKeysAndMouse) {
+    StandInServer server;
+    struct Way {
+        const char* what;
+        const char* input;
+        const char* body;
+        int mode;
+    } ways[] = {
+        {"keys", "11000 key down 38\n11100 key up 38\n12000 key down 39\n12100 key up 39\n"
+                 "12500 key down 90\n12600 key up 90\n",
+         R"({"challenge":"daily","mode":"easy"})", 0},
+        // (380, 537) in the 800 x 600 window is the entry's text in the
+        // 1280 x 960 drawing area.
+        {"mouse", "11000 move 380 537\n12000 mouse down 1\n12100 mouse up 1\n",
+         R"({"challenge":"daily","mode":"medium"})", 1},
+    };
+    for (const Way& w : ways) {
+        fs::remove_all(files / "418" / "games");
+        {
+            std::ofstream script(root / "in.txt");
+            script << "100 move 400 300\n" << w.input;
+            for (int t = 20000; t < 150000; t += 3000) script << t << " key down 13\n" << t + 50 << " key up 13\n";
+        }
+        ASSERT_EQ(Run("--headless --virtual-clock --input in.txt --games 1 --scores-server " + server.Url()), 0)
+            << w.what << ": " << Slurp(root / "out.txt");
+        std::vector<fs::path> games = Journals();
+        ASSERT_EQ(games.size(), 1u) << w.what << ": " << Log();
+        GameJournal j = Read(games[0]);
+        EXPECT_EQ(j.header.token, "daily-1") << w.what;
+        EXPECT_EQ(j.header.mode, w.mode) << w.what;
+        EXPECT_EQ(Number(j, "seed"), StandInServer::kDailySeed) << w.what;
+        std::vector<std::string> bodies = server.Bodies();
+        EXPECT_NE(std::find(bodies.begin(), bodies.end(), w.body), bodies.end()) << w.what;
+    }
+}
