@@ -78,6 +78,8 @@ if bash scripts/web.sh build >build-web/build.log 2>&1; then
   # What a link can make the page do: another score server, a game to watch
   # from elsewhere.
   timeout -k 30 900 node web/clients_test.js build-web/site || status=1
+  # The page's Daily Challenge (?daily and the title's entry) against a stand-in server.
+  timeout -k 30 900 node web/daily_test.js build-web/site || status=1
 else
   echo "web: the site did not build"; tail -40 build-web/build.log; status=1
 fi

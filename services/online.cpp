@@ -82,6 +82,14 @@ std::string OneLine(const std::string& reason) {
     return out;
 }
 
+// "YYYY-MM-DD": a daily challenge's date as the server gives it.
+bool IsDayText(const std::string& t) {
+    if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+    for (size_t i = 0; i < t.size(); i++)
+        if (i != 4 && i != 7 && !std::isdigit((unsigned char)t[i])) return false;
+    return true;
+}
+
 bool SyncFolder(const std::string& folder) {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) return false;
@@ -195,6 +203,8 @@ std::string OnlineMessageText(const OnlineNews& n) {
     case NEWS_SENT:
         return "Score Sent";
     case NEWS_RANKED:
+        if (n.daily && n.mode >= 0 && n.mode < 3)
+            return "Ranked #" + std::to_string(n.rank) + " in today's " + kModeNames[n.mode] + " challenge";
         return "Ranked #" + std::to_string(n.rank) +
                (n.mode >= 0 && n.mode < 3 ? std::string(" in ") + kModeNames[n.mode] : std::string());
     case NEWS_REFUSED:
@@ -226,8 +236,9 @@ bool ParseOnlineNews(const std::string& line, OnlineNews& news) {
         news.count = TextToInt(rest);
         return news.count >= 1 && rest.find_first_not_of("0123456789") == std::string::npos;
     }
-    if (kind == "ranked") {
+    if (kind == "ranked" || kind == "daily-ranked") {
         news.kind = NEWS_RANKED;
+        news.daily = kind == "daily-ranked";
         size_t sp2 = rest.find(' ');
         std::string rank = rest.substr(0, sp2);
         news.rank = TextToInt(rank);
@@ -236,6 +247,11 @@ bool ParseOnlineNews(const std::string& line, OnlineNews& news) {
                rank.find_first_not_of("0123456789") == std::string::npos;
     }
     return false;
+}
+
+std::string DailyRequestBody(int mode) {
+    return std::string("{\"challenge\":\"daily\",\"mode\":\"") + kModeWords[mode >= 0 && mode < 3 ? mode : 1] +
+           "\"}";
 }
 
 bool IsWebAddress(const std::string& text) {
@@ -323,6 +339,8 @@ OnlineVerdict ReadGameAnswer(long status, const std::string& body) {
             rank->get<long long>() < 1000000000 && v.mode >= 0) {
             v.kind = VERDICT_RANKED;
             v.rank = (int)rank->get<long long>();
+            // A daily game's rank is its place in its day's table.
+            v.daily = StringField(j, "challenge") == "daily";
         }
     }
     return v;
@@ -336,6 +354,29 @@ std::string ReadTokenAnswer(long status, const std::string& body) {
     for (char c : t)
         if (!std::isalnum((unsigned char)c) && c != '-' && c != '_' && c != '.') return "";
     return t;
+}
+
+bool ReadSessionAnswer(long status, const std::string& body, int wantMode, OnlineTicket& ticket) {
+    ticket = OnlineTicket();
+    ticket.token = ReadTokenAnswer(status, body);
+    if (ticket.token.empty()) return false;
+    Json j = ParseObject(body);
+    auto seed = j.find("seed");
+    if (seed != j.end() && seed->is_number_integer() && seed->get<long long>() >= 0 &&
+        seed->get<long long>() <= 2147483647)
+        ticket.seed = seed->get<long long>();
+    if (wantMode < 0) return true;
+    // A daily challenge is played from its seed in its mode on its day: an
+    // answer that does not say all three is not one.
+    std::string date = StringField(j, "date");
+    if (StringField(j, "challenge") != "daily" || ModeNumber(StringField(j, "mode")) != wantMode ||
+        !IsDayText(date) || ticket.seed < 0) {
+        ticket = OnlineTicket();
+        return false;
+    }
+    ticket.daily = date;
+    ticket.mode = wantMode;
+    return true;
 }
 
 namespace {
@@ -362,7 +403,8 @@ size_t KeepBody(char* data, size_t size, size_t count, void* user) {
 
 // Requests are plain: no cookies, no user agent, no redirects followed; only
 // the body (the journal) and the address go out.
-HttpAnswer Http(CURL* c, const std::string& url, const std::string* postBody, long timeoutMs, size_t most) {
+HttpAnswer Http(CURL* c, const std::string& url, const std::string* postBody, long timeoutMs, size_t most,
+                const char* type = "application/octet-stream") {
     HttpAnswer a;
     curl_easy_reset(c);
     std::pair<std::string*, size_t> sink{&a.body, most};
@@ -377,7 +419,7 @@ HttpAnswer Http(CURL* c, const std::string& url, const std::string* postBody, lo
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
     curl_slist* headers = nullptr;
     if (postBody) {
-        headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
+        headers = curl_slist_append(headers, (std::string("Content-Type: ") + type).c_str());
         // No "100 continue" round trip before a small body.
         headers = curl_slist_append(headers, "Expect:");
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
@@ -404,15 +446,25 @@ void StartCurl() {
 
 // ---- shared between the game's thread and the workers (under g_lock) ----
 std::mutex g_lock;
-std::condition_variable g_tokenWake, g_sendWake;
+std::condition_variable g_tokenWake, g_sendWake, g_tokenDone;
 bool g_on = false;
 std::string g_server, g_outbox;
-uint64_t g_gameNumber = 0;    // games started so far
-bool g_tokenWanted = false;
 std::string g_token;          // the running game's token
 bool g_sendNow = false;       // a game was filed: send at once
 std::deque<OnlineNews> g_news;
 std::deque<std::string> g_logLines;
+// The ticket kept ready for the next game, and when it came: one older than
+// kFreshFor is replaced (the server lets a token wait only so long).
+OnlineTicket g_ready;
+Clock::time_point g_readySince;
+const auto kFreshFor = std::chrono::minutes(10);
+bool g_tokenBusy = false;     // the token worker is asking the server
+bool g_readyFailed = false;   // its last ask for an ordinary token failed
+// The daily challenge: asked for (mode), then ready or failed.
+OnlineDailyState g_dailyState = DAILY_NONE;
+int g_dailyMode = -1;
+OnlineTicket g_daily;
+std::string g_dailyTrouble;
 
 OnlineNews News(OnlineNewsKind kind) {
     OnlineNews n;
@@ -432,25 +484,64 @@ void Note(const std::string& log) {
 
 std::string Name(const std::string& path) { return fs::path(path).filename().string(); }
 
+std::string Why(const HttpAnswer& a) { return a.status ? "status " + std::to_string(a.status) : a.error; }
+
+// Keeps one ticket ready (fetched again once it is older than kFreshFor, or
+// once a game took it) and fetches the daily challenge's when asked. A
+// failed ask is tried again after 15 s, doubling to at most 5 minutes.
 void TokenWorker() {
     CURL* c = curl_easy_init();
+    auto pause = std::chrono::seconds(0);
+    Clock::time_point retryAt = Clock::now();
+    std::unique_lock<std::mutex> lk(g_lock);
     for (;;) {
-        std::unique_lock<std::mutex> lk(g_lock);
-        g_tokenWake.wait(lk, [] { return g_tokenWanted; });
-        g_tokenWanted = false;
-        uint64_t game = g_gameNumber;
+        auto due = [&] {
+            if (g_dailyState == DAILY_ASKING) return Clock::now();
+            if (g_ready.token.empty()) return retryAt;
+            return g_readySince + kFreshFor;
+        };
+        while (Clock::now() < due()) g_tokenWake.wait_until(lk, due());
+        bool daily = g_dailyState == DAILY_ASKING;
+        int mode = g_dailyMode;
         std::string url = g_server + "/api/v1/sessions";
+        g_tokenBusy = true;
         lk.unlock();
-        const std::string empty;
-        HttpAnswer a = c ? Http(c, url, &empty, 5000, kMostAnswer) : HttpAnswer{0, "", "libcurl did not start"};
-        std::string token = ReadTokenAnswer(a.status, a.body);
+        std::string body = daily ? DailyRequestBody(mode) : "{}";
+        HttpAnswer a = c ? Http(c, url, &body, 5000, kMostAnswer, "application/json")
+                         : HttpAnswer{0, "", "libcurl did not start"};
+        OnlineTicket t;
+        bool ok = ReadSessionAnswer(a.status, a.body, daily ? mode : -1, t);
         lk.lock();
-        // A token that comes after the next game started is not that game's.
-        if (game == g_gameNumber) g_token = token;
-        if (token.empty())
-            g_logLines.push_back("\tScore server: no session token (" +
-                                 (a.status ? "status " + std::to_string(a.status) : a.error) +
-                                 "); the game can be verified but not ranked");
+        g_tokenBusy = false;
+        if (daily) {
+            if (ok) {
+                g_daily = t;
+                g_dailyState = DAILY_READY;
+                g_logLines.push_back("\tScore server: daily challenge " + t.daily + " in " + kModeWords[mode]);
+            } else {
+                g_dailyState = DAILY_FAILED;
+                g_dailyTrouble = a.status == 0 ? "the score server cannot be reached"
+                                 : a.status >= 200 && a.status < 300 ? "the score server offers no daily challenge"
+                                                                     : "the score server refused it";
+                g_logLines.push_back("\tScore server: no daily challenge token (" + Why(a) + ")");
+            }
+        } else if (ok) {
+            g_ready = t;
+            g_readySince = Clock::now();
+            g_readyFailed = false;
+            pause = std::chrono::seconds(0);
+            if (t.seed < 0)
+                g_logLines.push_back("\tScore server: its session token came without a seed");
+        } else {
+            g_ready = OnlineTicket();  // a stale one is not kept either
+            g_readyFailed = true;
+            pause = std::min<std::chrono::seconds>(pause.count() ? pause * 2 : std::chrono::seconds(15),
+                                                   std::chrono::seconds(300));
+            retryAt = Clock::now() + pause;
+            g_logLines.push_back("\tScore server: no session token (" + Why(a) + "); asked again in " +
+                                 std::to_string(pause.count()) + " s");
+        }
+        g_tokenDone.notify_all();
     }
 }
 
@@ -576,8 +667,9 @@ void SendWorker() {
                 OnlineNews n = News(NEWS_RANKED);
                 n.rank = v.rank;
                 n.mode = v.mode;
+                n.daily = v.daily;
                 Tell(n, "\tScore server: " + w.name + " ranked #" + std::to_string(v.rank) + " in " +
-                            kModeWords[v.mode]);
+                            (v.daily ? "today's daily challenge, " : "") + kModeWords[v.mode]);
             } else if (v.kind == VERDICT_REFUSED) {
                 OnlineNews n = News(NEWS_REFUSED);
                 n.reason = v.reason;
@@ -624,18 +716,75 @@ void OnlineStart() {
     std::thread(SendWorker).detach();
 }
 
-void OnlineGameStarted() {
-    std::lock_guard<std::mutex> lk(g_lock);
-    g_gameNumber++;
-    g_token.clear();
-    if (!g_on || Options.autoplay) return;
-    g_tokenWanted = true;
-    g_tokenWake.notify_one();
+OnlineTicket OnlineGameStarted() {
+    OnlineTicket t;
+    {
+        std::lock_guard<std::mutex> lk(g_lock);
+        g_token.clear();
+        // The demo player and --seed keep their own seeds, and are never sent.
+        if (!g_on || Options.autoplay || Options.seed >= 0) return t;
+    }
+    OnlineSettle();
+    {
+        std::lock_guard<std::mutex> lk(g_lock);
+        if (g_dailyState == DAILY_READY) {
+            t = g_daily;
+            g_daily = OnlineTicket();
+            g_dailyState = DAILY_NONE;
+        } else if (!g_ready.token.empty() && Clock::now() - g_readySince <= kFreshFor + std::chrono::minutes(1)) {
+            t = g_ready;
+        }
+        // Spent either way: the next game takes the next token.
+        if (t.daily.empty()) g_ready = OnlineTicket();
+        g_token = t.token;
+        g_tokenWake.notify_one();
+    }
+    if (!t.daily.empty()) AddMessage("Daily Challenge, " + t.daily, 0);
+    else if (t.token.empty()) AddMessage("Playing offline: this game will not be ranked", 0);
+    LogLine(t.token.empty() ? "\tScore server: no session token ready; the game is played offline"
+                            : "\tScore server: the game starts from its session token's seed" +
+                                  (t.seed >= 0 ? " " + std::to_string(t.seed) : std::string(" (none given)")));
+    return t;
 }
 
 std::string OnlineGameToken() {
     std::lock_guard<std::mutex> lk(g_lock);
     return g_token;
+}
+
+bool OnlineSending() {
+    std::lock_guard<std::mutex> lk(g_lock);
+    return g_on && !Options.autoplay;
+}
+
+void OnlineAskDaily(int mode) {
+    std::lock_guard<std::mutex> lk(g_lock);
+    if (!g_on || g_dailyState == DAILY_ASKING) return;
+    g_dailyState = DAILY_ASKING;
+    g_dailyMode = mode;
+    g_daily = OnlineTicket();
+    g_tokenWake.notify_one();
+}
+
+OnlineDailyState OnlineDaily() {
+    std::lock_guard<std::mutex> lk(g_lock);
+    return g_dailyState;
+}
+
+std::string OnlineDailyTrouble() {
+    std::lock_guard<std::mutex> lk(g_lock);
+    if (g_dailyState == DAILY_FAILED) g_dailyState = DAILY_NONE;
+    return g_dailyTrouble;
+}
+
+void OnlineSettle() {
+    if (!Options.virtualClock) return;
+    std::unique_lock<std::mutex> lk(g_lock);
+    if (!g_on) return;
+    // The first ask (or the daily one) is answered or has failed.
+    g_tokenDone.wait_for(lk, std::chrono::seconds(10), [] {
+        return !g_tokenBusy && g_dailyState != DAILY_ASKING && (!g_ready.token.empty() || g_readyFailed);
+    });
 }
 
 void OnlineGameFiled(const std::string& journalPath, bool counts) {
@@ -710,17 +859,47 @@ bool FetchToTempFile(const std::string& url, std::string& path, std::string& err
 // IndexedDB. The program tells it what happens and asks it for news.
 extern "C" {
 void wormlob_online_start(const char* server);
-void wormlob_online_game_started();
-int wormlob_online_token(char* out, int size);
+int wormlob_online_take_ticket(char* out, int size);
 void wormlob_online_game_filed(const char* path);
 int wormlob_online_next_news(char* out, int size);
 int wormlob_online_agreed_server(char* out, int size);
+void wormlob_online_ask_daily(const char* mode);
+int wormlob_online_daily_state();
+int wormlob_online_has_server();
+int wormlob_online_daily_trouble(char* out, int size);
 }
 
 namespace {
 bool g_on = false;
 std::string g_settingsFile;  // Online.ini in the data folder; "" before OnlineStart and in a replay
+std::string g_token;  // the running game's
+
+// The script hands a ticket over as one line: "TOKEN SEED DATE MODE", each
+// "-" when there is none.
+OnlineTicket TicketFromLine(const std::string& line) {
+    OnlineTicket t;
+    std::istringstream in(line);
+    std::string token, seed, date, mode;
+    if (!(in >> token >> seed >> date >> mode)) return t;
+    bool tokenOk = !token.empty() && token.size() <= 128 && token != "-";
+    for (char c : token)
+        if (!std::isalnum((unsigned char)c) && c != '-' && c != '_' && c != '.') tokenOk = false;
+    if (!tokenOk) return t;
+    t.token = token;
+    long long n = TextToLong(seed);
+    if (seed.find_first_not_of("0123456789") == std::string::npos && seed.size() <= 10 && n >= 0 &&
+        n <= 2147483647)
+        t.seed = n;
+    if (IsDayText(date) && ModeNumber(mode) >= 0 && t.seed >= 0) t.daily = date, t.mode = ModeNumber(mode);
+    return t;
 }
+}  // namespace
+
+bool ReadSessionAnswer(long, const std::string&, int, OnlineTicket& ticket) {
+    ticket = OnlineTicket();
+    return false;
+}
+
 
 OnlineVerdict ReadSubmitAnswer(long, const std::string&) { return OnlineVerdict(); }
 OnlineVerdict ReadGameAnswer(long, const std::string&) { return OnlineVerdict(); }
@@ -748,15 +927,43 @@ void OnlineStart() {
     wormlob_online_start(server.c_str());
 }
 
-void OnlineGameStarted() {
-    if (g_on && !Options.autoplay) wormlob_online_game_started();
+OnlineTicket OnlineGameStarted() {
+    OnlineTicket t;
+    g_token.clear();
+    // The demo player and --seed keep their own seeds, and are never sent.
+    if (!g_on || Options.autoplay || Options.seed >= 0) return t;
+    char buf[256] = "";
+    if (wormlob_online_take_ticket(buf, (int)sizeof buf) > 0) t = TicketFromLine(buf);
+    g_token = t.token;
+    if (!t.daily.empty()) AddMessage("Daily Challenge, " + t.daily, 0);
+    else if (t.token.empty()) AddMessage("Playing offline: this game will not be ranked", 0);
+    LogLine(t.token.empty() ? "\tScore server: no session token ready; the game is played offline"
+                            : "\tScore server: the game starts from its session token's seed" +
+                                  (t.seed >= 0 ? " " + std::to_string(t.seed) : std::string(" (none given)")));
+    return t;
 }
 
-std::string OnlineGameToken() {
-    char buf[160] = "";
-    if (!g_on || wormlob_online_token(buf, (int)sizeof buf) <= 0) return "";
-    return buf;
+std::string OnlineGameToken() { return g_token; }
+
+bool OnlineSending() { return g_on && !Options.autoplay && wormlob_online_has_server(); }
+
+void OnlineAskDaily(int mode) {
+    if (g_on) wormlob_online_ask_daily(kModeWords[mode >= 0 && mode < 3 ? mode : 1]);
 }
+
+OnlineDailyState OnlineDaily() {
+    int s = g_on ? wormlob_online_daily_state() : 0;
+    return s >= DAILY_NONE && s <= DAILY_FAILED ? (OnlineDailyState)s : DAILY_NONE;
+}
+
+std::string OnlineDailyTrouble() {
+    char buf[256] = "";
+    if (!g_on || wormlob_online_daily_trouble(buf, (int)sizeof buf) <= 0) return "no daily challenge was found";
+    return ShortReason(buf);
+}
+
+// The page's script answers as it can; a page never holds its frame.
+void OnlineSettle() {}
 
 void OnlineGameFiled(const std::string& journalPath, bool counts) {
     if (!g_on || !counts) return;

@@ -27,10 +27,23 @@
 
 // ---- the game's hooks ----
 
-// A game starts from the title: a session token is taken in the background
-// (the server compares the time since then with the game's own length).
-void OnlineGameStarted();
-// The token taken for the running game; "" when none (yet, or at all).
+// What a game from the title starts with: the session token kept ready
+// (taken ahead of time, so that starting never waits for the network) and
+// the seed the server gave with it, or for a daily challenge that day's
+// token, seed, date and mode.
+struct OnlineTicket {
+    std::string token;    // "" when none: the game is played offline
+    long long seed = -1;  // the token's seed (0..2147483647), -1 when none
+    std::string daily;    // the daily challenge's date (YYYY-MM-DD), "" when not one
+    int mode = -1;        // the daily challenge's mode
+};
+// A game starts from the title: the ticket kept ready is taken and spent (a
+// token starts one game; the next game takes the next one), or the daily
+// challenge's when one is waiting. The demo player's games and --seed's take
+// none. Tells the player how the game counts ("Playing offline: this game
+// will not be ranked", "Daily Challenge, 2026-12-08").
+OnlineTicket OnlineGameStarted();
+// The token the running game started with; "" when none.
 std::string OnlineGameToken();
 // The game journal of a filed game is written at journalPath. counts is false
 // for practice games (F3, F4) and the demo player's, which are never sent.
@@ -46,6 +59,28 @@ void OnlineStart();
 // Once a frame, from the frame hub before the messages are drawn: the
 // workers' news become messages and log lines. Never waits.
 void OnlineFrame();
+// Whether games are being sent (the title offers the daily challenge then).
+bool OnlineSending();
+
+// ---- the daily challenge ----
+
+enum OnlineDailyState {
+    DAILY_NONE,    // not asked for
+    DAILY_ASKING,  // the server is being asked for today's token
+    DAILY_READY,   // a daily ticket waits: the next game from the title takes it
+    DAILY_FAILED,  // no daily token could be had (OnlineDailyTrouble says why)
+};
+// Asks the server for today's challenge in mode (0 easy, 1 medium, 2 hard),
+// in the background.
+void OnlineAskDaily(int mode);
+OnlineDailyState OnlineDaily();
+// Why the last ask failed, for the player; clears the failed state.
+std::string OnlineDailyTrouble();
+// Scripted runs on the virtual clock (tests) wait here, on the real clock,
+// for a token or daily ticket being fetched (at most a few seconds), so that
+// what a script plays does not depend on how fast the server answered.
+// Anything else never waits.
+void OnlineSettle();
 
 // ---- the settings file ----
 
@@ -88,7 +123,8 @@ struct OnlineVerdict {
     std::string id;
     std::string reason;
     int rank = 0;
-    int mode = -1;  // 0 easy, 1 medium, 2 hard
+    int mode = -1;       // 0 easy, 1 medium, 2 hard
+    bool daily = false;  // ranked in its day's daily challenge table
 };
 // The answer to sending a game (POST /api/v1/games); status 0 means no
 // answer at all. Only a 4xx with the server's own {"error": ..., "permanent":
@@ -102,6 +138,14 @@ OnlineVerdict ReadGameAnswer(long status, const std::string& body);
 // The token of POST /api/v1/sessions; "" unless it is one word of at most
 // 128 letters, digits, '-', '_' or '.' (it goes into the journal's header).
 std::string ReadTokenAnswer(long status, const std::string& body);
+// The whole answer of POST /api/v1/sessions: the token and its seed (-1 when
+// the server gave none, as an older server does); for a daily challenge
+// (wantMode 0..2) also its date, and the answer must name the challenge and
+// that mode. False when the answer gives no usable token (or, asked for a
+// daily challenge, is not that challenge's).
+bool ReadSessionAnswer(long status, const std::string& body, int wantMode, OnlineTicket& ticket);
+// The body that asks for a daily challenge's token in mode.
+std::string DailyRequestBody(int mode);
 
 // ---- what the player is told ----
 
@@ -110,16 +154,18 @@ struct OnlineNews {
     OnlineNewsKind kind = NEWS_SENT;
     int rank = 0;
     int mode = -1;
+    bool daily = false;  // ranked in today's daily challenge
     std::string reason;
     int count = 1;  // games kept to send later
 };
-// The message line: "Score Sent", "Ranked #3 in Medium", "Score Refused: the
-// replay filed another record", "Score Kept to Send Later", "Score Kept: the
-// server is not taking games now".
+// The message line: "Score Sent", "Ranked #3 in Medium", "Ranked #3 in
+// today's Medium challenge", "Score Refused: the replay filed another
+// record", "Score Kept to Send Later", "Score Kept: the server is not taking
+// games now".
 std::string OnlineMessageText(const OnlineNews& news);
 // The page hands its news over as one line: "sent", "ranked RANK MODE",
-// "refused REASON...", "held REASON..." or "kept COUNT" (mode easy, medium or
-// hard).
+// "daily-ranked RANK MODE", "refused REASON...", "held REASON..." or "kept
+// COUNT" (mode easy, medium or hard).
 bool ParseOnlineNews(const std::string& line, OnlineNews& news);
 
 // ---- watching a game from the server ----

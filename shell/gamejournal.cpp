@@ -1,5 +1,9 @@
 #include "shell/gamejournal.h"
 
+#ifndef __EMSCRIPTEN__
+#include <openssl/sha.h>
+#endif
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -41,6 +45,16 @@ namespace {
 std::vector<std::pair<std::string, int64_t>> g_numbers;
 std::vector<std::pair<std::string, std::string>> g_texts;
 bool g_autoplayGame = false;
+// What the game's frames say (counted from 1): the clock at the first and
+// the last, and the game's own last frame (before name entry) with the
+// game state's checksum there. A game's length is read from its frames,
+// which the replay checks, not from readings after them, which nothing
+// checks; and the game played is known by its last frame, whatever name
+// was typed afterwards.
+long long g_frameCount = 0;
+uint32_t g_firstFrameMs = 0, g_lastFrameMs = 0;
+long long g_playFrames = 0;
+uint64_t g_playChecksum = 0;
 
 // The game journal being replayed.
 bool g_replaying = false;
@@ -62,11 +76,14 @@ float BitsToFloat(int64_t v) {
 // game that the game itself did not set. The names are the tables' own, so
 // a journal from a program that keeps another table is told apart.
 void SnapshotState(std::vector<std::pair<std::string, int64_t>>& n,
-                   std::vector<std::pair<std::string, std::string>>& t) {
+                   std::vector<std::pair<std::string, std::string>>& t, long long seed) {
     n.clear();
     t.clear();
     auto add = [&](const std::string& name, int64_t v) { n.push_back({name, v}); };
     add("random", RandomState());
+    // The score server's seed the generator was started from, when the
+    // game took one with its token.
+    if (seed >= 0) add("seed", seed);
     add("mode", CurrentMode);
     for (int i = 0; i < 100; i++) add("settings." + std::to_string(i), Settings[i]);
     for (int i = 0; i < 101; i++) add("keys." + std::to_string(i), Keys[i]);
@@ -276,6 +293,43 @@ std::string NewJournalName(const GameJournalHeader& h) {
 [[noreturn]] void StopGameReplay(const std::string& why) { EndReplay(3, "replay stopped: " + why, false); }
 }  // namespace
 
+long long JournalSeed(const std::vector<std::pair<std::string, int64_t>>& numbers) {
+    int64_t seed = -1, random = -1;
+    int seeds = 0, randoms = 0;
+    for (const auto& [name, v] : numbers) {
+        if (name == "seed") seed = v, seeds++;
+        if (name == "random") random = v, randoms++;
+    }
+    if (seeds != 1 || randoms != 1 || seed < 0 || seed > 2147483647) return -1;
+    // The generator's state as SeedRandom(seed) leaves it; the generator
+    // itself is put back as it was.
+    int64_t was = RandomState();
+    SeedRandom((int)seed);
+    int64_t seeded = RandomState();
+    SeedRandom((int)was);
+    return seeded == random ? seed : -1;
+}
+
+std::string GameFingerprint(int mode, long long frames, uint64_t checksum) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%s %lld %016" PRIx64, ModeWord(mode), frames, checksum);
+#ifndef __EMSCRIPTEN__
+    unsigned char sum[SHA256_DIGEST_LENGTH];
+    SHA256((const unsigned char*)text, std::strlen(text), sum);
+    std::string hex;
+    for (int i = 0; i < 8; i++) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", sum[i]);
+        hex += two;
+    }
+    return hex;
+#else
+    // The page has no SHA-256 of its own; only a server's replay (the
+    // desktop program) needs the fingerprint.
+    return "-";
+#endif
+}
+
 std::string RulesFingerprint() { return WORMLOB_RULES_FINGERPRINT; }
 
 std::string AssetsFingerprint() {
@@ -305,10 +359,33 @@ std::string AssetsFingerprint() {
 
 void BeginGameJournal() {
     PracticeKeysUsed = false;
-    if (!g_replaying) OnlineGameStarted();
+    long long seed = -1;
+    if (!g_replaying) {
+        // The game starts from the seed its token came with (a daily
+        // challenge also in its mode), before the journal notes the
+        // generator; without one it goes on from the generator as it is.
+        OnlineTicket ticket = OnlineGameStarted();
+        if (!ticket.daily.empty() && ticket.mode >= 0 && ticket.mode <= 2) CurrentMode = ticket.mode;
+        if (ticket.seed >= 0 && ticket.seed <= 2147483647) {
+            seed = ticket.seed;
+            SeedRandom((int)seed);
+        }
+    }
     g_autoplayGame = Options.autoplay;
-    SnapshotState(g_numbers, g_texts);
+    g_frameCount = g_playFrames = 0;
+    g_firstFrameMs = g_lastFrameMs = 0;
+    g_playChecksum = 0;
+    SnapshotState(g_numbers, g_texts, seed);
     StartGameCapture((uint32_t)PeekMillisecs());
+}
+
+void GameJournalFrame(uint64_t gameChecksum) {
+    if (!GameCapturing()) return;
+    g_frameCount++;
+    // The clock reading that ended the frame (the frame hub's own).
+    g_lastFrameMs = GameCaptureLastMs();
+    if (g_frameCount == 1) g_firstFrameMs = g_lastFrameMs;
+    if (PlayState != 0) g_playFrames = g_frameCount, g_playChecksum = gameChecksum;
 }
 
 void EndGameJournal(const std::shared_ptr<Scores>& filed) {
@@ -325,7 +402,7 @@ void EndGameJournal(const std::shared_ptr<Scores>& filed) {
     h.score = filed ? filed->Score : Game.GameScore;
     h.wave = std::max(1, Game.WaveNumber);
     h.frames = j.streams.endFrames;
-    h.ms = (uint32_t)(GameCaptureLastMs() - j.streams.clockBase);
+    h.ms = g_frameCount ? (uint32_t)(g_lastFrameMs - g_firstFrameMs) : 0;
     h.practice = PracticeKeysUsed;
     h.autoplay = g_autoplayGame;
     if (!g_replaying) h.token = OnlineGameToken();
@@ -347,11 +424,14 @@ void EndGameJournal(const std::shared_ptr<Scores>& filed) {
         bool autoplay = false;
         for (const auto& [name, v] : g_replay.numbers)
             if (name == "autoplay") autoplay = v != 0;
+        long long seed = JournalSeed(g_replay.numbers);
         EndReplay(0,
                   std::string("verified mode=") + ModeWord(h.mode) + " score=" + std::to_string(h.score) +
                       " wave=" + std::to_string(h.wave) + " frames=" + std::to_string(h.frames) +
                       " ms=" + std::to_string(h.ms) + " practice=" + (h.practice ? "1" : "0") +
-                      " autoplay=" + (autoplay ? "1" : "0") + " name=" + NameHex(h.name),
+                      " autoplay=" + (autoplay ? "1" : "0") + " name=" + NameHex(h.name) +
+                      " seed=" + (seed >= 0 ? std::to_string(seed) : std::string("-")) +
+                      " fingerprint=" + GameFingerprint(h.mode, g_playFrames, g_playChecksum),
                   true);
     }
 
@@ -364,8 +444,9 @@ void EndGameJournal(const std::shared_ptr<Scores>& filed) {
         return;
     }
     PruneGameJournals(GamesFolder);
-    // A practice or demo game is kept to be watched but never sent.
-    OnlineGameFiled(path, !h.practice && !h.autoplay);
+    // A practice or demo game, or one from --seed's seed, is kept to be
+    // watched but never sent.
+    OnlineGameFiled(path, !h.practice && !h.autoplay && Options.seed < 0);
 }
 
 int PruneGameJournals(const std::string& folder) {

@@ -4,8 +4,11 @@
 // a score server verifies a submitted game.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct Scores;
 
@@ -22,6 +25,21 @@ void BeginGameJournal();
 // the filed record is compared with the journal's claims and the program
 // exits (see GameJournalVerdict).
 void EndGameJournal(const std::shared_ptr<Scores>& filed);
+
+// At the end of every frame while a game is captured (or replayed), with
+// the game state's checksum: notes the frame's clock reading and, while the
+// game itself runs (not its name entry), its last frame.
+void GameJournalFrame(uint64_t gameChecksum);
+
+// The seed a journal's starting state names, when the recorded generator
+// state is exactly the one that seed gives; -1 otherwise (no seed entry, an
+// edited one, a generator moved on).
+long long JournalSeed(const std::vector<std::pair<std::string, int64_t>>& numbers);
+// The game played, whoever sent it under whatever name or token: the first
+// 16 hex digits of SHA-256 over "MODE FRAMES CHECKSUM" (mode word, the
+// game's last frame before name entry, the game state's checksum there in
+// 16 hex digits).
+std::string GameFingerprint(int mode, long long frames, uint64_t checksum);
 
 // The fingerprints a game journal carries: of the program's game rules (the
 // sources that steer a game, hashed at build time) and of the image files

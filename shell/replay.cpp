@@ -280,6 +280,7 @@ void JournalPlayerName() {
 void JournalFrameEnd() {
     if (!g_checksums && !Recording() && !Replaying() && !GameCapturing()) return;
     uint64_t game = GameChecksum();
+    GameJournalFrame(game);
     if (g_checksums) std::fprintf(g_checksums, "%lld %016" PRIx64 "\n", FrameCounter, game);
     if (!Recording() && !Replaying() && !GameCapturing()) return;
     // The journal's check covers the shell's state that steers the run too:

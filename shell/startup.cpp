@@ -106,7 +106,9 @@ std::string UsageText() {
            "                      (kept in Online.ini; \"off\" stops sending)\n"
            "  --autoplay-steer S  the demo player steers with the mouse (default), keys or stick\n"
            "  --assist            colour symbols on the pods for this run (F8 turns them on and off)\n"
-           "  --virtual-pad       the input script's pad lines work an SDL virtual game controller\n";
+           "  --virtual-pad       the input script's pad lines work an SDL virtual game controller\n"
+           "  --daily             play today's Daily Challenge of the score server in the --mode\n"
+           "                      chosen, as soon as its token is there (needs sending on)\n";
 }
 
 // The place of v among an option's words, or -1.
@@ -221,6 +223,8 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
                 return false;
             }
             (a == "--seed" ? Options.seed : Options.games) = n;
+        } else if (a == "--daily") {
+            Options.daily = true;
         } else if (a == "--test-load") {
             if (!next(v)) return false;
             bool digits = !v.empty() && v.size() < 6 && v.find_first_not_of("0123456789") == std::string::npos;
@@ -234,6 +238,11 @@ bool ParseOptions(int argc, char** argv, bool& wantHelp) {
             std::cerr << "wormlob2: unknown option " << a << "\n" << UsageText();
             return false;
         }
+    }
+    // A daily challenge is played from the server's seed, by a player.
+    if (Options.daily && (Options.seed >= 0 || Options.autoplay || !Options.replayFile.empty())) {
+        std::cerr << "wormlob2: --daily plays the server's seed, and goes with neither --seed, --autoplay nor --replay\n";
+        return false;
     }
     // The script is read and checked now, before anything is opened, so a
     // typo in it stops the run with nothing to tidy up.

@@ -70,6 +70,9 @@ struct ProgramOptions {
     // Keys and pads steer and start games. Off only while replaying a run
     // recorded before they did, which must replay as it was played.
     bool steering = true;
+    // --daily: play today's daily challenge of the score server (in the
+    // --mode chosen) as soon as its token is there.
+    bool daily = false;
 };
 extern ProgramOptions Options;
 // Parses argv into Options; returns false (and prints why) on bad usage.

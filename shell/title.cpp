@@ -1,14 +1,17 @@
 #include "shell/title.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "game/assets.h"
 #include "media/system.h"
 #include "screens/binding.h"
 #include "screens/helpers.h"
+#include "services/online.h"
 #include "services/scoretable.h"
 #include "shell/display.h"
 #include "shell/framehub.h"
+#include "shell/log.h"
 #include "shell/startup.h"
 
 int SlideIn;
@@ -21,6 +24,50 @@ void StartGameFromTitle();  // outer loop, startup.cpp
 namespace {
 // The start, up and down inputs of keys and pads held on the last frame.
 int TitleKeys;
+// The daily challenge's entry under the modes: chosen with the keys (right,
+// left goes back to the modes), and its click latch (released before it
+// acts again).
+bool DailyChosen = false;
+bool DailyLatch = false;
+bool DailyAskedAtStart = false;
+
+// The Daily Challenge entry, shown while games are sent: a click (or start
+// while it is chosen) asks the server for today's token in the mode
+// chosen; the game starts once the token is there, from its seed. Without
+// one the player is told, and no game starts: a daily game played offline
+// could not count.
+void DailyEntry(int x, int y, bool startPressed) {
+    OnlineDailyState state = OnlineDaily();
+    if (Options.daily && !DailyAskedAtStart) {
+        DailyAskedAtStart = true;
+        if (state == DAILY_NONE) OnlineAskDaily(CurrentMode);
+        OnlineSettle();
+        state = OnlineDaily();
+    }
+    const char* label = state == DAILY_ASKING ? "Daily Challenge ..." : "Daily Challenge";
+    bool over = MouseInRect(x, y, std::max(200, TextWidth("Daily Challenge ...")), 40);
+    SetColor(255, 220, 120);
+    SetAlpha(over || DailyChosen || state == DAILY_ASKING ? 1.0f : 0.6f);
+    DrawText(label, (float)x, (float)y);
+    bool ready = PanelOffset < -250 && SlideIn == 32;
+    bool clicked = over && MouseIsDown(1) && !DailyLatch && StartLatch == 0;
+    if (!MouseIsDown(1)) DailyLatch = false;
+    if (ready && state == DAILY_NONE && (clicked || (startPressed && DailyChosen))) {
+        DailyLatch = true;
+        OnlineAskDaily(CurrentMode);
+        OnlineSettle();
+        state = OnlineDaily();
+    }
+    if (state == DAILY_FAILED) {
+        std::string why = OnlineDailyTrouble();
+        AddMessage("Daily Challenge unavailable: " + why, 0);
+        LogLine("\tDaily Challenge unavailable: " + why);
+    } else if (state == DAILY_READY && PanelOffset < -250) {
+        DailyChosen = false;
+        StartGameFromTitle();
+        TitleKeys = 15;
+    }
+}
 }  // namespace
 
 void TitleFrame() {
@@ -94,22 +141,40 @@ void TitleFrame() {
 
     // Without a mouse: player 1's bottom button (Z) or a pad's Start starts
     // a game once the start button has slid in, and up and down choose the
-    // mode. Each acts on its press, so a key still held when a game ends
+    // mode, and right and left go to the daily challenge and back, when it is
+    // offered. Each acts on its press, so a key still held when a game ends
     // does nothing.
+    bool daily = OnlineSending();
+    if (!daily) DailyChosen = false;
+    bool dailyStart = false;
     if (Options.steering) {
         int keys = (ControlKeyHeldNow(10) || PadHeldNow(PAD_START) ? 1 : 0) |
                    (ControlKeyHeldNow(0) || PadHeldNow(PAD_DPAD_UP) ? 2 : 0) |
-                   (ControlKeyHeldNow(8) || PadHeldNow(PAD_DPAD_DOWN) ? 4 : 0);
+                   (ControlKeyHeldNow(8) || PadHeldNow(PAD_DPAD_DOWN) ? 4 : 0) |
+                   (ControlKeyHeldNow(5) || PadHeldNow(PAD_DPAD_RIGHT) ? 8 : 0) |
+                   (ControlKeyHeldNow(3) || PadHeldNow(PAD_DPAD_LEFT) ? 16 : 0);
         int pressed = keys & ~TitleKeys;
         TitleKeys = keys;
         if (PanelOffset < -250) {
             if ((pressed & 2) && CurrentMode > 0) CurrentMode--;
             if ((pressed & 4) && CurrentMode < 2) CurrentMode++;
-            if ((pressed & 1) && SlideIn == 32) {
+            if ((pressed & 8) && daily) DailyChosen = true;
+            if (pressed & 16) DailyChosen = false;
+            if ((pressed & 1) && SlideIn == 32 && DailyChosen) {
+                dailyStart = true;
+            } else if ((pressed & 1) && SlideIn == 32) {
                 StartGameFromTitle();
-                TitleKeys = 7;
+                TitleKeys = 31;
             }
         }
+    }
+    if (daily) {
+        SetImageFont(Fonts[8]);
+        DailyEntry(VW / 2 - 100, VH / 2 + 360 - s, dailyStart);
+    } else if (Options.daily && !DailyAskedAtStart) {
+        DailyAskedAtStart = true;
+        AddMessage("Daily Challenge unavailable: games are not being sent", 0);
+        LogLine("\tDaily Challenge unavailable: games are not being sent (--scores-server URL turns it on)");
     }
 
     SetImageFont(Fonts[5]);

@@ -55,14 +55,26 @@ mergeInto(LibraryManager.library, {
   wormlob_online_start: function(server) {
     Module['wormlobOnlineStart'](UTF8ToString(server));
   },
-  wormlob_online_game_started: function() {
-    Module['wormlobOnlineGameStarted']();
+  wormlob_online_take_ticket: function(out, size) {
+    var ticket = Module['wormlobOnlineTakeTicket']();
+    if (!ticket) return 0;
+    stringToUTF8(ticket, out, size);
+    return ticket.length;
   },
-  wormlob_online_token: function(out, size) {
-    var token = Module['wormlobOnlineToken']();
-    if (!token) return 0;
-    stringToUTF8(token, out, size);
-    return token.length;
+  wormlob_online_ask_daily: function(mode) {
+    Module['wormlobOnlineAskDaily'](UTF8ToString(mode));
+  },
+  wormlob_online_has_server: function() {
+    return Module['wormlobOnlineHasServer']() ? 1 : 0;
+  },
+  wormlob_online_daily_state: function() {
+    return Module['wormlobOnlineDailyState']();
+  },
+  wormlob_online_daily_trouble: function(out, size) {
+    var why = Module['wormlobOnlineDailyTrouble']();
+    if (!why) return 0;
+    stringToUTF8(why, out, size);
+    return why.length;
   },
   wormlob_online_game_filed: function(path) {
     Module['wormlobOnlineGameFiled'](UTF8ToString(path));

@@ -268,15 +268,22 @@ window.addEventListener('gamepadconnected', function(e) {
 // ---- The score server ----
 // The program (services/online.cpp) says when sending is on and to which
 // server ("auto": the server that serves this page, if it is a score
-// server), when a game starts (a session token is taken) and when a game
+// server), when a game starts (it takes the session token kept ready, with
+// the seed the game starts from, or the daily challenge's) and when a game
 // that counts is filed. Each filed game is put into the outbox store first
 // and sent only once the store has it; it leaves the store when the server
 // has acknowledged it. The verdicts come back to the program as news lines
-// ("sent", "ranked RANK MODE", "refused REASON", "held REASON", "kept COUNT")
-// that it turns into messages. Only the journal goes out, and the address it
-// is sent from.
-var wormlobOnline = {server: '', token: '', game: 0, news: [], sending: false, again: false,
-                     pause: 0, timer: null, toldKept: {}, toldHeld: {}, memory: {}, starts: 0};
+// ("sent", "ranked RANK MODE", "daily-ranked RANK MODE", "refused REASON",
+// "held REASON", "kept COUNT") that it turns into messages. Only the journal
+// goes out, and the address it is sent from.
+var wormlobOnline = {server: '', news: [], sending: false, again: false,
+                     pause: 0, timer: null, toldKept: {}, toldHeld: {}, memory: {}, starts: 0,
+                     // The token kept ready for the next game ({token, seed, at}),
+                     // whether it is being asked for, and the pause after a failure.
+                     ready: null, asking: false, readyTimer: null, readyPause: 0,
+                     // The daily challenge: 0 not asked, 1 asking, 2 ready, 3 failed.
+                     dailyState: 0, daily: null, dailyTrouble: ''};
+var wormlobTokenFreshMs = 10 * 60 * 1000;
 
 function wormlobOutbox(mode, work) {
   // Without IndexedDB the outbox lasts as long as the page.
@@ -358,8 +365,9 @@ function wormlobAwaitVerdict(id, asked) {
       return r.status === 200 ? r.text() : '';
     }).then(function(text) {
       var j = wormlobJsonObject(text);
+      // A daily game's rank is its place in its day's table.
       if (j && j.status === 'ranked' && j.rank >= 1 && ['easy', 'medium', 'hard'].indexOf(j.mode) >= 0)
-        wormlobNews('ranked ' + Math.floor(j.rank) + ' ' + j.mode);
+        wormlobNews((j.challenge === 'daily' ? 'daily-ranked ' : 'ranked ') + Math.floor(j.rank) + ' ' + j.mode);
       else if (j && j.status === 'rejected')
         wormlobNews('refused ' + (typeof j.reason === 'string' ? j.reason : ''));
       else if (asked < 40)
@@ -445,42 +453,154 @@ function wormlobSendAll() {
   });
 }
 
+// A session answer: {token, seed} (seed -1 when the server gave none), and
+// for a daily challenge (mode given) its date and mode, all of them there
+// and the mode the one asked for; null when it is not usable.
+function wormlobReadSession(text, mode) {
+  var j = wormlobJsonObject(text);
+  if (!j || typeof j.token !== 'string' || !/^[A-Za-z0-9._-]{1,128}$/.test(j.token)) return null;
+  var seed = Number.isInteger(j.seed) && j.seed >= 0 && j.seed <= 2147483647 ? j.seed : -1;
+  var t = {token: j.token, seed: seed, date: '', mode: ''};
+  if (!mode) return t;
+  if (j.challenge !== 'daily' || j.mode !== mode || typeof j.date !== 'string' ||
+      !/^\d{4}-\d{2}-\d{2}$/.test(j.date) || seed < 0)
+    return null;
+  t.date = j.date;
+  t.mode = mode;
+  return t;
+}
+
+function wormlobAskSession(body) {
+  // A plain text body: a cross-origin request needs no preflight.
+  return fetch(wormlobOnline.server + '/api/v1/sessions', {method: 'POST', body: body, cache: 'no-store'})
+    .then(function(r) { return r.text().then(function(t) { return {status: r.status, body: t}; }); },
+          function() { return {status: 0, body: ''}; });
+}
+
+// Keeps one token ready, so that a game never waits for the network:
+// asked again once a game took it or it is ten minutes old, and after a
+// failure again in 15 s, doubling to at most five minutes.
+function wormlobKeepTokenReady() {
+  var o = wormlobOnline;
+  clearTimeout(o.readyTimer);
+  o.readyTimer = null;
+  if (!o.server || o.asking) return;
+  if (o.ready && Date.now() - o.ready.at < wormlobTokenFreshMs) {
+    o.readyTimer = setTimeout(wormlobKeepTokenReady, wormlobTokenFreshMs - (Date.now() - o.ready.at));
+    return;
+  }
+  o.ready = null;
+  o.asking = true;
+  wormlobAskSession('{}').then(function(a) {
+    o.asking = false;
+    var t = a.status >= 200 && a.status < 300 ? wormlobReadSession(a.body, '') : null;
+    if (t) {
+      t.at = Date.now();
+      o.ready = t;
+      o.readyPause = 0;
+      o.readyTimer = setTimeout(wormlobKeepTokenReady, wormlobTokenFreshMs);
+    } else {
+      o.readyPause = Math.min(o.readyPause ? o.readyPause * 2 : 15000, 300000);
+      o.readyTimer = setTimeout(wormlobKeepTokenReady, o.readyPause);
+    }
+  });
+}
+
 Module['wormlobOnlineStart'] = function(setting) {
   // A later start (a server the player accepted on the page) wins over an
   // earlier one still asking.
   var start = ++wormlobOnline.starts;
   if (setting !== 'auto') {
     wormlobOnline.server = setting;
+    wormlobKeepTokenReady();
     wormlobSendAll();
     return;
   }
   // A score server serves the page under /play/ and answers for its health
   // at the same origin; a plain static host sends nothing.
-  if (!/^\/play\//.test(location.pathname)) return;
+  var none = function() {
+    wormlobOnline.noServer = true;
+    // A daily challenge asked for meanwhile cannot be had.
+    if (wormlobOnline.dailyState !== 1) return;
+    wormlobOnline.dailyTrouble = 'no score server serves this page';
+    wormlobOnline.dailyState = 3;
+  };
+  if (!/^\/play\//.test(location.pathname)) return none();
   fetch('/api/v1/health', {cache: 'no-store'}).then(function(r) {
     return r.ok ? r.text() : '';
   }).then(function(text) {
-    if (!wormlobJsonObject(text) || start !== wormlobOnline.starts) return;
+    // A later start (a server accepted on the page) has taken over.
+    if (start !== wormlobOnline.starts) return;
+    if (!wormlobJsonObject(text)) return none();
     wormlobOnline.server = location.origin;
+    wormlobKeepTokenReady();
+    if (wormlobOnline.dailyState === 1) wormlobAskDaily();
     wormlobSendAll();
-  }, function() {});
+  }, none);
 };
 
-Module['wormlobOnlineGameStarted'] = function() {
-  var o = wormlobOnline, game = ++o.game;
-  o.token = '';
-  if (!o.server) return;
-  fetch(o.server + '/api/v1/sessions', {method: 'POST'}).then(function(r) {
-    return r.ok ? r.text() : '';
-  }).then(function(text) {
-    var j = wormlobJsonObject(text);
-    // A token that comes after the next game started is not that game's.
-    if (game === o.game && j && typeof j.token === 'string' && /^[A-Za-z0-9._-]{1,128}$/.test(j.token))
-      o.token = j.token;
-  }, function() {});
+// A game starts from the title: it takes the daily challenge's ticket when
+// one waits, else the token kept ready (spent: the next game takes the
+// next one), as "TOKEN SEED DATE MODE" with "-" for what it has not; '' when
+// it has no token and is played offline.
+Module['wormlobOnlineTakeTicket'] = function() {
+  var o = wormlobOnline, t = null;
+  if (o.dailyState === 2) {
+    t = o.daily;
+    o.daily = null;
+    o.dailyState = 0;
+  } else {
+    if (o.ready && Date.now() - o.ready.at <= wormlobTokenFreshMs + 60000) t = o.ready;
+    o.ready = null;
+    wormlobKeepTokenReady();
+  }
+  if (!t) return '';
+  return [t.token, t.seed >= 0 ? String(t.seed) : '-', t.date || '-', t.mode || '-'].join(' ');
 };
 
-Module['wormlobOnlineToken'] = function() { return wormlobOnline.token; };
+// The daily challenge of mode ('easy', 'medium' or 'hard'): its token is
+// asked for when the player picks it, and the game starts once it is here.
+// (A page that looks for its own server asks once it has found it.)
+Module['wormlobOnlineAskDaily'] = function(mode) {
+  var o = wormlobOnline;
+  if (o.dailyState === 1) return;
+  o.daily = null;
+  if (!o.server && o.noServer) {
+    o.dailyTrouble = 'no score server serves this page';
+    o.dailyState = 3;
+    return;
+  }
+  o.dailyState = 1;
+  o.dailyMode = mode;
+  if (o.server) wormlobAskDaily();
+};
+
+// Whether games go anywhere: not once the page found no score server of its own.
+Module['wormlobOnlineHasServer'] = function() { return !wormlobOnline.noServer; };
+
+function wormlobAskDaily() {
+  var o = wormlobOnline, mode = o.dailyMode;
+  wormlobAskSession(JSON.stringify({challenge: 'daily', mode: mode})).then(function(a) {
+    var t = a.status >= 200 && a.status < 300 ? wormlobReadSession(a.body, mode) : null;
+    if (t) {
+      o.daily = t;
+      o.dailyState = 2;
+    } else {
+      o.dailyTrouble = a.status === 0 ? 'the score server cannot be reached' :
+                       a.status >= 200 && a.status < 300 ? 'the score server offers no daily challenge' :
+                                                           'the score server refused it';
+      o.dailyState = 3;
+    }
+  });
+};
+
+Module['wormlobOnlineDailyState'] = function() { return wormlobOnline.dailyState; };
+
+Module['wormlobOnlineDailyTrouble'] = function() {
+  var o = wormlobOnline;
+  if (o.dailyState === 3) o.dailyState = 0;
+  return o.dailyTrouble;
+};
 
 Module['wormlobOnlineGameFiled'] = function(path) {
   if (!wormlobOnline.server) return;

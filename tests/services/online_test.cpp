@@ -288,3 +288,67 @@ TEST(Watch, TheNameComesFromAGameJournalsHeader) {
     }
     EXPECT_EQ(GameJournalName((t.dir / "none.w2g").string()), "");
 }
+
+// The session answers as the score server gives them: a token with its
+// seed, a daily challenge's token with its date and mode. Anything that
+// would start a game from a seed other than the one asked for is not taken.
+TEST(OnlineAnswers, SessionTicketsCarryTheirSeedAndDailyChallenge) {
+    struct Case {
+        long status;
+        const char* body;
+        int wantMode;  // -1: an ordinary token
+        bool ok;
+        const char* token;
+        long long seed;
+        const char* daily;
+    } cases[] = {
+        {200, R"({"token":"t1","seed":42})", -1, true, "t1", 42, ""},
+        {200, R"({"token":"t1","seed":0})", -1, true, "t1", 0, ""},
+        {200, R"({"token":"t1","seed":2147483647})", -1, true, "t1", 2147483647, ""},
+        // An older server gives no seed: the token alone.
+        {200, R"({"token":"t1"})", -1, true, "t1", -1, ""},
+        {200, R"({"token":"t1","seed":2147483648})", -1, true, "t1", -1, ""},
+        {200, R"({"token":"t1","seed":-1})", -1, true, "t1", -1, ""},
+        {200, R"({"token":"t1","seed":"42"})", -1, true, "t1", -1, ""},
+        {200, R"({"token":"t1","seed":4.5})", -1, true, "t1", -1, ""},
+        {200, R"({"token":"two words","seed":42})", -1, false, "", -1, ""},
+        {500, R"({"token":"t1","seed":42})", -1, false, "", -1, ""},
+        {200, "[1,2]", -1, false, "", -1, ""},
+        {200, R"({"token":"d1","seed":7,"challenge":"daily","date":"2026-12-08","mode":"hard"})", 2, true, "d1", 7,
+         "2026-12-08"},
+        // Another mode than asked, no challenge, a bad date, no seed: not
+        // that challenge.
+        {200, R"({"token":"d1","seed":7,"challenge":"daily","date":"2026-12-08","mode":"easy"})", 2, false, "", -1,
+         ""},
+        {200, R"({"token":"d1","seed":7})", 2, false, "", -1, ""},
+        {200, R"({"token":"d1","seed":7,"challenge":"daily","date":"08/12/2026","mode":"hard"})", 2, false, "", -1,
+         ""},
+        {200, R"({"token":"d1","challenge":"daily","date":"2026-12-08","mode":"hard"})", 2, false, "", -1, ""},
+        {400, R"({"error":"no such challenge"})", 1, false, "", -1, ""},
+    };
+    for (const Case& c : cases) {
+        OnlineTicket t;
+        EXPECT_EQ(ReadSessionAnswer(c.status, c.body, c.wantMode, t), c.ok) << c.body;
+        EXPECT_EQ(t.token, c.token) << c.body;
+        EXPECT_EQ(t.seed, c.seed) << c.body;
+        EXPECT_EQ(t.daily, c.daily) << c.body;
+        EXPECT_EQ(t.mode, c.daily[0] ? c.wantMode : -1) << c.body;
+    }
+    EXPECT_EQ(DailyRequestBody(0), R"({"challenge":"daily","mode":"easy"})");
+    EXPECT_EQ(DailyRequestBody(1), R"({"challenge":"daily","mode":"medium"})");
+    EXPECT_EQ(DailyRequestBody(2), R"({"challenge":"daily","mode":"hard"})");
+
+    // A daily game's verdict names its challenge; its rank is its day's.
+    OnlineVerdict v = ReadGameAnswer(
+        200, R"({"id":9,"status":"ranked","rank":3,"mode":"medium","challenge":"daily","challenge_date":"2026-12-08"})");
+    ASSERT_EQ(v.kind, VERDICT_RANKED);
+    EXPECT_TRUE(v.daily);
+    OnlineNews n;
+    n.kind = NEWS_RANKED, n.rank = v.rank, n.mode = v.mode, n.daily = v.daily;
+    EXPECT_EQ(OnlineMessageText(n), "Ranked #3 in today's Medium challenge");
+    EXPECT_FALSE(ReadGameAnswer(200, R"({"id":9,"status":"ranked","rank":3,"mode":"medium"})").daily);
+    ASSERT_TRUE(ParseOnlineNews("daily-ranked 3 medium", n));
+    EXPECT_EQ(OnlineMessageText(n), "Ranked #3 in today's Medium challenge");
+    EXPECT_FALSE(ParseOnlineNews("daily-ranked 0 medium", n));
+    EXPECT_FALSE(ParseOnlineNews("daily-ranked 3 insane", n));
+}
