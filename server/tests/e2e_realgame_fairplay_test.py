@@ -1,14 +1,11 @@
 #!/usr/bin/python3
-"""The real game's own games on the fair-play rules: a game from its token's
-seed and a --daily game are ranked (the daily one in its day's table only),
-the same game with its token swapped or a daily copy under another daily
-token is refused, and a game on a seed of its own is not ranked.
+"""The real game's own games on the fair-play rules, on SQLite and
+PostgreSQL: a game from its token's seed and a --daily game are ranked (the
+daily one in its day's table only), the same game with its token swapped or
+a daily copy under another daily token is refused, and a game on a seed of
+its own is not ranked.
 
-Not registered yet (its name is not e2e_*): it needs a game that takes its
-seed from its token and has --daily; once that game is built here, move
-real_fairplay() into e2e_fairplay_test.py (called from suite() when
---real-game is given). Run by hand as
-    real_fairplay_case.py --server BIN --game fake_game.py --files DIR --real-game GAME
+    e2e_realgame_fairplay_test.py --server BIN --game fake_game.py --files DIR --real-game GAME
 """
 import glob
 import http.server
@@ -130,13 +127,21 @@ def real_fairplay(args, database, label):
 
 
 def run_suites(args):
+    if not args.real_game:
+        check(False, "the real game is needed (--real-game)")
+        return 1
     d = tempfile.mkdtemp(prefix="wl2-sqlite-")
     try:
         real_fairplay(args, os.path.join(d, "scores.sqlite"), "sqlite")
     finally:
         shutil.rmtree(d, ignore_errors=True)
+    pg = st.Postgres()
+    try:
+        real_fairplay(args, pg.address, "postgresql")
+    finally:
+        pg.close()
     print("%d passed, %d failed" % (st.passed, st.failed))
-    return 1 if st.failed else 0
+    return 1 if st.failed or not st.passed else 0
 
 
 if __name__ == "__main__":
