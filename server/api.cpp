@@ -145,6 +145,21 @@ int64_t Since(const std::string& period, int64_t now) {
     return period == "day" ? now - kDayMs : period == "week" ? now - 7 * kDayMs : 0;
 }
 
+// A table's rows as the API gives them.
+json RowsJson(const std::vector<ScoreRow>& rows) {
+    json list = json::array();
+    for (const ScoreRow& s : rows) {
+        list.push_back({{"rank", s.rank},
+                        {"id", s.id},
+                        {"name", NameText(s.nameHex)},
+                        {"score", s.score},
+                        {"wave", s.wave},
+                        {"mode", s.mode},
+                        {"date", IsoDate(s.receivedMs)}});
+    }
+    return list;
+}
+
 std::string Thousands(int64_t n) {
     std::string s = std::to_string(n), out;
     for (size_t i = 0; i < s.size(); i++) {
@@ -488,16 +503,7 @@ ApiReply Api::Scores(const ApiRequest& r) {
         auto c = pool_.Get();
         rows = ListScores(*c, q.mode, Since(q.period, now_()), q.offset, q.limit);
     }
-    json list = json::array();
-    for (const ScoreRow& s : rows) {
-        list.push_back({{"rank", s.rank},
-                        {"id", s.id},
-                        {"name", NameText(s.nameHex)},
-                        {"score", s.score},
-                        {"wave", s.wave},
-                        {"mode", s.mode},
-                        {"date", IsoDate(s.receivedMs)}});
-    }
+    json list = RowsJson(rows);
     reply = JsonReply(200, json{{"scores", list}});
     Keep(key, reply);
     return reply;
@@ -517,16 +523,7 @@ ApiReply Api::DailyScores(const ApiRequest& r, const std::string& mode, int64_t 
         auto c = pool_.Get();
         rows = ListDailyScores(*c, mode, d.date, offset, limit);
     }
-    json list = json::array();
-    for (const ScoreRow& s : rows) {
-        list.push_back({{"rank", s.rank},
-                        {"id", s.id},
-                        {"name", NameText(s.nameHex)},
-                        {"score", s.score},
-                        {"wave", s.wave},
-                        {"mode", s.mode},
-                        {"date", IsoDate(s.receivedMs)}});
-    }
+    json list = RowsJson(rows);
     reply = JsonReply(200, json{{"date", d.date}, {"ends_in_s", EndsInSeconds(d.startMs, now)}, {"scores", list}});
     Keep(key, reply);
     return reply;

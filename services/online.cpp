@@ -90,6 +90,16 @@ bool IsDayText(const std::string& t) {
     return true;
 }
 
+// What a game started from the title tells the player and the log about
+// the token it took, on the desktop and in the page alike.
+void AnnounceTicket(const OnlineTicket& t) {
+    if (!t.daily.empty()) AddMessage("Daily Challenge, " + t.daily, 0);
+    else if (t.token.empty()) AddMessage("Playing offline: this game will not be ranked", 0);
+    LogLine(t.token.empty() ? "\tScore server: no session token ready; the game is played offline"
+                            : "\tScore server: the game starts from its session token's seed" +
+                                  (t.seed >= 0 ? " " + std::to_string(t.seed) : std::string(" (none given)")));
+}
+
 bool SyncFolder(const std::string& folder) {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) return false;
@@ -739,11 +749,7 @@ OnlineTicket OnlineGameStarted() {
         g_token = t.token;
         g_tokenWake.notify_one();
     }
-    if (!t.daily.empty()) AddMessage("Daily Challenge, " + t.daily, 0);
-    else if (t.token.empty()) AddMessage("Playing offline: this game will not be ranked", 0);
-    LogLine(t.token.empty() ? "\tScore server: no session token ready; the game is played offline"
-                            : "\tScore server: the game starts from its session token's seed" +
-                                  (t.seed >= 0 ? " " + std::to_string(t.seed) : std::string(" (none given)")));
+    AnnounceTicket(t);
     return t;
 }
 
@@ -935,11 +941,7 @@ OnlineTicket OnlineGameStarted() {
     char buf[256] = "";
     if (wormlob_online_take_ticket(buf, (int)sizeof buf) > 0) t = TicketFromLine(buf);
     g_token = t.token;
-    if (!t.daily.empty()) AddMessage("Daily Challenge, " + t.daily, 0);
-    else if (t.token.empty()) AddMessage("Playing offline: this game will not be ranked", 0);
-    LogLine(t.token.empty() ? "\tScore server: no session token ready; the game is played offline"
-                            : "\tScore server: the game starts from its session token's seed" +
-                                  (t.seed >= 0 ? " " + std::to_string(t.seed) : std::string(" (none given)")));
+    AnnounceTicket(t);
     return t;
 }
 

@@ -69,19 +69,7 @@ def main():
     args.server = os.path.abspath(args.server)
     args.game = os.path.abspath(args.game)
     args.files = os.path.abspath(args.files)
-    sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
-    try:
-        refusals(args, os.path.join(sqlite_dir, "scores.sqlite"), "sqlite")
-    finally:
-        shutil.rmtree(sqlite_dir, ignore_errors=True)
-    if not args.no_postgres:
-        pg = st.Postgres()
-        try:
-            refusals(args, pg.address, "postgresql")
-        finally:
-            pg.close()
-    print("%d passed, %d failed" % (st.passed, st.failed))
-    return 1 if st.failed else 0
+    return st.on_both_databases(refusals, args)
 
 
 if __name__ == "__main__":

@@ -321,18 +321,7 @@ def suite(args, database, label):
 
 
 def run_suites(args):
-    sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
-    try:
-        suite(args, os.path.join(sqlite_dir, "scores.sqlite"), "sqlite")
-    finally:
-        shutil.rmtree(sqlite_dir, ignore_errors=True)
-    pg = st.Postgres()
-    try:
-        suite(args, pg.address, "postgresql")
-    finally:
-        pg.close()
-    print("%d passed, %d failed" % (st.passed, st.failed))
-    return 1 if st.failed or not st.passed else 0
+    return st.on_both_databases(suite, args)
 
 
 if __name__ == "__main__":

@@ -130,18 +130,7 @@ def run_suites(args):
     if not args.real_game:
         check(False, "the real game is needed (--real-game)")
         return 1
-    d = tempfile.mkdtemp(prefix="wl2-sqlite-")
-    try:
-        real_fairplay(args, os.path.join(d, "scores.sqlite"), "sqlite")
-    finally:
-        shutil.rmtree(d, ignore_errors=True)
-    pg = st.Postgres()
-    try:
-        real_fairplay(args, pg.address, "postgresql")
-    finally:
-        pg.close()
-    print("%d passed, %d failed" % (st.passed, st.failed))
-    return 1 if st.failed or not st.passed else 0
+    return st.on_both_databases(real_fairplay, args)
 
 
 if __name__ == "__main__":

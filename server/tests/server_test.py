@@ -613,6 +613,25 @@ def reachable_by_nobody(paths):
                            "sh"] + paths, cwd="/").returncode == 0
 
 
+def on_both_databases(run, args):
+    """Runs run(args, database, label) on a fresh SQLite file, then (unless
+    --no-postgres) on a throwaway PostgreSQL cluster; the script's status:
+    1 when a check failed or none ran."""
+    sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
+    try:
+        run(args, os.path.join(sqlite_dir, "scores.sqlite"), "sqlite")
+    finally:
+        shutil.rmtree(sqlite_dir, ignore_errors=True)
+    if not getattr(args, "no_postgres", False):
+        pg = Postgres()
+        try:
+            run(args, pg.address, "postgresql")
+        finally:
+            pg.close()
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed or not passed else 0
+
+
 def run_suites(args):
     sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
     try:
