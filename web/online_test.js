@@ -1,7 +1,8 @@
 // The page and the score server together, in headless Chromium: a game
 // played in the page that the server serves is sent, verified and ranked,
 // shows on the leaderboard page, and the leaderboard's link replays it in
-// the page to the same final score.
+// the page to the same final score; a daily challenge played in the page
+// ranks in its day's table only.
 //   node web/online_test.js SITE_DIR SERVER_BINARY GAME_BINARY FILES_DIR
 'use strict';
 const fs = require('fs');
@@ -17,6 +18,7 @@ if (!filesDir) {
   process.exit(2);
 }
 const NAME = 'WEBBY';
+const DAILY_NAME = 'DAYLY';
 
 let failures = 0;
 function check(ok, what) {
@@ -174,6 +176,34 @@ async function main() {
     const storedAfter = (await d.storedFiles(page))['/Files/418/scores.dat'];
     check(!!storedBefore && storedAfter && storedBefore.equals(storedAfter),
           'watching files nothing in the player\'s own scores');
+    await page.close();
+
+    // 4. Today's Hard challenge (?daily&mode=hard) against the real server:
+    // played from the day's seed, ranked in the day's table and not in the
+    // ordinary one, and the page is told its place in today's challenge.
+    page = await d.openAt(browser, origin + '/play/?daily&mode=hard', errors);
+    const seeded = await until('the daily game to start', 180000, async () =>
+      /the game starts from its session token's seed (\d+)/.exec(await pageLog(page))).catch(() => null);
+    check(!!seeded, 'the page\'s daily game starts from its token\'s seed');
+    await sleep(3000);
+    await page.evaluate(() => document.exitPointerLock());
+    await sleep(1500);
+    await key(page, 'ArrowDown');
+    await key(page, 'Space');
+    await sleep(3000);
+    for (let i = 0; i < 8; i++) await key(page, 'Backspace');
+    await page.keyboard.type(DAILY_NAME, {delay: 200});
+    await key(page, 'Enter');
+    const dailyRow = await until('the daily game to be ranked', 180000, async () => {
+      const t = await getJson(origin + '/api/v1/scores?challenge=daily&mode=hard');
+      return t && t.scores.find(s => s.name === DAILY_NAME);
+    }).catch(e => null);
+    check(!!dailyRow, 'the page\'s daily game is ranked in today\'s Hard challenge');
+    const hard = await getJson(origin + '/api/v1/scores?mode=hard');
+    check(!!hard && !hard.scores.some(s => s.name === DAILY_NAME), 'and not in the ordinary Hard table');
+    const toldDaily = await until('the daily rank in the page', 60000, async () =>
+      /Score server: (daily-)?ranked 1 hard/.test(await pageLog(page))).catch(e => false);
+    check(toldDaily, 'the page was told its place in the challenge');
     await page.close();
   } catch (e) {
     check(false, e.message);
