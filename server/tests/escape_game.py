@@ -21,6 +21,7 @@ It also sends SIGTERM to its own process group. Processes it leaves (a setsid ch
 make) only sleep, each with the marker in its arguments: the test looks for
 them after the verdict and after the server's stop."""
 import ctypes
+import hashlib
 import os
 import signal
 import socket
@@ -122,6 +123,18 @@ def trace(pid):
     libc.ptrace(17, pid, None, None)  # PTRACE_DETACH
 
 
+def verified_line(record):
+    """The verified line for a record line's fields, as fake_game.py prints
+    it (kept here too: the server may run this file copied on its own)."""
+    fields = dict(f.split("=", 1) for f in record.split() if "=" in f)
+    line = " ".join("%s=%s" % (k, fields.get(k, "")) for k in
+                    ("mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"))
+    seed = fields.get("seed", "-")
+    made = hashlib.sha256(("%s %s %s/%s/%s" % (fields.get("mode"), fields.get("frames"), fields.get("score"),
+                                               fields.get("wave"), seed)).encode())
+    return line + " seed=%s fingerprint=%s" % (seed, fields.get("fingerprint", made.hexdigest()[:16]))
+
+
 def main():
     args = sys.argv[1:]
     if len(args) != 5 or args[0] != "--headless" or args[1] != "--files" or args[3] != "--replay":
@@ -167,7 +180,7 @@ def main():
         print("wormlob2: escaped: " + "; ".join(escaped), file=sys.stderr)
         sys.exit(3)
     print("replayed")
-    print("verified " + record)
+    print("verified " + verified_line(record))
 
 
 if __name__ == "__main__":

@@ -84,6 +84,13 @@ def main():
                 fail(3, "escaped: " + ", ".join(escaped))
     if record is None:
         fail(2, "the journal holds no game")
+    print("replayed")
+    print("verified " + verified_line(record, old_line))
+
+
+def verified_line(record, old_line=False):
+    """The verified line the game prints for a record line's fields (the
+    escape stand-in prints the same)."""
     fields = dict(f.split("=", 1) for f in record.split() if "=" in f)
     line = " ".join("%s=%s" % (k, fields.get(k, "")) for k in
                     ("mode", "score", "wave", "frames", "ms", "practice", "autoplay", "name"))
@@ -92,8 +99,8 @@ def main():
         checksum = "%s/%s/%s" % (fields.get("score"), fields.get("wave"), seed)
         made = hashlib.sha256(("%s %s %s" % (fields.get("mode"), fields.get("frames"), checksum)).encode())
         line += " seed=%s fingerprint=%s" % (seed, fields.get("fingerprint", made.hexdigest()[:16]))
-    print("replayed")
-    print("verified " + line)
+    return line
 
 
-main()
+if __name__ == "__main__":
+    main()
