@@ -185,6 +185,14 @@ async function main() {
     const seeded = await until('the daily game to start', 180000, async () =>
       /the game starts from its session token's seed (\d+)/.exec(await pageLog(page))).catch(() => null);
     check(!!seeded, 'the page\'s daily game starts from its token\'s seed');
+    // A click takes the pointer (the game started by itself), and letting it
+    // go pauses the game, as in the first game.
+    const dbox = await d.peek(page, `(() => { const r = document.getElementById('canvas').getBoundingClientRect();
+                                              return {x: r.x, y: r.y, w: r.width, h: r.height}; })()`);
+    await page.mouse.move(dbox.x + dbox.w / 2, dbox.y + dbox.h / 2);
+    await page.mouse.down();
+    await sleep(200);
+    await page.mouse.up();
     await sleep(3000);
     await page.evaluate(() => document.exitPointerLock());
     await sleep(1500);
