@@ -85,6 +85,27 @@ function replayInputs(work) {
   return [path.join(shared, 'wormlob2'), path.join(shared, 'Files')];
 }
 
+// A click on the canvas (starting a game from the title, or taking the
+// pointer in a game), the pointer let go (which pauses the game), "Quit",
+// the name, Enter.
+async function clickQuitAndName(page, name) {
+  const box = await d.peek(page, `(() => { const r = document.getElementById('canvas').getBoundingClientRect();
+                                           return {x: r.x, y: r.y, w: r.width, h: r.height}; })()`);
+  await page.mouse.move(box.x + box.w / 2, box.y + box.h / 2);
+  await page.mouse.down();
+  await sleep(200);
+  await page.mouse.up();
+  await sleep(3000);
+  await page.evaluate(() => document.exitPointerLock());
+  await sleep(1500);
+  await key(page, 'ArrowDown');
+  await key(page, 'Space');
+  await sleep(3000);
+  for (let i = 0; i < 8; i++) await key(page, 'Backspace');
+  await page.keyboard.type(name, {delay: 200});
+  await key(page, 'Enter');
+}
+
 async function main() {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'wormlob2-online-test-'));
   const port = await freePort();
@@ -104,21 +125,7 @@ async function main() {
     let page = await d.openAt(browser, origin + '/play/', errors);
     await d.waitQuietly(page, 'window.wormlobPresents > 250', 180000, 'the title');
     await sleep(1000);
-    const box = await d.peek(page, `(() => { const r = document.getElementById('canvas').getBoundingClientRect();
-                                             return {x: r.x, y: r.y, w: r.width, h: r.height}; })()`);
-    await page.mouse.move(box.x + box.w / 2, box.y + box.h / 2);
-    await page.mouse.down();
-    await sleep(200);
-    await page.mouse.up();
-    await sleep(3000);
-    await page.evaluate(() => document.exitPointerLock());
-    await sleep(1500);
-    await key(page, 'ArrowDown');
-    await key(page, 'Space');
-    await sleep(3000);
-    for (let i = 0; i < 8; i++) await key(page, 'Backspace');
-    await page.keyboard.type(NAME, {delay: 200});
-    await key(page, 'Enter');
+    await clickQuitAndName(page, NAME);
 
     const row = await until('the game to be ranked', 180000, async () => {
       const t = await getJson(origin + '/api/v1/scores?mode=medium');
@@ -185,23 +192,8 @@ async function main() {
     const seeded = await until('the daily game to start', 180000, async () =>
       /the game starts from its session token's seed (\d+)/.exec(await pageLog(page))).catch(() => null);
     check(!!seeded, 'the page\'s daily game starts from its token\'s seed');
-    // A click takes the pointer (the game started by itself), and letting it
-    // go pauses the game, as in the first game.
-    const dbox = await d.peek(page, `(() => { const r = document.getElementById('canvas').getBoundingClientRect();
-                                              return {x: r.x, y: r.y, w: r.width, h: r.height}; })()`);
-    await page.mouse.move(dbox.x + dbox.w / 2, dbox.y + dbox.h / 2);
-    await page.mouse.down();
-    await sleep(200);
-    await page.mouse.up();
-    await sleep(3000);
-    await page.evaluate(() => document.exitPointerLock());
-    await sleep(1500);
-    await key(page, 'ArrowDown');
-    await key(page, 'Space');
-    await sleep(3000);
-    for (let i = 0; i < 8; i++) await key(page, 'Backspace');
-    await page.keyboard.type(DAILY_NAME, {delay: 200});
-    await key(page, 'Enter');
+    // The game started by itself: the click takes the pointer, as in the first.
+    await clickQuitAndName(page, DAILY_NAME);
     const dailyRow = await until('the daily game to be ranked', 180000, async () => {
       const t = await getJson(origin + '/api/v1/scores?challenge=daily&mode=hard');
       return t && t.scores.find(s => s.name === DAILY_NAME);

@@ -588,7 +588,7 @@ def main():
     shared = None
     if os.geteuid() == 0 and not reachable_by_nobody([args.game, os.path.join(args.files, "418"),
                                                      args.real_game or args.game]):
-        # A server run as root replays as nobody, who cannot reach a checkout
+        # A server run as root replays under an id of no account, which cannot reach a checkout
         # in a private folder: the programs and assets go where it can.
         shared = tempfile.mkdtemp(prefix="wl2-shared-")
         os.chmod(shared, 0o755)
