@@ -633,19 +633,7 @@ def on_both_databases(run, args):
 
 
 def run_suites(args):
-    sqlite_dir = tempfile.mkdtemp(prefix="wl2-sqlite-")
-    try:
-        suite(args, os.path.join(sqlite_dir, "scores.sqlite"), "sqlite")
-    finally:
-        shutil.rmtree(sqlite_dir, ignore_errors=True)
-    if not args.no_postgres:
-        pg = Postgres()
-        try:
-            suite(args, pg.address, "postgresql")
-        finally:
-            pg.close()
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return on_both_databases(suite, args)
 
 
 if __name__ == "__main__":
